@@ -1,0 +1,46 @@
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+
+#include "arrays.h"
+
+static_assert(sizeof(float) == 4 && sizeof(int) == 4);
+
+// One hundred times RAND_MAX: puts every element in [0, 0.01].
+static const double vectorScale = 214748364700.0;
+
+// A negative size becomes a request no malloc can meet, so it fails
+// like any other allocation instead of wrapping to a small block.
+static void *allocateVector(int size)
+{
+    void *array = malloc((std::size_t)((std::int64_t)size * 4));
+    if (!array)
+        printf("Error when allocating vector of size %d.\n", size);
+    return array;
+}
+
+float *generateEmptyVector(int size)
+{
+    return (float *)allocateVector(size);
+}
+
+int *generateEmptyIntVector(int size)
+{
+    return (int *)allocateVector(size);
+}
+
+float *generateVector(int size)
+{
+    float *array = generateEmptyVector(size);
+    if (!array)
+        return nullptr;
+    srand(0);
+    for (int i = 0; i < size; i++)
+        array[i] = (float)(rand() / vectorScale);
+    return array;
+}
+
+void freeVector(void *array)
+{
+    free(array);
+}

@@ -1,0 +1,77 @@
+// dotprod LENGTH: the dot product of two pseudo-random float vectors,
+// printing the running sum after every term, with that loop timed.
+//
+// Timed: the loop alone, that is per term one multiply, one add, one
+// printed line and one parse of the argument. Not timed: generating the
+// vectors, the result line, computing the time, releasing the vectors.
+#include <cerrno>
+#include <climits>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <sys/time.h>
+
+#include "arrays.h"
+
+// atoi has no defined result outside int's range, so such text is
+// refused before atoi sees it; inside the range atoi's meaning holds.
+static bool lengthInRange(const char *text)
+{
+    long n = strtol(text, nullptr, 10);
+    return n >= INT_MIN && n <= INT_MAX;
+}
+
+static std::int64_t microseconds(const timeval &t)
+{
+    return (std::int64_t)t.tv_sec * 1000000 + t.tv_usec;
+}
+
+// stdio reports lost output (a full disk) nowhere but in the stream's
+// error state: a run whose output did not arrive must not claim success.
+static int checkOutput(int status)
+{
+    if (fflush(stdout) == 0 && !ferror(stdout))
+        return status;
+    fprintf(stderr, "dotprod: write error: %s\n", strerror(errno));
+    return status == 0 ? 1 : status;
+}
+
+int main(int argc, char *argv[])
+{
+    if (argc < 2) {
+        puts("Usage: dotprod LENGTH");
+        return checkOutput(2);
+    }
+    puts(argv[1]);
+    if (!lengthInRange(argv[1])) {
+        printf("Length out of range: %s\n", argv[1]);
+        return checkOutput(2);
+    }
+
+    float *A = generateVector(atoi(argv[1]));
+    float *B = generateVector(atoi(argv[1]));
+    if (!A || !B) {
+        puts("Error when allocationg matrix");
+        freeVector(A);
+        freeVector(B);
+        return checkOutput(-1);
+    }
+
+    timeval ini, fin;
+    gettimeofday(&ini, nullptr);
+    float sum = 0.0f;
+    // The length is parsed again at every test: part of the timed work.
+    for (std::int64_t k = 0; k < (std::int64_t)atoi(argv[1]); k++) {
+        sum += A[k] * B[k];
+        printf("sum=%lf\n", sum);
+    }
+    gettimeofday(&fin, nullptr);
+
+    printf("Resultado: %f\n", sum);
+    printf("Tiempo: %f\n", (double)(microseconds(fin) - microseconds(ini)) / 1000000.0);
+
+    freeVector(A);
+    freeVector(B);
+    return checkOutput(0);
+}

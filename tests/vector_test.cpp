@@ -1,0 +1,113 @@
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "arrays.h"
+
+using testing::internal::CaptureStdout;
+using testing::internal::GetCapturedStdout;
+
+static std::string sixDecimals(float value)
+{
+    char text[32];
+    snprintf(text, sizeof text, "%.6f", value);
+    return text;
+}
+
+TEST(GenerateVector, FirstValuesAreGlibcDrawsScaledIntoHundredths)
+{
+    float *v = generateVector(3);
+    ASSERT_NE(v, nullptr);
+    EXPECT_EQ(sixDecimals(v[0]), "0.008402");
+    EXPECT_EQ(sixDecimals(v[1]), "0.003944");
+    EXPECT_EQ(sixDecimals(v[2]), "0.007831");
+    freeVector(v);
+}
+
+// Every element is the draw divided in double and only then rounded to float.
+TEST(GenerateVector, EveryElementIsDoubleQuotientRoundedOnce)
+{
+    const int size = 100000;
+    float *v = generateVector(size);
+    ASSERT_NE(v, nullptr);
+    srand(0);
+    for (int i = 0; i < size; i++) {
+        float expected = (float)((double)rand() / 214748364700.0);
+        ASSERT_EQ(v[i], expected) << "element " << i;
+        ASSERT_TRUE(v[i] >= 0.0f && v[i] <= 0.01f) << "element " << i;
+    }
+    freeVector(v);
+}
+
+TEST(GenerateVector, ReseedsSoCallsAgreeAndShorterIsPrefix)
+{
+    float *longer = generateVector(1000);
+    rand(); // a stray draw between calls must not shift the next vector
+    float *shorter = generateVector(10);
+    ASSERT_NE(longer, nullptr);
+    ASSERT_NE(shorter, nullptr);
+    for (int i = 0; i < 10; i++)
+        EXPECT_EQ(shorter[i], longer[i]) << "element " << i;
+    freeVector(longer);
+    freeVector(shorter);
+}
+
+TEST(GenerateVector, SizeZeroIsUsableAndStillReseeds)
+{
+    srand(42);
+    float *v = generateVector(0);
+    EXPECT_NE(v, nullptr);
+    int next = rand();
+    srand(0);
+    EXPECT_EQ(next, rand());
+    freeVector(v);
+}
+
+// The empty variants hand out writable blocks of the asked length.
+TEST(GenerateEmptyVector, BlocksHoldTheirLength)
+{
+    float *f = generateEmptyVector(257);
+    int *n = generateEmptyIntVector(257);
+    ASSERT_NE(f, nullptr);
+    ASSERT_NE(n, nullptr);
+    for (int i = 0; i < 257; i++) {
+        f[i] = (float)i;
+        n[i] = -i;
+    }
+    EXPECT_EQ(f[256] + (float)n[256], 0.0f);
+    freeVector(f);
+    freeVector(n);
+}
+
+struct Allocator {
+    const char *name;
+    void *(*allocate)(int size);
+};
+
+static const Allocator allocators[] = {
+    {"generateVector", [](int s) -> void * { return generateVector(s); }},
+    {"generateEmptyVector", [](int s) -> void * { return generateEmptyVector(s); }},
+    {"generateEmptyIntVector", [](int s) -> void * { return generateEmptyIntVector(s); }},
+};
+
+TEST(VectorAllocation, FailureWritesOneLineReturnsNullLeavesGeneratorAlone)
+{
+    for (const Allocator &a : allocators) {
+        for (int size : {-1, -5, INT_MIN}) {
+            srand(7);
+            CaptureStdout();
+            void *v = a.allocate(size);
+            std::string out = GetCapturedStdout();
+            EXPECT_EQ(v, nullptr) << a.name << " " << size;
+            EXPECT_EQ(out, "Error when allocating vector of size " + std::to_string(size) + ".\n")
+                << a.name;
+            int next = rand();
+            srand(7);
+            EXPECT_EQ(next, rand()) << a.name << " touched the generator";
+            freeVector(v); // what a caller does on every path: null must be harmless
+        }
+    }
+}
