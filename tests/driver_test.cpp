@@ -1,5 +1,6 @@
 // Runs the built dotprod as a child process and checks its whole output.
 #include <cstdio>
+#include <cstdlib>
 #include <fcntl.h>
 #include <regex>
 #include <string>
@@ -25,11 +26,19 @@ struct Setup {
 std::string slurp(FILE *f)
 {
     std::string text;
+    char chunk[65536];
     rewind(f);
-    for (int c; (c = getc(f)) != EOF;)
-        text += (char)c;
+    for (size_t got; (got = fread(chunk, 1, sizeof chunk, f)) > 0;)
+        text.append(chunk, got);
     fclose(f);
     return text;
+}
+
+// A sanitized build notes each refused allocation on standard error
+// ("==pid==WARNING: ..."); real sanitizer errors still change the status.
+std::string withoutSanitizerNotes(const std::string &err)
+{
+    return std::regex_replace(err, std::regex("==[0-9]+==WARNING: [^\n]*\n"), "");
 }
 
 Outcome dotprod(std::vector<std::string> args, Setup setup = {})
@@ -55,7 +64,7 @@ Outcome dotprod(std::vector<std::string> args, Setup setup = {})
     Outcome run;
     run.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
     run.out = slurp(out);
-    run.err = slurp(err);
+    run.err = withoutSanitizerNotes(slurp(err));
     return run;
 }
 
@@ -132,6 +141,37 @@ TEST(Dotprod, ShorterRunIsPrefixAndResultIsLastSum)
         previous = sum;
     }
     EXPECT_LE(previous, 5000 * 0.0001);
+}
+
+std::string sixDecimals(double value)
+{
+    char text[64];
+    snprintf(text, sizeof text, "%f", value);
+    return text;
+}
+
+// Past about 250000 terms the sums are large enough for one float step
+// to show in six decimals: every line must then be the separately rounded
+// float product added to a float sum, in index order. A single rounding
+// per term (fused multiply-add, or a wider intermediate) prints otherwise.
+TEST(Dotprod, EverySumIsRoundedTwicePerTermInIndexOrder)
+{
+    const int n = 1000000;
+    std::vector<std::string> l = lines(dotprod({std::to_string(n)}).out);
+    ASSERT_EQ(l.size(), n + 3u);
+    float sum = 0.0f, fused = 0.0f;
+    int fusedWouldDiffer = 0;
+    srand(0);
+    for (int k = 0; k < n; k++) {
+        float x = (float)((double)rand() / 214748364700.0);
+        float term = x * x;
+        sum = sum + term;
+        fused = (float)((double)fused + (double)x * x);
+        ASSERT_EQ(l[k + 1], "sum=" + sixDecimals(sum)) << "term " << k;
+        fusedWouldDiffer += sixDecimals(fused) != sixDecimals(sum);
+    }
+    EXPECT_EQ(l[n + 1], "Resultado: " + sixDecimals(sum));
+    EXPECT_GT(fusedWouldDiffer, 0) << "the check would not tell the two apart";
 }
 
 struct Refused {
