@@ -16,6 +16,12 @@ float *generateEmptyVector(int size);
 int *generateEmptyIntVector(int size);
 void freeVector(void *array);
 
+/* A size x size matrix is a table of row pointers into one row-major block
+ * of floats; row 0 must keep pointing at the block's start until freeMatrix. */
+float **generateMatrix(int size);
+float **generateEmptyMatrix(int size);
+void freeMatrix(float **matrix);
+
 #ifdef __cplusplus
 }
 #endif
