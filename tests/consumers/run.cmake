@@ -1,0 +1,28 @@
+# Installs the build into a fresh prefix, then builds and runs two small
+# programs against it: one in C++ through find_package, one in C through
+# pkg-config. Needs BUILD_DIR, WORK_DIR, LIBDIR and C_COMPILER.
+function(run)
+    execute_process(COMMAND ${ARGV} RESULT_VARIABLE failed OUTPUT_VARIABLE out ERROR_VARIABLE out)
+    if(failed)
+        message(FATAL_ERROR "failed (${failed}): ${ARGV}\n${out}")
+    endif()
+endfunction()
+
+set(source ${CMAKE_CURRENT_LIST_DIR})
+set(prefix ${WORK_DIR}/prefix)
+file(REMOVE_RECURSE ${WORK_DIR})
+run(${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefix})
+
+run(${CMAKE_COMMAND} -S ${source}/cmake -B ${WORK_DIR}/cmake -D CMAKE_PREFIX_PATH=${prefix})
+run(${CMAKE_COMMAND} --build ${WORK_DIR}/cmake)
+run(${WORK_DIR}/cmake/consumer)
+
+set(ENV{PKG_CONFIG_PATH} ${prefix}/${LIBDIR}/pkgconfig)
+execute_process(COMMAND pkg-config --cflags --libs dotprod-arrays
+    RESULT_VARIABLE failed OUTPUT_VARIABLE flags OUTPUT_STRIP_TRAILING_WHITESPACE)
+if(failed)
+    message(FATAL_ERROR "pkg-config does not find dotprod-arrays")
+endif()
+separate_arguments(flags UNIX_COMMAND "${flags}")
+run(${C_COMPILER} ${source}/pkgconfig/main.c ${flags} -o ${WORK_DIR}/pkgconfig-consumer)
+run(${WORK_DIR}/pkgconfig-consumer)
