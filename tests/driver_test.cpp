@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
+#include <iterator>
 #include <regex>
 #include <string>
 #include <sys/resource.h>
@@ -21,7 +22,12 @@ struct Outcome {
 struct Setup {
     const char *stdoutPath = nullptr; // null: capture it
     rlim_t addressLimit = RLIM_INFINITY;
+    const char *preload = nullptr;    // a library to interpose
 };
+
+// dotprod itself, or, in a cross build, the emulator that runs it.
+const char *const command[] = {DOTPROD_COMMAND};
+const bool emulated = std::size(command) > 1;
 
 std::string slurp(FILE *f)
 {
@@ -44,7 +50,9 @@ std::string withoutSanitizerNotes(const std::string &err)
 Outcome dotprod(std::vector<std::string> args, Setup setup = {})
 {
     FILE *out = tmpfile(), *err = tmpfile();
-    std::vector<char *> argv{(char *)DOTPROD};
+    std::vector<char *> argv;
+    for (const char *word : command)
+        argv.push_back((char *)word);
     for (std::string &a : args)
         argv.push_back(a.data());
     argv.push_back(nullptr);
@@ -56,7 +64,13 @@ Outcome dotprod(std::vector<std::string> args, Setup setup = {})
         dup2(fileno(err), 2);
         rlimit limit{setup.addressLimit, setup.addressLimit};
         setrlimit(RLIMIT_AS, &limit);
-        execv(DOTPROD, argv.data());
+        // An emulator hands QEMU_SET_ENV to the program it runs, and keeps
+        // the target's library out of its own loader.
+        if (setup.preload && emulated)
+            setenv("QEMU_SET_ENV", ("LD_PRELOAD=" + std::string(setup.preload)).c_str(), 1);
+        else if (setup.preload)
+            setenv("LD_PRELOAD", setup.preload, 1);
+        execv(argv[0], argv.data());
         _exit(127);
     }
     int wstatus = 0;
@@ -206,6 +220,19 @@ TEST(Dotprod, LostOutputIsAFailure)
     Outcome run = dotprod({"1000"}, {.stdoutPath = "/dev/full"});
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.err, "dotprod: write error: No space left on device\n");
+}
+
+// The time of day stepping back between the two reads must not show in
+// the loop's time.
+TEST(ClockStep, TimeIsNotTheTimeOfDay)
+{
+    Outcome run = dotprod({"1000"}, {.preload = CLOCK_STEP});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.err, "");
+    std::smatch time;
+    ASSERT_TRUE(std::regex_search(run.out, time, std::regex("\nTiempo: (-?[0-9.]+)\n$"))) << run.out;
+    EXPECT_GE(std::stod(time[1]), 0.0);
+    EXPECT_LT(std::stod(time[1]), 4.0) << "a step of 5 s would show here";
 }
 
 // The largest length is a real request; under a 1 GiB address space
