@@ -17,7 +17,7 @@ int gettimeofday(struct timeval *restrict tv, void *restrict tz)
 {
     int (*real)(struct timeval *, void *) = dlsym(RTLD_NEXT, "gettimeofday");
     int failed = real(tv, tz);
-    if (!failed && tv)
+    if (!failed)
         tv->tv_sec -= back();
     return failed;
 }
