@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /* Vectors and square matrices of pseudo-random floats: allocation, filling
  * and release. Usable from C and C++. */
 #ifndef DOTPROD_ARRAYS_H

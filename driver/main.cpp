@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // dotprod LENGTH: the dot product of two pseudo-random float vectors,
 // printing the running sum after every term, with that loop timed.
 //

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /* Proves the helpers' header and library serve a C program linked by a C
  * linker: calls all seven functions and checks what they give. */
 #include <stdio.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Runs the built dotprod as a child process and checks its whole output.
 #include <cstdio>
 #include <cstdlib>

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Fails unless BINARY's dynamic dependencies are libc alone.
 execute_process(COMMAND readelf -d ${BINARY} OUTPUT_VARIABLE dynamic RESULT_VARIABLE failed)
 if(failed)

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Installs the build into a fresh prefix, then builds and runs two small
 # programs against it: one in C++ through find_package, one in C through
 # pkg-config. Needs BUILD_DIR, WORK_DIR, LIBDIR and C_COMPILER.

@@ -1,3 +1,6 @@
+// SPDX-License-Identifier: MIT
+// Both spellings users may write must reach the header.
+#include <dotprod/arrays.h>
 #include <arrays.h>
 
 // Row 1 of the 2 x 2 matrix starts with glibc's third draw over RAND_MAX.

@@ -1,3 +1,6 @@
+/* SPDX-License-Identifier: MIT */
+/* Both spellings users may write must reach the header. */
+#include <dotprod/arrays.h>
 #include <arrays.h>
 
 /* The first element is glibc's first draw over 100 * RAND_MAX. */

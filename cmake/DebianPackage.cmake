@@ -1,0 +1,76 @@
+# SPDX-License-Identifier: MIT
+# The Debian package of the benchmark and the library: the copyright file
+# and changelog Debian asks of every package, and CPack's settings. Build
+# it from the `package` preset: GNUInstallDirs gives Debian's multiarch
+# library directory only when the prefix is /usr at configure time.
+if(NOT DOTPROD_INSTALL)
+    message(FATAL_ERROR "DOTPROD_PACKAGE needs DOTPROD_INSTALL: the package holds what is installed")
+endif()
+
+# No address is made up here: whoever builds a package sets theirs, and
+# CPack refuses to build one without it.
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER "" CACHE STRING
+    "Maintainer of the Debian package, as \"Name <address>\"")
+find_program(DOTPROD_GZIP gzip REQUIRED)
+set(docDir ${PROJECT_BINARY_DIR}/doc)
+
+# Machine-readable, with LICENSE's terms under Debian's name for them.
+file(READ ${PROJECT_SOURCE_DIR}/LICENSE license)
+string(REGEX REPLACE "^.*\n\n(Permission)" "\\1" terms "${license}")
+string(REGEX REPLACE "\n+$" "" terms "${terms}")
+string(REPLACE "\n\n" "\n.\n" terms "${terms}")
+string(REPLACE "\n" "\n " terms "${terms}")
+file(CONFIGURE OUTPUT ${docDir}/copyright @ONLY CONTENT [[
+Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/
+Upstream-Name: dotprod
+
+Files: *
+Copyright: 2026 The dotprod authors
+License: Expat
+ @terms@
+]])
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/LICENSE)
+
+# A native package's changelog: every new version needs its entry here.
+file(CONFIGURE OUTPUT ${docDir}/changelog @ONLY CONTENT [[
+dotprod (1.0.0) unstable; urgency=medium
+
+  * First release: the dotprod benchmark and its manual page, and the
+    array helpers as a static library with their header, a CMake package
+    and a pkg-config file.
+
+ -- @CPACK_DEBIAN_PACKAGE_MAINTAINER@  Tue, 08 Dec 2026 12:00:00 +0000
+]])
+file(STRINGS ${docDir}/changelog latest LIMIT_COUNT 1)
+if(NOT latest MATCHES "^dotprod \\(${PROJECT_VERSION}\\) ")
+    message(FATAL_ERROR "${CMAKE_CURRENT_LIST_FILE}: the changelog has no entry for ${PROJECT_VERSION}")
+endif()
+add_custom_command(OUTPUT ${docDir}/changelog.gz
+    COMMAND ${DOTPROD_GZIP} -9n --force --keep changelog
+    DEPENDS ${docDir}/changelog
+    WORKING_DIRECTORY ${docDir}
+    VERBATIM)
+add_custom_target(dotprod_changelog ALL DEPENDS ${docDir}/changelog.gz)
+# The licence goes wherever the files go; the changelog, which names the
+# package's maintainer, into the package alone.
+install(FILES ${docDir}/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
+install(FILES ${docDir}/changelog.gz DESTINATION ${CMAKE_INSTALL_DOCDIR}
+    COMPONENT debian EXCLUDE_FROM_ALL)
+set(CPACK_INSTALL_CMAKE_PROJECTS
+    ${PROJECT_BINARY_DIR} dotprod ALL /
+    ${PROJECT_BINARY_DIR} dotprod debian /)
+
+set(CPACK_PACKAGE_NAME dotprod)
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
+set(CPACK_PACKAGE_DESCRIPTION "dotprod LENGTH computes the dot product of two pseudo-random
+single-precision vectors in one plain loop that prints every running sum,
+and reports the loop's wall-clock time. Ships the benchmark, its manual
+page and the C-callable helper library (static library, header, CMake
+package and pkg-config file).")
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_STRIP_FILES ON)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION utils)
+# Dependencies are read off the built binary, not written by hand.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+include(CPack)
