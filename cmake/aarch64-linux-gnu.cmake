@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Cross build for 64-bit Arm Linux with Debian's g++-aarch64-linux-gnu; the
 # programs and tests run here under qemu-user (Debian's qemu-user), with the
 # cross libc as their root for libraries.

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /* Preloaded into dotprod by the driver test: every source of the time of
  * day steps back 5 s more at each call, as NTP or an administrator may step
  * the clock while a loop runs. The monotonic clock is left alone. */
