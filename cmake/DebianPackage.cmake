@@ -39,7 +39,7 @@ dotprod (1.0.0) unstable; urgency=medium
     array helpers as a static library with their header, a CMake package
     and a pkg-config file.
 
- -- @CPACK_DEBIAN_PACKAGE_MAINTAINER@  Tue, 08 Dec 2026 12:00:00 +0000
+ -- @CPACK_DEBIAN_PACKAGE_MAINTAINER@  Tue, 08 Dec 2026 04:00:00 +0000
 ]])
 file(STRINGS ${docDir}/changelog latest LIMIT_COUNT 1)
 if(NOT latest MATCHES "^dotprod \\(${PROJECT_VERSION}\\) ")
