@@ -1,5 +1,6 @@
-"""Checking what a run printed: its last two lines, and that the
-reference's repeats and lengths agree with each other."""
+"""Checking what a run printed: its last two lines; that dotprod's
+repeats and lengths agree with each other; and whether a candidate's
+results are near enough to the exact value."""
 
 import math
 import os
@@ -49,6 +50,20 @@ def ending(path, what):
     return result_line, result, seconds
 
 
+def exact_value(path, status, what):
+    """The one number that the exact-value program printed."""
+    if status != 0:
+        raise SweepError(f"{what} ended with status {status}")
+    lines = last_lines(path, 2)
+    try:
+        value = number(lines[0].decode(), "") if len(lines) == 1 else None
+    except UnicodeDecodeError:
+        value = None
+    if value is None or not math.isfinite(value):
+        raise SweepError(f"{what} printed no usable exact value")
+    return value
+
+
 def check_repeat(first, result_line, n, repeat):
     if result_line != first:
         raise SweepError(f"length {n} printed '{first}', then '{result_line}' "
@@ -76,3 +91,47 @@ def check_prefix(results, longest_output):
         if result != expected:
             raise SweepError(f"length {n} printed '{result}' where the longest run "
                              f"gives '{expected}' after {n} terms")
+
+
+# The acceptance rule; the README gives its reasoning. A candidate may be
+# off the exact value by twice dotprod's own error, since dotprod's float
+# sum loses low bits at every step and a correct version that adds in a
+# like order loses as much. Where dotprod happens to land near the exact
+# value, the floor holds instead: one unit of the sixth printed decimal,
+# plus the rounding a float sum of N terms in another order carries, about
+# sqrt(N) float epsilons of the sum.
+SAFETY = 2
+PRINTED = 1e-6
+FLOAT_EPSILON = 2.0**-24
+
+
+def allowed_error(n, exact, reference, tolerance):
+    """The largest |result - exact| that a correct candidate may show."""
+    floor = PRINTED + math.sqrt(n) * FLOAT_EPSILON * abs(exact)
+    return max(SAFETY * abs(reference - exact), floor) + tolerance * abs(exact)
+
+
+def relative(error, exact):
+    return error / abs(exact) if exact else error
+
+
+def verdict(outcome, program, n, tolerance):
+    """None if every repeat's result of program at length n is accepted,
+    else the reason, in one line."""
+    exact = outcome.exact[n]
+    reference = outcome.measured(outcome.programs[0], n)[0].result
+    allowed = allowed_error(n, exact, reference, tolerance)
+    worst = max((run.result for run in outcome.measured(program, n)),
+                key=lambda result: abs(result - exact))
+    if abs(worst - exact) <= allowed:
+        return None
+    return (f"{program} rejected at N={n}: result {worst:f} is off the exact value "
+            f"{exact:.9f} by {relative(abs(worst - exact), exact):.1e}, more than the "
+            f"{relative(allowed, exact):.1e} allowed")
+
+
+def verdicts(outcome, tolerance):
+    """Each candidate's verdict at each length: (program, length) -> reason
+    or None."""
+    return {(program, n): verdict(outcome, program, n, tolerance)
+            for program in outcome.programs[1:] for n in outcome.lengths}

@@ -17,8 +17,9 @@ DEFAULT_LENGTHS = [10**3, 10**4, 10**5, 10**6, 10**7]
 
 
 class File(NamedTuple):
-    shown: str  # as the user named it, for messages
-    path: str   # absolute: what is checked, run or written
+    shown: str       # as the user named it, for messages
+    path: str        # absolute: what is checked, run or written
+    label: str = ""  # a program's name in the table, the plot and the JSON
 
 
 def refuse(message):
@@ -51,6 +52,26 @@ def positive(text):
     return value
 
 
+def count(text):
+    try:
+        value = int(text)
+    except ValueError:
+        value = -1
+    if value < 0:
+        raise argparse.ArgumentTypeError(f"not a whole number of 0 or more: {text!r}")
+    return value
+
+
+def fraction(text):
+    try:
+        value = float(text)
+    except ValueError:
+        value = math.nan
+    if not (0 <= value < math.inf):
+        raise argparse.ArgumentTypeError(f"not a relative error of 0 or more: {text!r}")
+    return value
+
+
 def seconds(text):
     try:
         value = float(text)
@@ -66,18 +87,32 @@ def parse_arguments(argv):
         prog="sweep",
         description="Run dotprod for several lengths, several times each, check that "
         "the results agree, and print a Markdown table of the loop's time and the "
-        "process's peak memory.",
+        "process's peak memory. With --candidate, also time other versions of the same "
+        "work against it and judge their results against the exact value.",
     )
     parser.add_argument("--binary", default=os.path.join(BUILD, "dotprod"),
                         help="the dotprod to run (default: build/release/dotprod)")
+    parser.add_argument("--candidate", action="append", default=[], metavar="PATH",
+                        help="a version to compare with dotprod; may be repeated")
+    parser.add_argument("--exact", metavar="PATH",
+                        help="the program that prints the exact value "
+                        "(default: build/release/dotprod-exact)")
     parser.add_argument("--lengths", type=lengths, default=DEFAULT_LENGTHS,
                         help="comma-separated lengths (default: 1000,10000,100000,1000000,10000000)")
     parser.add_argument("--repeats", type=positive, default=5,
                         help="runs per length (default: 5)")
+    parser.add_argument("--warmup", type=count, metavar="N",
+                        help="untimed runs of each program before each length's repeats "
+                        "(default: 1 with --candidate, else 0)")
+    parser.add_argument("--tolerance", type=fraction, default=0.0, metavar="REL",
+                        help="widen the accepted error by REL times the exact value (default: 0)")
     parser.add_argument("--timeout", type=seconds, default=600, metavar="SECONDS",
                         help="kill a run that takes longer, and stop (default: 600)")
     parser.add_argument("--plot", metavar="FILE.png",
-                        help="also draw ns per term and peak memory against N (needs gnuplot)")
+                        help="also draw ns per term, peak memory and speedup against N "
+                        "(needs gnuplot)")
+    parser.add_argument("--json", metavar="FILE",
+                        help="also write every run, the exact values and the machine as JSON")
     return parser.parse_args(argv)
 
 
@@ -108,11 +143,42 @@ def destination(path):
     return File(path, full)
 
 
+def labelled(programs):
+    """Each program's file name, or its path where two share a name."""
+    names = [os.path.basename(p.path) for p in programs]
+    labels = [p.shown if names.count(n) > 1 else n for p, n in zip(programs, names)]
+    for p, label in zip(programs, labels):
+        if labels.count(label) > 1:
+            refuse(f"{p.shown} is named twice")
+    return [p._replace(label=label) for p, label in zip(programs, labels)]
+
+
+def exact_program(args):
+    """The exact-value program, or None where nothing needs it. Without it
+    the sweep still times dotprod, but cannot judge a candidate."""
+    if not (args.candidate or args.json is not None):
+        return None
+    if args.exact is not None:
+        return program(args.exact, "dotprod-exact")
+    default = os.path.join(BUILD, "dotprod-exact")
+    if os.path.isfile(default) and os.access(default, os.X_OK):
+        return File(default, default)
+    if args.candidate:
+        refuse(f"--candidate needs the exact value, and there is no executable "
+               f"dotprod-exact at {default}: build it, or name one with --exact")
+    return None
+
+
 def parse(argv):
     args = parse_arguments(argv)
-    args.binary = program(args.binary, "dotprod")
-    if args.plot is not None:
-        args.plot = destination(args.plot)
+    args.binary, *args.candidates = labelled(
+        [program(args.binary, "dotprod")] + [program(c, "candidate") for c in args.candidate])
+    args.exact = exact_program(args)
+    if args.warmup is None:
+        args.warmup = 1 if args.candidates else 0
+    for name in ("plot", "json"):
+        if getattr(args, name) is not None:
+            setattr(args, name, destination(getattr(args, name)))
     if not os.access(GNU_TIME, os.X_OK):
         refuse(f"{GNU_TIME} is missing (Debian package time); it measures peak memory")
     return args

@@ -1,6 +1,8 @@
 """The sweep script against the real dotprod and against stand-ins that
-disagree with themselves, print what cannot be used or hang. Needs SWEEP
-and DOTPROD in the environment."""
+disagree with themselves, print what cannot be used or hang; and its
+comparison of candidates, real and stand-in, with dotprod. Needs SWEEP,
+DOTPROD, EXACT and QUIET in the environment, and PARALLEL if it was built."""
+import json
 import os
 import re
 import signal
@@ -12,6 +14,9 @@ import unittest
 
 SWEEP = os.environ["SWEEP"]
 DOTPROD = os.environ["DOTPROD"]
+EXACT = os.environ["EXACT"]
+QUIET = os.environ["QUIET"]
+PARALLEL = os.environ.get("PARALLEL")
 STANDIN = os.path.join(os.path.dirname(os.path.abspath(__file__)), "standin.py")
 
 
@@ -159,6 +164,7 @@ class Rejects(unittest.TestCase):
             ({"STANDIN_TIME": "nan"}, [], "printed no usable time: 'Tiempo: nan'"),
             ({"STANDIN_TIME": "inf"}, [], "printed no usable time: 'Tiempo: inf'"),
             ({"STANDIN_MODE": "hang"}, ["--timeout", "1"], "ran longer than 1 s and was killed"),
+            ({"STANDIN_MODE": "crash"}, [], "was killed by signal 11"),
         ]
         for env, args, message in cases:
             with self.subTest(env), tempfile.TemporaryDirectory() as tmp:
@@ -212,6 +218,83 @@ class Rejects(unittest.TestCase):
                 self.assertEqual(read(errors), "")
                 self.assertFalse(running(pid), "the run was left running")
                 self.assertEqual(os.listdir(os.path.join(tmp, "tmp")), [])
+
+
+class Compare(unittest.TestCase):
+    """One comparison at N = 10 and 1000 of dotprod with the examples and
+    with stand-ins that compute the same dot product right and wrong."""
+    ACCEPTED = ["double", "partials-2", "partials-16"]
+    REJECTED = ["skip-last", "skip-tenth"]
+
+    @classmethod
+    def setUpClass(cls):
+        cls.tmp = tempfile.TemporaryDirectory()
+        tmp = cls.tmp.name
+        for name in cls.ACCEPTED + cls.REJECTED:
+            os.symlink(STANDIN, os.path.join(tmp, name))
+        cls.examples = [QUIET] + ([PARALLEL] if PARALLEL else [])
+        candidates = cls.examples + [os.path.join(tmp, n) for n in cls.ACCEPTED + cls.REJECTED]
+        plot = ["--plot", os.path.join(tmp, "plot.png")] if HAS_GNUPLOT else []
+        cls.done = sweep("--binary", DOTPROD, "--exact", EXACT, "--lengths", "10,1000",
+                         "--repeats", "2", "--json", os.path.join(tmp, "runs.json"), *plot,
+                         *[f"--candidate={c}" for c in candidates],
+                         env={"STANDIN_LOG": os.path.join(tmp, "log")})
+        cls.programs = ["dotprod"] + [os.path.basename(c) for c in candidates]
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.tmp.cleanup()
+
+    def test_verdicts(self):
+        self.assertEqual(self.done.returncode, 1, self.done.stderr)
+        reasons = [line.split(":")[1] for line in self.done.stderr.splitlines()]
+        self.assertEqual(reasons, [f" {name} rejected at N={n}"
+                                   for name in self.REJECTED for n in (10, 1000)])
+        rows = [row.strip("|").split("|") for row in self.done.stdout.splitlines()[2:]]
+        verdicts = {(int(r[0]), r[1].strip()): r[-1].strip() for r in rows}
+        for n in (10, 1000):
+            self.assertEqual(verdicts.pop((n, "exact value")), "")
+            self.assertEqual(verdicts.pop((n, "dotprod")), "reference")
+            for name in self.programs[1:]:
+                wanted = "**rejected**" if name in self.REJECTED else "ok"
+                self.assertEqual(verdicts.pop((n, name)), wanted, name)
+        self.assertEqual(verdicts, {})
+
+    def test_every_run_in_json(self):
+        with open(os.path.join(self.tmp.name, "runs.json")) as f:
+            document = json.load(f)
+        self.assertTrue(all(document["machine"].values()), document["machine"])
+        exact = {entry["length"]: entry["exact"] for entry in document["lengths"]}
+        self.assertAlmostEqual(exact[1000], 0.033875258, places=9)
+        self.assertGreater(exact[10], 0)
+        runs = {(r["program"], r["length"], r["repeat"], r["warmup"]) for r in document["runs"]}
+        self.assertEqual(runs, {(p, n, r, w) for p in self.programs for n in (10, 1000)
+                                for r, w in ((1, True), (1, False), (2, False))})
+        for run in document["runs"]:
+            self.assertGreater(run["peak_bytes"], 0)
+            self.assertGreater(run["wall"], 0)
+            self.assertGreaterEqual(run["time"], 0)
+            self.assertGreater(run["result"], 0)
+
+    def test_programs_take_turns(self):
+        with open(os.path.join(self.tmp.name, "log")) as f:
+            log = f.read().split("\n")
+        one_round = [f"{name} {{}}" for name in self.ACCEPTED + self.REJECTED]
+        self.assertEqual(log, [line.format(n) for n in (10, 1000)
+                               for _ in range(3) for line in one_round] + [""])
+
+    @unittest.skipUnless(HAS_GNUPLOT, "no gnuplot")
+    def test_plot_is_a_png(self):
+        with open(os.path.join(self.tmp.name, "plot.png"), "rb") as f:
+            self.assertEqual(f.read(4), b"\x89PNG")
+
+    def test_tolerance_widens_the_bound(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            os.symlink(STANDIN, os.path.join(tmp, "skip-tenth"))
+            done = sweep("--binary", DOTPROD, "--exact", EXACT, "--lengths", "1000",
+                         "--repeats", "1", "--tolerance", "0.11",
+                         "--candidate", os.path.join(tmp, "skip-tenth"))
+            self.assertEqual((done.returncode, done.stderr), (0, ""))
 
 
 if __name__ == "__main__":
