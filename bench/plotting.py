@@ -27,6 +27,7 @@ set multiplot layout 1,{panels} title '{machine}' noenhanced
 set logscale x
 set format x '10^{{%T}}'
 set xlabel 'N'
+set offsets graph 0.05, graph 0.05, 0, 0
 set grid
 set key top left
 set title 'Cost per term (median of repeats)'
