@@ -1,12 +1,74 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """Prints what dotprod prints, with sums that are easy to predict, and lies
 the way STANDIN_MODE says: 'flaky' changes the result on the second run
-(counted in the file STANDIN_COUNTER), 'drift' makes the sums depend on N."""
+(counted in the file STANDIN_COUNTER), 'drift' makes the sums depend on N,
+'hang' writes its pid to STANDIN_PIDFILE and sleeps, 'short' prints one
+line, 'latin1' ends with bytes that are not UTF-8, 'crash' dies of SIGSEGV.
+STANDIN_TIME replaces the printed seconds.
+
+Run through a symlink named after one of VERSIONS, it is instead a
+candidate that computes dotprod's dot product its own way, right or wrong,
+and appends its name and N to the file STANDIN_LOG if that is set."""
+import ctypes
 import os
+import signal
+import struct
 import sys
+import time
+
+
+def f32(x):
+    return struct.unpack("f", struct.pack("f", x))[0]
+
+
+def vector(n):
+    """dotprod's vector: glibc's rand() from seed 0, scaled, as floats."""
+    libc = ctypes.CDLL(None)
+    libc.srand(0)
+    return [f32(libc.rand() / 214748364700.0) for _ in range(n)]
+
+
+def float_sum(terms, partials=1):
+    sums = [0.0] * partials
+    for k, x in enumerate(terms):
+        sums[k % partials] = f32(sums[k % partials] + f32(x * x))
+    total = 0.0
+    for s in sums:
+        total = f32(total + s)
+    return total
+
+
+VERSIONS = {
+    "double": lambda v: sum(x * x for x in v),
+    "partials-2": lambda v: float_sum(v, 2),
+    "partials-16": lambda v: float_sum(v, 16),
+    "skip-last": lambda v: float_sum(v[:-1]),
+    "skip-tenth": lambda v: float_sum(v[:len(v) - len(v) // 10]),
+}
 
 n = int(sys.argv[1])
+version = os.path.basename(sys.argv[0])
+if version in VERSIONS:
+    if "STANDIN_LOG" in os.environ:
+        with open(os.environ["STANDIN_LOG"], "a") as log:
+            log.write(f"{version} {n}\n")
+    print(f"Resultado: {VERSIONS[version](vector(n)):f}")
+    print("Tiempo: 0.000001")
+    sys.exit()
+
 mode = os.environ.get("STANDIN_MODE", "")
+if mode == "hang":
+    with open(os.environ["STANDIN_PIDFILE"], "w") as f:
+        f.write(str(os.getpid()))
+    time.sleep(3600)
+if mode == "crash":
+    os.kill(os.getpid(), signal.SIGSEGV)
+if mode == "short":
+    sys.exit(print("Tiempo: 0.000001"))
+if mode == "latin1":
+    sys.stdout.buffer.write(b"Resultado: 0.000001 \xe9t\xe9\nTiempo: 0.000001\n")
+    sys.exit()
 step = 1e-6 * (n if mode == "drift" else 1)
 print(n)
 for k in range(1, n + 1):
@@ -18,4 +80,4 @@ if mode == "flaky":
     open(counter, "w").write(str(runs + 1))
     result += 1.0 if runs == 1 else 0.0
 print(f"Resultado: {result:f}")
-print("Tiempo: 0.000001")
+print(f"Tiempo: {os.environ.get('STANDIN_TIME', '0.000001')}")

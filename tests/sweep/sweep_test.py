@@ -1,20 +1,75 @@
+# SPDX-License-Identifier: MIT
 """The sweep script against the real dotprod and against stand-ins that
-disagree with themselves. Needs SWEEP and DOTPROD in the environment."""
+disagree with themselves, print what cannot be used or hang; and its
+comparison of candidates, real and stand-in, with dotprod. Needs SWEEP,
+DOTPROD, EXACT and QUIET in the environment, and PARALLEL if it was built."""
+import json
 import os
 import re
+import signal
 import subprocess
 import sys
 import tempfile
+import time
 import unittest
 
 SWEEP = os.environ["SWEEP"]
 DOTPROD = os.environ["DOTPROD"]
+EXACT = os.environ["EXACT"]
+QUIET = os.environ["QUIET"]
+PARALLEL = os.environ.get("PARALLEL")
 STANDIN = os.path.join(os.path.dirname(os.path.abspath(__file__)), "standin.py")
 
 
-def sweep(*args, env=None):
-    return subprocess.run([sys.executable, SWEEP, *args], capture_output=True, text=True,
-                          env={**os.environ, **(env or {})})
+STOP_SIGNALS = (signal.SIGINT, signal.SIGTERM, signal.SIGHUP)
+HAS_GNUPLOT = subprocess.run(["sh", "-c", "command -v gnuplot"],
+                             capture_output=True).returncode == 0
+
+
+def sweep(*args, env=None, stdout=subprocess.PIPE, **more):
+    return subprocess.run([sys.executable, SWEEP, *args], stdout=stdout, stderr=subprocess.PIPE,
+                          text=True, env={**os.environ, **(env or {})}, **more)
+
+
+def default_stop_signals():
+    """Whoever runs the tests may ignore these (a background job ignores
+    SIGINT), and the sweep then rightly keeps ignoring them."""
+    for signum in STOP_SIGNALS:
+        signal.signal(signum, signal.SIG_DFL)
+
+
+def read(path):
+    with open(path) as f:
+        return f.read()
+
+
+def running(pid, grace=10):
+    """Whether pid is still a live process after a grace time for a kill
+    to land on a loaded machine; a zombie has ended."""
+    deadline = time.monotonic() + grace
+    while True:
+        try:
+            alive = read(f"/proc/{pid}/stat").rsplit(")", 1)[1].split()[0] != "Z"
+        except FileNotFoundError:
+            alive = False
+        if not alive or time.monotonic() > deadline:
+            return alive
+        time.sleep(0.05)
+
+
+def pid_in(path, wait=0):
+    """The pid a hanging stand-in wrote, waiting for it up to wait seconds."""
+    deadline = time.monotonic() + wait
+    while True:
+        text = read(path) if os.path.exists(path) else ""
+        if text or time.monotonic() > deadline:
+            return int(text) if text else None
+        time.sleep(0.05)
+
+
+def end_leftover(pid):
+    if pid and running(pid, grace=0):
+        os.kill(pid, signal.SIGKILL)
 
 
 class Table(unittest.TestCase):
@@ -38,8 +93,7 @@ class Table(unittest.TestCase):
             self.assertLessEqual(values[1], values[3])  # median <= max
             self.assertGreater(values[6], 0)             # a peak was measured
 
-    @unittest.skipUnless(subprocess.run(["sh", "-c", "command -v gnuplot"],
-                                        capture_output=True).returncode == 0, "no gnuplot")
+    @unittest.skipUnless(HAS_GNUPLOT, "no gnuplot")
     def test_plot_is_a_png(self):
         with tempfile.TemporaryDirectory() as tmp:
             png = os.path.join(tmp, "plot.png")
@@ -47,6 +101,35 @@ class Table(unittest.TestCase):
             self.assertEqual(done.returncode, 0, done.stderr)
             with open(png, "rb") as f:
                 self.assertEqual(f.read(8), b"\x89PNG\r\n\x1a\n")
+
+    @unittest.skipUnless(HAS_GNUPLOT, "no gnuplot")
+    def test_quotes_in_paths_are_only_names(self):
+        cases = [("x'; system 'touch pwned'; print 'y.png", ""),
+                 ("it's.png", "it's")]
+        for name, tmpdir in cases:
+            with self.subTest(name), tempfile.TemporaryDirectory() as tmp:
+                os.makedirs(os.path.join(tmp, tmpdir), exist_ok=True)
+                done = sweep("--binary", DOTPROD, "--lengths", "3,30", "--repeats", "1",
+                             "--plot", name, cwd=tmp, env={"TMPDIR": os.path.join(tmp, tmpdir)})
+                self.assertEqual(done.returncode, 0, done.stderr)
+                self.assertFalse(os.path.exists(os.path.join(tmp, "pwned")))
+                with open(os.path.join(tmp, name), "rb") as f:
+                    self.assertEqual(f.read(4), b"\x89PNG")
+
+    def test_runs_the_file_it_checked(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            os.mkdir(os.path.join(tmp, "bin"))
+            with open(os.path.join(tmp, "bin", "dotprod"), "w") as f:
+                f.write("#!/bin/sh\nexit 3\n")
+            os.chmod(os.path.join(tmp, "bin", "dotprod"), 0o755)
+            path = f"{tmp}/bin:{os.environ['PATH']}"
+            for name in ("dotprod", "-dotprod"):
+                with self.subTest(name):
+                    os.symlink(DOTPROD, os.path.join(tmp, name))
+                    done = sweep(f"--binary={name}", "--lengths", "3", "--repeats", "1",
+                                 cwd=tmp, env={"PATH": path})
+                    self.assertEqual(done.returncode, 0, done.stderr)
+                    self.assertEqual(len(done.stdout.splitlines()), 3, done.stdout)
 
 
 class Rejects(unittest.TestCase):
@@ -66,11 +149,153 @@ class Rejects(unittest.TestCase):
 
     def test_bad_options_and_missing_binary(self):
         for args in (["--repeats", "0"], ["--lengths", "12,x"], ["--lengths", "0"],
-                     ["--frobnicate"], ["--binary", "/nonexistent/dotprod"]):
+                     ["--frobnicate"], ["--binary", "/nonexistent/dotprod"],
+                     ["--binary", DOTPROD, "--lengths", "3", "--plot", "/nonexistent/x.png"]):
             with self.subTest(args):
                 done = sweep(*args)
                 self.assertEqual(done.returncode, 2)
                 self.assertRegex(done.stderr, re.compile(r"\Asweep: [^\n]+\n\Z"))
+
+    def test_output_it_cannot_use(self):
+        cases = [
+            ({"STANDIN_MODE": "short"}, [], "printed fewer than two lines"),
+            ({"STANDIN_MODE": "latin1"}, [], "ended its output with bytes that are not UTF-8"),
+            ({"STANDIN_TIME": "abc"}, [], "printed no usable time: 'Tiempo: abc'"),
+            ({"STANDIN_TIME": "-1"}, [], "printed no usable time: 'Tiempo: -1'"),
+            ({"STANDIN_TIME": "nan"}, [], "printed no usable time: 'Tiempo: nan'"),
+            ({"STANDIN_TIME": "inf"}, [], "printed no usable time: 'Tiempo: inf'"),
+            ({"STANDIN_MODE": "hang"}, ["--timeout", "1"], "ran longer than 1 s and was killed"),
+            ({"STANDIN_MODE": "crash"}, [], "was killed by signal 11"),
+        ]
+        for env, args, message in cases:
+            with self.subTest(env), tempfile.TemporaryDirectory() as tmp:
+                pidfile = os.path.join(tmp, "pid")
+                done = sweep("--binary", STANDIN, "--lengths", "5", "--repeats", "1", *args,
+                             env={**env, "STANDIN_PIDFILE": pidfile})
+                pid = pid_in(pidfile)
+                end_leftover(pid)
+                self.assertEqual(done.returncode, 1)
+                self.assertEqual(done.stderr, f"sweep: {STANDIN} 5 {message}\n")
+                self.assertFalse(pid and running(pid), "the hanging run was left running")
+
+    def test_standard_output_that_cannot_be_written(self):
+        def closed():
+            os.close(1)
+        read_end, write_end = os.pipe()
+        os.close(read_end)
+        full = os.open("/dev/full", os.O_WRONLY)
+        cases = [
+            ("closed", {"preexec_fn": closed}, 1, "sweep: standard output is closed\n"),
+            ("full", {"stdout": full}, 1,
+             "sweep: cannot write to standard output: No space left on device\n"),
+            ("pipe without reader", {"stdout": write_end}, -signal.SIGPIPE, ""),
+        ]
+        for name, how, status, stderr in cases:
+            with self.subTest(name):
+                done = sweep("--binary", DOTPROD, "--lengths", "3", "--repeats", "1", **how)
+                self.assertEqual((done.returncode, done.stderr), (status, stderr))
+        os.close(write_end)
+        os.close(full)
+
+    def test_stop_signals_leave_nothing_behind(self):
+        for signum in STOP_SIGNALS:
+            with self.subTest(signum.name), tempfile.TemporaryDirectory() as tmp:
+                os.mkdir(os.path.join(tmp, "tmp"))
+                pidfile, errors = os.path.join(tmp, "pid"), os.path.join(tmp, "errors")
+                env = {**os.environ, "TMPDIR": os.path.join(tmp, "tmp"),
+                       "STANDIN_MODE": "hang", "STANDIN_PIDFILE": pidfile}
+                with open(errors, "w") as stderr, subprocess.Popen(
+                        [sys.executable, SWEEP, "--binary", STANDIN, "--lengths", "5",
+                         "--repeats", "1"], env=env, stderr=stderr,
+                        preexec_fn=default_stop_signals) as child:
+                    pid = pid_in(pidfile, wait=60)
+                    child.send_signal(signum)
+                    try:
+                        status = child.wait(timeout=60)
+                    finally:
+                        child.kill()
+                        end_leftover(pid)
+                self.assertEqual(status, 128 + signum)
+                self.assertEqual(read(errors), "")
+                self.assertFalse(running(pid), "the run was left running")
+                self.assertEqual(os.listdir(os.path.join(tmp, "tmp")), [])
+
+
+class Compare(unittest.TestCase):
+    """One comparison at N = 10 and 1000 of dotprod with the examples and
+    with stand-ins that compute the same dot product right and wrong."""
+    ACCEPTED = ["double", "partials-2", "partials-16"]
+    REJECTED = ["skip-last", "skip-tenth"]
+
+    @classmethod
+    def setUpClass(cls):
+        cls.tmp = tempfile.TemporaryDirectory()
+        tmp = cls.tmp.name
+        for name in cls.ACCEPTED + cls.REJECTED:
+            os.symlink(STANDIN, os.path.join(tmp, name))
+        cls.examples = [QUIET] + ([PARALLEL] if PARALLEL else [])
+        candidates = cls.examples + [os.path.join(tmp, n) for n in cls.ACCEPTED + cls.REJECTED]
+        plot = ["--plot", os.path.join(tmp, "plot.png")] if HAS_GNUPLOT else []
+        cls.done = sweep("--binary", DOTPROD, "--exact", EXACT, "--lengths", "10,1000",
+                         "--repeats", "2", "--json", os.path.join(tmp, "runs.json"), *plot,
+                         *[f"--candidate={c}" for c in candidates],
+                         env={"STANDIN_LOG": os.path.join(tmp, "log")})
+        cls.programs = ["dotprod"] + [os.path.basename(c) for c in candidates]
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.tmp.cleanup()
+
+    def test_verdicts(self):
+        self.assertEqual(self.done.returncode, 1, self.done.stderr)
+        reasons = [line.split(":")[1] for line in self.done.stderr.splitlines()]
+        self.assertEqual(reasons, [f" {name} rejected at N={n}"
+                                   for name in self.REJECTED for n in (10, 1000)])
+        rows = [row.strip("|").split("|") for row in self.done.stdout.splitlines()[2:]]
+        verdicts = {(int(r[0]), r[1].strip()): r[-1].strip() for r in rows}
+        for n in (10, 1000):
+            self.assertEqual(verdicts.pop((n, "exact value")), "")
+            self.assertEqual(verdicts.pop((n, "dotprod")), "reference")
+            for name in self.programs[1:]:
+                wanted = "**rejected**" if name in self.REJECTED else "ok"
+                self.assertEqual(verdicts.pop((n, name)), wanted, name)
+        self.assertEqual(verdicts, {})
+
+    def test_every_run_in_json(self):
+        with open(os.path.join(self.tmp.name, "runs.json")) as f:
+            document = json.load(f)
+        self.assertTrue(all(document["machine"].values()), document["machine"])
+        exact = {entry["length"]: entry["exact"] for entry in document["lengths"]}
+        self.assertAlmostEqual(exact[1000], 0.033875258, places=9)
+        self.assertGreater(exact[10], 0)
+        runs = {(r["program"], r["length"], r["repeat"], r["warmup"]) for r in document["runs"]}
+        self.assertEqual(runs, {(p, n, r, w) for p in self.programs for n in (10, 1000)
+                                for r, w in ((1, True), (1, False), (2, False))})
+        for run in document["runs"]:
+            self.assertGreater(run["peak_bytes"], 0)
+            self.assertGreater(run["wall"], 0)
+            self.assertGreaterEqual(run["time"], 0)
+            self.assertGreater(run["result"], 0)
+
+    def test_programs_take_turns(self):
+        with open(os.path.join(self.tmp.name, "log")) as f:
+            log = f.read().split("\n")
+        one_round = [f"{name} {{}}" for name in self.ACCEPTED + self.REJECTED]
+        self.assertEqual(log, [line.format(n) for n in (10, 1000)
+                               for _ in range(3) for line in one_round] + [""])
+
+    @unittest.skipUnless(HAS_GNUPLOT, "no gnuplot")
+    def test_plot_is_a_png(self):
+        with open(os.path.join(self.tmp.name, "plot.png"), "rb") as f:
+            self.assertEqual(f.read(4), b"\x89PNG")
+
+    def test_tolerance_widens_the_bound(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            os.symlink(STANDIN, os.path.join(tmp, "skip-tenth"))
+            done = sweep("--binary", DOTPROD, "--exact", EXACT, "--lengths", "1000",
+                         "--repeats", "1", "--tolerance", "0.11",
+                         "--candidate", os.path.join(tmp, "skip-tenth"))
+            self.assertEqual((done.returncode, done.stderr), (0, ""))
 
 
 if __name__ == "__main__":

@@ -1,0 +1,185 @@
+# SPDX-License-Identifier: MIT
+"""The sweep's command line, and what is checked before any run starts:
+bad options, programs that are not there and destinations that cannot be
+written are refused in one line with status 2."""
+
+import argparse
+import math
+import os
+import sys
+from typing import NamedTuple
+
+from messages import say
+from running import GNU_TIME
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+BUILD = os.path.join(HERE, "..", "build", "release")
+DEFAULT_LENGTHS = [10**3, 10**4, 10**5, 10**6, 10**7]
+
+
+class File(NamedTuple):
+    shown: str       # as the user named it, for messages
+    path: str        # absolute: what is checked, run or written
+    label: str = ""  # a program's name in the table, the plot and the JSON
+
+
+def refuse(message):
+    say(message)
+    sys.exit(2)
+
+
+class Parser(argparse.ArgumentParser):
+    def error(self, message):
+        refuse(message)
+
+
+def lengths(text):
+    try:
+        values = [int(part) for part in text.split(",")]
+    except ValueError:
+        raise argparse.ArgumentTypeError(f"not a list of lengths: {text!r}")
+    if not values or any(n < 1 or n > 2**31 - 1 for n in values):
+        raise argparse.ArgumentTypeError(f"lengths must lie in 1..2147483647: {text!r}")
+    return sorted(set(values))
+
+
+def positive(text):
+    try:
+        value = int(text)
+    except ValueError:
+        value = 0
+    if value < 1:
+        raise argparse.ArgumentTypeError(f"not a positive whole number: {text!r}")
+    return value
+
+
+def count(text):
+    try:
+        value = int(text)
+    except ValueError:
+        value = -1
+    if value < 0:
+        raise argparse.ArgumentTypeError(f"not a whole number of 0 or more: {text!r}")
+    return value
+
+
+def fraction(text):
+    try:
+        value = float(text)
+    except ValueError:
+        value = math.nan
+    if not (0 <= value < math.inf):
+        raise argparse.ArgumentTypeError(f"not a relative error of 0 or more: {text!r}")
+    return value
+
+
+def seconds(text):
+    try:
+        value = float(text)
+    except ValueError:
+        value = math.nan
+    if not (0 < value < math.inf):
+        raise argparse.ArgumentTypeError(f"not a positive number of seconds: {text!r}")
+    return value
+
+
+def parse_arguments(argv):
+    parser = Parser(
+        prog="sweep",
+        description="Run dotprod for several lengths, several times each, check that "
+        "the results agree, and print a Markdown table of the loop's time and the "
+        "process's peak memory. With --candidate, also time other versions of the same "
+        "work against it and judge their results against the exact value.",
+    )
+    parser.add_argument("--binary", default=os.path.join(BUILD, "dotprod"),
+                        help="the dotprod to run (default: build/release/dotprod)")
+    parser.add_argument("--candidate", action="append", default=[], metavar="PATH",
+                        help="a version to compare with dotprod; may be repeated")
+    parser.add_argument("--exact", metavar="PATH",
+                        help="the program that prints the exact value "
+                        "(default: build/release/dotprod-exact)")
+    parser.add_argument("--lengths", type=lengths, default=DEFAULT_LENGTHS,
+                        help="comma-separated lengths (default: 1000,10000,100000,1000000,10000000)")
+    parser.add_argument("--repeats", type=positive, default=5,
+                        help="runs per length (default: 5)")
+    parser.add_argument("--warmup", type=count, metavar="N",
+                        help="untimed runs of each program before each length's repeats "
+                        "(default: 1 with --candidate, else 0)")
+    parser.add_argument("--tolerance", type=fraction, default=0.0, metavar="REL",
+                        help="widen the accepted error by REL times the exact value (default: 0)")
+    parser.add_argument("--timeout", type=seconds, default=600, metavar="SECONDS",
+                        help="kill a run that takes longer, and stop (default: 600)")
+    parser.add_argument("--plot", metavar="FILE.png",
+                        help="also draw ns per term, peak memory and speedup against N "
+                        "(needs gnuplot)")
+    parser.add_argument("--json", metavar="FILE",
+                        help="also write every run, the exact values and the machine as JSON")
+    return parser.parse_args(argv)
+
+
+def program(path, role):
+    """The program named by path, as an absolute path to a regular
+    executable file. It is not normalised: a/../b means what it means to
+    the kernel, whatever a is."""
+    full = os.path.join(os.getcwd(), path)
+    if not (os.path.isfile(full) and os.access(full, os.X_OK)):
+        refuse(f"no executable {role} at {path}")
+    return File(path, full)
+
+
+def destination(path):
+    """A file that can be written, or a refusal. Tried by opening it, which
+    is the one test that holds for root and on read-only file systems; a
+    file that did not exist is removed again."""
+    full = os.path.join(os.getcwd(), path)
+    if os.path.isdir(full):
+        refuse(f"{path} is a folder, not a file")
+    existed = os.path.exists(full)
+    try:
+        os.close(os.open(full, os.O_WRONLY | (0 if existed else os.O_CREAT | os.O_EXCL)))
+    except OSError as error:
+        refuse(f"cannot write {path}: {error.strerror}")
+    if not existed:
+        os.unlink(full)
+    return File(path, full)
+
+
+def labelled(programs):
+    """Each program's file name, or its path where two share a name."""
+    names = [os.path.basename(p.path) for p in programs]
+    labels = [p.shown if names.count(n) > 1 else n for p, n in zip(programs, names)]
+    for p, label in zip(programs, labels):
+        if labels.count(label) > 1:
+            refuse(f"{p.shown} is named twice")
+    return [p._replace(label=label) for p, label in zip(programs, labels)]
+
+
+def exact_program(args):
+    """The exact-value program, or None where nothing needs it. Without it
+    the sweep still times dotprod, but cannot judge a candidate."""
+    if not (args.candidate or args.json is not None):
+        return None
+    if args.exact is not None:
+        return program(args.exact, "dotprod-exact")
+    default = os.path.join(BUILD, "dotprod-exact")
+    if os.path.isfile(default) and os.access(default, os.X_OK):
+        return File(default, default)
+    if args.candidate:
+        refuse(f"--candidate needs the exact value, and there is no executable "
+               f"dotprod-exact at {default}: build it, or name one with --exact")
+    return None
+
+
+def parse(argv):
+    args = parse_arguments(argv)
+    args.binary, *args.candidates = labelled(
+        [program(args.binary, "dotprod")] + [program(c, "candidate") for c in args.candidate])
+    args.exact = exact_program(args)
+    if args.warmup is None:
+        args.warmup = 1 if args.candidates else 0
+    for name in ("plot", "json"):
+        if getattr(args, name) is not None:
+            setattr(args, name, destination(getattr(args, name)))
+    if not os.access(GNU_TIME, os.X_OK):
+        refuse(f"{GNU_TIME} is missing (Debian package time); it measures peak memory")
+    return args

@@ -1,0 +1,128 @@
+# SPDX-License-Identifier: MIT
+"""The sweep's plot, drawn by gnuplot if it is installed: ns per term and
+peak memory against N for every program, and with candidates their
+speedup over dotprod, the median with the min-max spread of the repeats.
+
+No text from the command line or the environment reaches gnuplot as code:
+gnuplot runs in the temporary folder and reads and writes only fixed
+names there, and the picture is then copied to where the user asked.
+Labels (program names, the machine's CPU) are cut down to characters that
+cannot end a gnuplot string and are shown without enhanced-text markup."""
+
+import os
+import re
+import shutil
+import statistics
+
+import reporting
+import running
+from messages import SweepError, say
+
+MIB = 1024 * 1024
+GNUPLOT_SECONDS = 60
+
+HEAD = """\
+set terminal pngcairo size {width},450
+set output 'plot.png'
+set multiplot layout 1,{panels} title '{machine}' noenhanced
+set logscale x
+set format x '10^{{%T}}'
+set xlabel 'N'
+set offsets graph 0.05, graph 0.05, 0, 0
+set grid
+set key top left
+set title 'Cost per term (median of repeats)'
+set ylabel 'ns per term'
+{ns_scale}
+plot {ns}
+set title 'Peak memory of the process'
+set ylabel 'MiB'
+set logscale y
+set format y '%g'
+set yrange [*:*]
+plot {peak}, \\
+     'programs.dat' index 0 using 1:4 with lines dashtype 2 title 'budget: 8·N bytes + 4 MiB'
+"""
+
+SPEEDUP = """\
+set title 'Speedup over dotprod (median, min-max of repeats)'
+set ylabel 'speedup'
+set key below
+plot {speedup}, 1 with lines dashtype 2 linecolor 'black' title 'dotprod'
+"""
+
+
+def text(label):
+    return re.sub(r"[^A-Za-z0-9 .,:()+\-/]", "?", label)
+
+
+def lines(data, styled, columns, style):
+    """One plotted line per data block: styled holds each block's line
+    type, so that a program looks the same in every panel, and label."""
+    return ", ".join(f"'{data}' index {k} using {columns} with {style} linetype {linetype} "
+                     f"title '{text(label)}' noenhanced"
+                     for k, (linetype, label) in enumerate(styled))
+
+
+def write_blocks(path, blocks):
+    """Data blocks that gnuplot tells apart by index: two blank lines."""
+    with open(path, "w") as f:
+        f.write("\n\n".join("".join(" ".join(map(str, row)) + "\n" for row in block)
+                            for block in blocks))
+
+
+def program_rows(outcome, program):
+    return [(n, statistics.median(reporting.times(outcome.measured(program, n))) / n * 1e9,
+             max(run.peak for run in outcome.measured(program, n)) / MIB, 8 * n / MIB + 4)
+            for n in outcome.lengths]
+
+
+def speedup_rows(outcome, program):
+    rows = []
+    for n in outcome.lengths:
+        ratios = reporting.speedups(outcome.measured(outcome.programs[0], n),
+                                    outcome.measured(program, n))
+        if ratios:  # none where every printed time was 0
+            rows.append((n, statistics.median(ratios), min(ratios), max(ratios)))
+    return rows
+
+
+def script(outcome, folder):
+    """Writes the data files and returns the script that plots them."""
+    programs = outcome.programs
+    write_blocks(os.path.join(folder, "programs.dat"), [program_rows(outcome, p) for p in programs])
+    styled = list(enumerate(programs, start=1))
+    speedups = [(t, p, speedup_rows(outcome, p)) for t, p in styled[1:]]
+    speedups = [(t, p, rows) for t, p, rows in speedups if rows]
+    write_blocks(os.path.join(folder, "speedup.dat"), [rows for _, _, rows in speedups])
+    head = HEAD.format(
+        width=1500 if speedups else 1000, panels=3 if speedups else 2,
+        machine=text(reporting.describe(reporting.machine())),
+        # Candidates can be hundreds of times faster than dotprod.
+        ns_scale="set logscale y" if len(programs) > 1 else "set yrange [0:*]",
+        ns=lines("programs.dat", styled, "1:2", "linespoints"),
+        peak=lines("programs.dat", styled, "1:3", "linespoints"))
+    if speedups:
+        head += SPEEDUP.format(speedup=lines("speedup.dat", [(t, p) for t, p, _ in speedups],
+                                             "1:2:3:4", "yerrorlines"))
+    return head + "unset multiplot\n"
+
+
+def plot(outcome, png, folder):
+    gnuplot = shutil.which("gnuplot")
+    if not gnuplot:
+        say("gnuplot not found, no plot drawn")
+        return
+    with open(os.path.join(folder, "plot.gp"), "w") as f:
+        f.write(script(outcome, folder))
+    with open(os.path.join(folder, "gnuplot.out"), "w+") as out:
+        status, _ = running.run([gnuplot, "plot.gp"], out, GNUPLOT_SECONDS, "gnuplot",
+                                cwd=folder, stderr=out)
+        out.seek(0)
+        complaint = out.read().strip().splitlines()
+    if status != 0:
+        raise SweepError(f"gnuplot failed: {complaint[-1] if complaint else status}")
+    try:
+        shutil.copyfile(os.path.join(folder, "plot.png"), png.path)
+    except OSError as error:
+        raise SweepError(f"cannot write the plot to {png.shown}: {error.strerror}") from None
