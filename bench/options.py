@@ -43,44 +43,24 @@ def lengths(text):
     return sorted(set(values))
 
 
-def positive(text):
-    try:
-        value = int(text)
-    except ValueError:
-        value = 0
-    if value < 1:
-        raise argparse.ArgumentTypeError(f"not a positive whole number: {text!r}")
-    return value
+def number(convert, accept, what):
+    """An argparse type: text that convert reads and accept allows."""
+    def parse(text):
+        try:
+            value = convert(text)
+        except ValueError:
+            value = None
+        if value is None or not accept(value):
+            raise argparse.ArgumentTypeError(f"not {what}: {text!r}")
+        return value
+    return parse
 
 
-def count(text):
-    try:
-        value = int(text)
-    except ValueError:
-        value = -1
-    if value < 0:
-        raise argparse.ArgumentTypeError(f"not a whole number of 0 or more: {text!r}")
-    return value
-
-
-def fraction(text):
-    try:
-        value = float(text)
-    except ValueError:
-        value = math.nan
-    if not (0 <= value < math.inf):
-        raise argparse.ArgumentTypeError(f"not a relative error of 0 or more: {text!r}")
-    return value
-
-
-def seconds(text):
-    try:
-        value = float(text)
-    except ValueError:
-        value = math.nan
-    if not (0 < value < math.inf):
-        raise argparse.ArgumentTypeError(f"not a positive number of seconds: {text!r}")
-    return value
+positive = number(int, lambda v: v >= 1, "a positive whole number")
+count = number(int, lambda v: v >= 0, "a whole number of 0 or more")
+# NaN fails both comparisons, so it is refused with the rest.
+fraction = number(float, lambda v: 0 <= v < math.inf, "a relative error of 0 or more")
+seconds = number(float, lambda v: 0 < v < math.inf, "a positive number of seconds")
 
 
 def parse_arguments(argv):
