@@ -7,6 +7,7 @@ import math
 import os
 import re
 
+import running
 from messages import SweepError
 
 RESULT = "Resultado: "
@@ -51,10 +52,18 @@ def ending(path, what):
     return result_line, result, seconds
 
 
+def check_time(seconds, wall, what):
+    """A loop cannot take longer than the whole process that ran it; the
+    millisecond allows for the two clocks' rounding."""
+    if seconds > wall + 1e-3:
+        raise SweepError(f"{what} printed a loop time of {seconds:g} s, longer than "
+                         f"its whole run took ({wall:.3f} s)")
+
+
 def exact_value(path, status, what):
     """The one number that the exact-value program printed."""
     if status != 0:
-        raise SweepError(f"{what} ended with status {status}")
+        raise SweepError(f"{what} {running.how_it_ended(status)}")
     lines = last_lines(path, 2)
     try:
         value = number(lines[0].decode(), "") if len(lines) == 1 else None

@@ -41,7 +41,9 @@ class Outcome(NamedTuple):
 def measure(program, n, repeat, warmup, out_path, timeout):
     what = f"{program.shown} {n}"
     wall, peak = running.timed_run(program.path, n, out_path, timeout, what)
-    return Run(program.label, n, repeat, warmup, *checking.ending(out_path, what), wall, peak)
+    run = Run(program.label, n, repeat, warmup, *checking.ending(out_path, what), wall, peak)
+    checking.check_time(run.seconds, wall, what)
+    return run
 
 
 def exact_value(exact, n, folder, timeout):

@@ -33,9 +33,17 @@ class Parser(argparse.ArgumentParser):
         refuse(message)
 
 
+def plain(text):
+    """Text as the user typed it in ASCII: int() and float() would also
+    read other scripts' digits and 1_000."""
+    if not text.isascii() or "_" in text:
+        raise ValueError(text)
+    return text
+
+
 def lengths(text):
     try:
-        values = [int(part) for part in text.split(",")]
+        values = [int(plain(part)) for part in text.split(",")]
     except ValueError:
         raise argparse.ArgumentTypeError(f"not a list of lengths: {text!r}")
     if not values or any(n < 1 or n > 2**31 - 1 for n in values):
@@ -47,7 +55,7 @@ def number(convert, accept, what):
     """An argparse type: text that convert reads and accept allows."""
     def parse(text):
         try:
-            value = convert(text)
+            value = convert(plain(text))
         except ValueError:
             value = None
         if value is None or not accept(value):
@@ -60,7 +68,9 @@ positive = number(int, lambda v: v >= 1, "a positive whole number")
 count = number(int, lambda v: v >= 0, "a whole number of 0 or more")
 # NaN fails both comparisons, so it is refused with the rest.
 fraction = number(float, lambda v: 0 <= v < math.inf, "a relative error of 0 or more")
-seconds = number(float, lambda v: 0 < v < math.inf, "a positive number of seconds")
+# Past a million seconds the limit means nothing, and the clock calls
+# that wait for it would overflow.
+seconds = number(float, lambda v: 0 < v <= 1e6, "a number of seconds from 0 to 1000000")
 
 
 def parse_arguments(argv):
@@ -111,10 +121,16 @@ def destination(path):
     """A file that can be written, or a refusal. Tried by opening it, which
     is the one test that holds for root and on read-only file systems; a
     file that did not exist is removed again."""
+    if not path:
+        refuse("an empty file name")
     full = os.path.join(os.getcwd(), path)
     if os.path.isdir(full):
         refuse(f"{path} is a folder, not a file")
     existed = os.path.exists(full)
+    # A pipe or a device would block here or take only part of what is
+    # written at the end, after every run.
+    if existed and not os.path.isfile(full):
+        refuse(f"{path} is not a regular file")
     try:
         os.close(os.open(full, os.O_WRONLY | (0 if existed else os.O_CREAT | os.O_EXCL)))
     except OSError as error:
@@ -124,10 +140,16 @@ def destination(path):
     return File(path, full)
 
 
+def printable(name):
+    """A name fit for a table cell or a plot's key: one line, no cell
+    separator."""
+    return "".join(c if c.isprintable() else "?" for c in name).replace("|", "/")
+
+
 def labelled(programs):
     """Each program's file name, or its path where two share a name."""
-    names = [os.path.basename(p.path) for p in programs]
-    labels = [p.shown if names.count(n) > 1 else n for p, n in zip(programs, names)]
+    names = [printable(os.path.basename(p.path)) for p in programs]
+    labels = [printable(p.shown) if names.count(n) > 1 else n for p, n in zip(programs, names)]
     for p, label in zip(programs, labels):
         if labels.count(label) > 1:
             refuse(f"{p.shown} is named twice")
@@ -137,10 +159,10 @@ def labelled(programs):
 def exact_program(args):
     """The exact-value program, or None where nothing needs it. Without it
     the sweep still times dotprod, but cannot judge a candidate."""
-    if not (args.candidate or args.json is not None):
-        return None
     if args.exact is not None:
         return program(args.exact, "dotprod-exact")
+    if not (args.candidate or args.json is not None):
+        return None
     default = os.path.join(BUILD, "dotprod-exact")
     if os.path.isfile(default) and os.access(default, os.X_OK):
         return File(default, default)
@@ -160,6 +182,8 @@ def parse(argv):
     for name in ("plot", "json"):
         if getattr(args, name) is not None:
             setattr(args, name, destination(getattr(args, name)))
+    if args.plot and args.json and os.path.realpath(args.plot.path) == os.path.realpath(args.json.path):
+        refuse(f"--plot and --json name the same file: {args.plot.shown}")
     if not os.access(GNU_TIME, os.X_OK):
         refuse(f"{GNU_TIME} is missing (Debian package time); it measures peak memory")
     return args

@@ -115,13 +115,15 @@ def plot(outcome, png, folder):
         return
     with open(os.path.join(folder, "plot.gp"), "w") as f:
         f.write(script(outcome, folder))
-    with open(os.path.join(folder, "gnuplot.out"), "w+") as out:
+    with open(os.path.join(folder, "gnuplot.out"), "w+", errors="replace") as out:
         status, _ = running.run([gnuplot, "plot.gp"], out, GNUPLOT_SECONDS, "gnuplot",
                                 cwd=folder, stderr=out)
         out.seek(0)
         complaint = out.read().strip().splitlines()
     if status != 0:
         raise SweepError(f"gnuplot failed: {complaint[-1] if complaint else status}")
+    if not os.path.isfile(os.path.join(folder, "plot.png")):
+        raise SweepError("gnuplot drew no picture")
     try:
         shutil.copyfile(os.path.join(folder, "plot.png"), png.path)
     except OSError as error:

@@ -125,9 +125,12 @@ def write_json(destination, outcome, verdicts):
 def write_out(text):
     """Prints text. Output that cannot be written stops the sweep with
     status 1; a closed pipe (BrokenPipeError) is left to the caller."""
+    data = (text + "\n").encode()
     try:
-        sys.stdout.write(text + "\n")
-        sys.stdout.flush()
+        # os.write, not sys.stdout: unbuffered (PYTHONUNBUFFERED), the
+        # latter drops what a short write to a pipe leaves over.
+        while data:
+            data = data[os.write(sys.stdout.fileno(), data):]
     except BrokenPipeError:
         raise
     except OSError as error:

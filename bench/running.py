@@ -116,8 +116,9 @@ def run(argv, out, timeout, what, cwd=None, stderr=None):
     try:
         in_time = _exits_within(_child, timeout)
     finally:
-        if _child.poll() is None:
-            _kill_group(_child)
+        # Before reaping, while the group still has its leader: whatever
+        # the program left running in the background goes with it.
+        _kill_group(_child)
         status = _child.wait()
         _child = None
     if not in_time:
@@ -158,4 +159,11 @@ def _how_it_ended(report, status):
     words = report[0].split() if report else []
     if words[:3] == ["Command", "terminated", "by"]:
         return f"was killed by signal {words[-1]}"
+    return how_it_ended(status)
+
+
+def how_it_ended(status):
+    """A failed run's status in words: subprocess gives a signal as -N."""
+    if status < 0:
+        return f"was killed by signal {-status}"
     return f"ended with status {status}"

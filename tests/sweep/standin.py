@@ -4,7 +4,8 @@
 the way STANDIN_MODE says: 'flaky' changes the result on the second run
 (counted in the file STANDIN_COUNTER), 'drift' makes the sums depend on N,
 'hang' writes its pid to STANDIN_PIDFILE and sleeps, 'short' prints one
-line, 'latin1' ends with bytes that are not UTF-8, 'crash' dies of SIGSEGV.
+line, 'latin1' ends with bytes that are not UTF-8, 'crash' dies of SIGSEGV,
+'orphan' leaves a sleeping child behind, its pid in STANDIN_PIDFILE.
 STANDIN_TIME replaces the printed seconds.
 
 Run through a symlink named after one of VERSIONS, it is instead a
@@ -62,6 +63,17 @@ if mode == "hang":
     with open(os.environ["STANDIN_PIDFILE"], "w") as f:
         f.write(str(os.getpid()))
     time.sleep(3600)
+if mode == "orphan":
+    child = os.fork()
+    if child == 0:
+        # Off the sweep's streams, so that only its ending can end it.
+        null = os.open(os.devnull, os.O_RDWR)
+        for fd in (0, 1, 2):
+            os.dup2(null, fd)
+        time.sleep(3600)
+        os._exit(0)
+    with open(os.environ["STANDIN_PIDFILE"], "w") as f:
+        f.write(str(child))
 if mode == "crash":
     os.kill(os.getpid(), signal.SIGSEGV)
 if mode == "short":

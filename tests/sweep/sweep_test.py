@@ -150,7 +150,10 @@ class Rejects(unittest.TestCase):
     def test_bad_options_and_missing_binary(self):
         for args in (["--repeats", "0"], ["--lengths", "12,x"], ["--lengths", "0"],
                      ["--frobnicate"], ["--binary", "/nonexistent/dotprod"],
-                     ["--binary", DOTPROD, "--lengths", "3", "--plot", "/nonexistent/x.png"]):
+                     ["--binary", DOTPROD, "--lengths", "3", "--plot", "/nonexistent/x.png"],
+                     ["--binary", DOTPROD, "--lengths", "3", "--json", "/dev/null"],
+                     ["--binary", DOTPROD, "--lengths", "3", "--plot", "same", "--json", "./same"],
+                     ["--timeout", "1e10"], ["--lengths", "\uff13"], ["--repeats", "1_0"]):
             with self.subTest(args):
                 done = sweep(*args)
                 self.assertEqual(done.returncode, 2)
@@ -166,6 +169,8 @@ class Rejects(unittest.TestCase):
             ({"STANDIN_TIME": "inf"}, [], "printed no usable time: 'Tiempo: inf'"),
             ({"STANDIN_MODE": "hang"}, ["--timeout", "1"], "ran longer than 1 s and was killed"),
             ({"STANDIN_MODE": "crash"}, [], "was killed by signal 11"),
+            ({"STANDIN_TIME": "1e308"}, [], "printed a loop time of 1e+308 s, longer than its "
+                                            "whole run took"),
         ]
         for env, args, message in cases:
             with self.subTest(env), tempfile.TemporaryDirectory() as tmp:
@@ -175,8 +180,19 @@ class Rejects(unittest.TestCase):
                 pid = pid_in(pidfile)
                 end_leftover(pid)
                 self.assertEqual(done.returncode, 1)
-                self.assertEqual(done.stderr, f"sweep: {STANDIN} 5 {message}\n")
+                self.assertRegex(done.stderr, re.compile(
+                    rf"\Asweep: {re.escape(f'{STANDIN} 5 {message}')}[^\n]*\n\Z"))
                 self.assertFalse(pid and running(pid), "the hanging run was left running")
+
+    def test_what_a_run_leaves_running_is_ended(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            pidfile = os.path.join(tmp, "pid")
+            done = sweep("--binary", STANDIN, "--lengths", "5", "--repeats", "1",
+                         env={"STANDIN_MODE": "orphan", "STANDIN_PIDFILE": pidfile})
+            pid = pid_in(pidfile)
+            end_leftover(pid)
+            self.assertEqual(done.returncode, 0, done.stderr)
+            self.assertFalse(running(pid), "the run's child outlived it")
 
     def test_standard_output_that_cannot_be_written(self):
         def closed():
