@@ -1,8 +1,8 @@
 # SPDX-License-Identifier: MIT
-# The Debian package of the benchmark and the library: the copyright file
-# and changelog Debian asks of every package, and CPack's settings. Build
-# it from the `package` preset: GNUInstallDirs gives Debian's multiarch
-# library directory only when the prefix is /usr at configure time.
+# The Debian package of the benchmark and the library: the changelog Debian
+# asks of every package, and CPack's settings. Build it from the `package`
+# preset: GNUInstallDirs gives Debian's multiarch library directory only
+# when the prefix is /usr at configure time.
 if(NOT DOTPROD_INSTALL)
     message(FATAL_ERROR "DOTPROD_PACKAGE needs DOTPROD_INSTALL: the package holds what is installed")
 endif()
@@ -13,23 +13,6 @@ set(CPACK_DEBIAN_PACKAGE_MAINTAINER "" CACHE STRING
     "Maintainer of the Debian package, as \"Name <address>\"")
 find_program(DOTPROD_GZIP gzip REQUIRED)
 set(docDir ${PROJECT_BINARY_DIR}/doc)
-
-# Machine-readable, with LICENSE's terms under Debian's name for them.
-file(READ ${PROJECT_SOURCE_DIR}/LICENSE license)
-string(REGEX REPLACE "^.*\n\n(Permission)" "\\1" terms "${license}")
-string(REGEX REPLACE "\n+$" "" terms "${terms}")
-string(REPLACE "\n\n" "\n.\n" terms "${terms}")
-string(REPLACE "\n" "\n " terms "${terms}")
-file(CONFIGURE OUTPUT ${docDir}/copyright @ONLY CONTENT [[
-Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/
-Upstream-Name: dotprod
-
-Files: *
-Copyright: 2026 The dotprod authors
-License: Expat
- @terms@
-]])
-set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/LICENSE)
 
 # A native package's changelog: every new version needs its entry here.
 file(CONFIGURE OUTPUT ${docDir}/changelog @ONLY CONTENT [[
@@ -51,9 +34,8 @@ add_custom_command(OUTPUT ${docDir}/changelog.gz
     WORKING_DIRECTORY ${docDir}
     VERBATIM)
 add_custom_target(dotprod_changelog ALL DEPENDS ${docDir}/changelog.gz)
-# The licence goes wherever the files go; the changelog, which names the
-# package's maintainer, into the package alone.
-install(FILES ${docDir}/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
+# The changelog, which names the package's maintainer, goes into the
+# package alone.
 install(FILES ${docDir}/changelog.gz DESTINATION ${CMAKE_INSTALL_DOCDIR}
     COMPONENT debian EXCLUDE_FROM_ALL)
 set(CPACK_INSTALL_CMAKE_PROJECTS
