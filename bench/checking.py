@@ -121,6 +121,11 @@ def allowed_error(n, exact, reference, tolerance):
     return max(SAFETY * abs(reference - exact), floor) + tolerance * abs(exact)
 
 
+def farthest(runs, exact):
+    """The run whose result lies farthest from the exact value."""
+    return max(runs, key=lambda run: abs(run.result - exact))
+
+
 def relative(error, exact):
     return error / abs(exact) if exact else error
 
@@ -131,8 +136,7 @@ def verdict(outcome, program, n, tolerance):
     exact = outcome.exact[n]
     reference = outcome.measured(outcome.programs[0], n)[0].result
     allowed = allowed_error(n, exact, reference, tolerance)
-    worst = max((run.result for run in outcome.measured(program, n)),
-                key=lambda result: abs(result - exact))
+    worst = farthest(outcome.measured(program, n), exact).result
     if abs(worst - exact) <= allowed:
         return None
     return (f"{program} rejected at N={n}: result {worst:f} is off the exact value "

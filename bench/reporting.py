@@ -8,6 +8,7 @@ import platform
 import statistics
 import sys
 
+import checking
 from messages import SweepError
 
 MIB = 1024 * 1024
@@ -47,12 +48,12 @@ def comparison_row(outcome, program, n, verdict):
     median = statistics.median(times(runs))
     ratios = speedups(reference, runs)
     exact = outcome.exact[n]
-    worst = max(runs, key=lambda run: abs(run.result - exact))
+    worst = checking.farthest(runs, exact)
     if program == outcome.programs[0]:
         judged = "reference"
     else:
         judged = "ok" if verdict is None else "**rejected**"
-    return (f"| {n} | {program.replace('|', '/')} | {median:.6f} | {min(times(runs)):.6f} "
+    return (f"| {n} | {program} | {median:.6f} | {min(times(runs)):.6f} "
             f"| {max(times(runs)):.6f} "
             f"| {f'{statistics.median(ratios):.2f}' if ratios else 'n/a'} "
             f"| {f'{min(ratios):.2f}–{max(ratios):.2f}' if ratios else 'n/a'} "
