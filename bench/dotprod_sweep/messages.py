@@ -10,11 +10,16 @@ class SweepError(Exception):
     the sweep stops with one line and status 1."""
 
 
+def one_line(text):
+    """Text fit for one line: a name may hold a newline."""
+    return "".join(c if c.isprintable() else "?" for c in str(text))
+
+
 def say(text):
     """One line on standard error. A standard error that cannot be
     written has no better place to complain to, so it is let be."""
     try:
-        sys.stderr.write(f"sweep: {text}\n")
+        sys.stderr.write(f"sweep: {one_line(text)}\n")
         sys.stderr.flush()
     except (AttributeError, OSError, ValueError):
         pass
@@ -24,7 +29,7 @@ def progress(text):
     """A status line that overwrites itself, on a terminal only."""
     try:
         if sys.stderr.isatty():
-            sys.stderr.write(f"\r\033[K{text}")
+            sys.stderr.write(f"\r\033[K{one_line(text)}")
             sys.stderr.flush()
     except (AttributeError, OSError, ValueError):
         pass

@@ -13,7 +13,7 @@ import subprocess
 import tempfile
 import time
 
-from messages import SweepError, progress
+from .messages import SweepError, progress
 
 GNU_TIME = "/usr/bin/time"
 STOP_SIGNALS = (signal.SIGINT, signal.SIGTERM, signal.SIGHUP)
@@ -140,7 +140,7 @@ def timed_run(path, n, out_path, timeout, what):
                            out, timeout, what)
     lines = _read_lines(report)
     if status != 0:
-        raise SweepError(f"{what} {_how_it_ended(lines, status)}")
+        raise SweepError(f"{what} {ending_in_words(lines, status)}")
     try:
         return wall, int(lines[-1]) * 1024
     except (IndexError, ValueError):
@@ -155,14 +155,15 @@ def _read_lines(path):
         return []
 
 
-def _how_it_ended(report, status):
+def ending_in_words(report, status):
+    """How a run under GNU time ended, from its report and status."""
     words = report[0].split() if report else []
     if words[:3] == ["Command", "terminated", "by"]:
         return f"was killed by signal {words[-1]}"
-    return how_it_ended(status)
+    return status_in_words(status)
 
 
-def how_it_ended(status):
+def status_in_words(status):
     """A failed run's status in words: subprocess gives a signal as -N."""
     if status < 0:
         return f"was killed by signal {-status}"

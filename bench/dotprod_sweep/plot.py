@@ -2,6 +2,7 @@
 """The sweep's plot, drawn by gnuplot if it is installed: ns per term and
 peak memory against N for every program, and with candidates their
 speedup over dotprod, the median with the min-max spread of the repeats.
+A view of the model: every figure comes from it.
 
 No text from the command line or the environment reaches gnuplot as code:
 gnuplot runs in the temporary folder and reads and writes only fixed
@@ -12,13 +13,12 @@ cannot end a gnuplot string and are shown without enhanced-text markup."""
 import os
 import re
 import shutil
-import statistics
 
-import reporting
-import running
-from messages import SweepError, say
+from . import runner
+from .machine import describe, machine
+from .messages import SweepError, say
+from .model import MIB
 
-MIB = 1024 * 1024
 GNUPLOT_SECONDS = 60
 
 HEAD = """\
@@ -71,33 +71,27 @@ def write_blocks(path, blocks):
                             for block in blocks))
 
 
-def program_rows(outcome, program):
-    return [(n, statistics.median(reporting.times(outcome.measured(program, n))) / n * 1e9,
-             max(run.peak for run in outcome.measured(program, n)) / MIB, 8 * n / MIB + 4)
-            for n in outcome.lengths]
+def program_rows(model, program):
+    return [(s.length, s.ns_per_term, s.peak / MIB, s.budget / MIB) for s in model.of(program)]
 
 
-def speedup_rows(outcome, program):
-    rows = []
-    for n in outcome.lengths:
-        ratios = reporting.speedups(outcome.measured(outcome.programs[0], n),
-                                    outcome.measured(program, n))
-        if ratios:  # none where every printed time was 0
-            rows.append((n, statistics.median(ratios), min(ratios), max(ratios)))
-    return rows
+def speedup_rows(model, program):
+    # None where every printed time was 0.
+    return [(s.length, s.speedup, min(s.ratios), max(s.ratios))
+            for s in model.of(program) if s.ratios]
 
 
-def script(outcome, folder):
+def script(model, folder):
     """Writes the data files and returns the script that plots them."""
-    programs = outcome.programs
-    write_blocks(os.path.join(folder, "programs.dat"), [program_rows(outcome, p) for p in programs])
+    programs = model.runs.programs
+    write_blocks(os.path.join(folder, "programs.dat"), [program_rows(model, p) for p in programs])
     styled = list(enumerate(programs, start=1))
-    speedups = [(t, p, speedup_rows(outcome, p)) for t, p in styled[1:]]
+    speedups = [(t, p, speedup_rows(model, p)) for t, p in styled if p in model.candidates]
     speedups = [(t, p, rows) for t, p, rows in speedups if rows]
     write_blocks(os.path.join(folder, "speedup.dat"), [rows for _, _, rows in speedups])
     head = HEAD.format(
         width=1500 if speedups else 1000, panels=3 if speedups else 2,
-        machine=text(reporting.describe(reporting.machine())),
+        machine=text(describe(machine())),
         # Candidates can be hundreds of times faster than dotprod.
         ns_scale="set logscale y" if len(programs) > 1 else "set yrange [0:*]",
         ns=lines("programs.dat", styled, "1:2", "linespoints"),
@@ -108,16 +102,16 @@ def script(outcome, folder):
     return head + "unset multiplot\n"
 
 
-def plot(outcome, png, folder):
+def plot(model, png, folder):
     gnuplot = shutil.which("gnuplot")
     if not gnuplot:
         say("gnuplot not found, no plot drawn")
         return
     with open(os.path.join(folder, "plot.gp"), "w") as f:
-        f.write(script(outcome, folder))
+        f.write(script(model, folder))
     with open(os.path.join(folder, "gnuplot.out"), "w+", errors="replace") as out:
-        status, _ = running.run([gnuplot, "plot.gp"], out, GNUPLOT_SECONDS, "gnuplot",
-                                cwd=folder, stderr=out)
+        status, _ = runner.run([gnuplot, "plot.gp"], out, GNUPLOT_SECONDS, "gnuplot",
+                               cwd=folder, stderr=out)
         out.seek(0)
         complaint = out.read().strip().splitlines()
     if status != 0:
