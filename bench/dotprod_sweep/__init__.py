@@ -8,3 +8,6 @@ time limit (runner) whose output is read (output); the model computes
 every figure once from the runs (model, with the rule in verdict); the
 table, the JSON and the plot are views of the model (table, document,
 plot)."""
+
+# The project's version; the build checks that it matches.
+__version__ = "1.0.0"

@@ -1,8 +1,8 @@
 # SPDX-License-Identifier: MIT
 """The sweep's command line, parsed once into a frozen Config, and what
 is checked before any run starts: bad options, programs that are not
-there and destinations that cannot be written are refused in one line
-with status 2."""
+there and destinations that cannot be written or would overwrite what
+the sweep runs are refused in one line with status 2."""
 
 import argparse
 import math
@@ -10,19 +10,13 @@ import os
 import sys
 from dataclasses import dataclass
 
+from . import __version__, commands
+from .commands import Command, CommandError
 from .messages import say
 from .runner import GNU_TIME
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-BUILD = os.path.join(HERE, "..", "..", "build", "release")
 DEFAULT_LENGTHS = (10**3, 10**4, 10**5, 10**6, 10**7)
-
-
-@dataclass(frozen=True)
-class Program:
-    shown: str       # as the user named it, for messages
-    path: str        # absolute: what is checked and run
-    label: str = ""  # its name in the table, the plot and the JSON
+DEFAULT_BUDGET = 120
 
 
 @dataclass(frozen=True)
@@ -33,16 +27,22 @@ class Destination:
 
 @dataclass(frozen=True)
 class Config:
-    reference: Program         # dotprod: what results are judged against
-    candidates: tuple          # Programs: the versions compared with it
-    exact: Program | None      # dotprod-exact, where needed
+    reference: Command         # dotprod: what results are judged against
+    candidates: tuple          # Commands: the versions compared with it
+    baseline: str              # the label of the program speedups are over
+    exact: Command | None      # dotprod-exact, where needed
+    ceiling: Command | None    # dotprod-ceiling, with candidates
+    ceiling_threads: tuple     # the thread counts it is run with
     lengths: tuple             # ascending
-    repeats: int
+    repeats: int | None        # fixed, or None: as many as the intervals need
+    budget: float              # seconds after which no more repeats are added
     warmup: int                # untimed runs of each program per length
     tolerance: float
     timeout: float
+    fail_fast: bool
     plot: Destination | None
     json: Destination | None
+    argv: tuple                # as given, for the record
 
     @property
     def programs(self):
@@ -94,53 +94,96 @@ positive = checked_number(int, lambda v: v >= 1, "a positive whole number")
 count = checked_number(int, lambda v: v >= 0, "a whole number of 0 or more")
 # NaN fails both comparisons, so it is refused with the rest.
 fraction = checked_number(float, lambda v: 0 <= v < math.inf, "a relative error of 0 or more")
-# Past a million seconds the limit means nothing, and the clock calls
+# Past a million seconds a limit means nothing, and the clock calls
 # that wait for it would overflow.
 seconds = checked_number(float, lambda v: 0 < v <= 1e6, "a number of seconds from 0 to 1000000")
 
 
-def parser():
+def scan(text):
+    name, _, values = text.partition("=")
+    if not (commands.PLACEHOLDER.fullmatch("{" + name + "}") and name != "n" and values):
+        raise argparse.ArgumentTypeError(f"not NAME=V1,V2,...: {text!r}")
+    parts = values.split(",")
+    if any(not v or "{" in v or "}" in v for v in parts) or len(set(parts)) < len(parts):
+        raise argparse.ArgumentTypeError(f"not a list of distinct values: {text!r}")
+    return name, tuple(parts)
+
+
+class CandidateAction(argparse.Action):
+    """--candidate and --name, kept in order: a name labels the candidate
+    given just before it."""
+    def __call__(self, parser, namespace, value, option):
+        given = getattr(namespace, "given", None) or []
+        if option == "--name":
+            if not given or given[-1][1] is not None:
+                raise UsageError("--name must follow a --candidate that has no name yet")
+            if not value.strip():
+                raise UsageError("--name needs a label")
+            given[-1] = (given[-1][0], commands.printable(value))
+        else:
+            given.append((value, None))
+        namespace.given = given
+
+
+def parser(programs):
     p = Parser(
-        prog="sweep",
+        prog="dotprod-sweep",
         description="Run dotprod for several lengths, several times each, check that "
         "the results agree, and print a Markdown table of the loop's time and the "
         "process's peak memory. With --candidate, also time other versions of the same "
-        "work against it and judge their results against the exact value.",
-    )
-    p.add_argument("--binary", default=os.path.join(BUILD, "dotprod"),
-                   help="the dotprod to run (default: build/release/dotprod)")
-    p.add_argument("--candidate", action="append", default=[], metavar="PATH",
-                   help="a version to compare with dotprod; may be repeated")
+        "work against it and judge their results against the exact value.")
+    p.add_argument("--version", action="version", version=f"dotprod-sweep {__version__}")
+    p.add_argument("--binary", default=os.path.join(programs, "dotprod"),
+                   help=f"the dotprod to run (default: {programs}/dotprod)")
+    p.add_argument("--candidate", action=CandidateAction, dest="given", metavar="COMMAND",
+                   help="a version to compare with dotprod: a command line, {n} for the "
+                   "length (else it comes last), NAME=VALUE words first for its environment; "
+                   "may be repeated")
+    p.add_argument("--name", action=CandidateAction, dest="given", metavar="LABEL",
+                   help="the label of the --candidate just before it")
+    p.add_argument("--scan", type=scan, action="append", default=[], metavar="NAME=V1,V2,...",
+                   help="run every candidate whose command holds {NAME} once per value; "
+                   "may be repeated")
+    p.add_argument("--baseline", metavar="NAME", help="the program speedups are over: a "
+                   "candidate's label, or dotprod (the default)")
     p.add_argument("--exact", metavar="PATH",
-                   help="the program that prints the exact value "
-                   "(default: build/release/dotprod-exact)")
+                   help=f"the program that prints the exact value "
+                   f"(default: {programs}/dotprod-exact)")
+    p.add_argument("--ceiling", metavar="PATH", help="the program that measures the machine's "
+                   f"read rate (default: {programs}/dotprod-ceiling, where it is built)")
     p.add_argument("--lengths", type=lengths, default=DEFAULT_LENGTHS,
                    help="comma-separated lengths (default: 1000,10000,100000,1000000,10000000)")
-    p.add_argument("--repeats", type=positive, default=5,
-                   help="runs per length (default: 5)")
+    p.add_argument("--repeats", type=positive, metavar="R",
+                   help=f"runs per length (default: from 6 on, until every speedup's 95 %% "
+                   f"interval is within ±5 %% or the budget is spent)")
+    p.add_argument("--budget", type=seconds, default=DEFAULT_BUDGET, metavar="SECONDS",
+                   help=f"add no more repeats after this long (default: {DEFAULT_BUDGET})")
     p.add_argument("--warmup", type=count, metavar="N",
                    help="untimed runs of each program before each length's repeats "
                    "(default: 1 with --candidate, else 0)")
     p.add_argument("--tolerance", type=fraction, default=0.0, metavar="REL",
-                   help="widen the accepted error by REL times the exact value (default: 0)")
+                   help="widen what float rounding may explain by REL times the exact value "
+                   "(default: 0)")
     p.add_argument("--timeout", type=seconds, default=600, metavar="SECONDS",
-                   help="kill a run that takes longer, and stop (default: 600)")
+                   help="kill a run that takes longer (default: 600)")
+    p.add_argument("--fail-fast", action="store_true",
+                   help="stop at the first run that fails, instead of going on without it")
     p.add_argument("--plot", metavar="FILE.png",
-                   help="also draw ns per term, peak memory and speedup against N "
+                   help="also draw ns per term, peak memory, read rate and speedups against N "
                    "(needs gnuplot)")
     p.add_argument("--json", metavar="FILE",
-                   help="also write every run, the exact values and the machine as JSON")
+                   help="also write the runs, the summaries and the machine as JSON")
     return p
 
 
 def program(path, role):
-    """The program named by path, as an absolute path to a regular
-    executable file. It is not normalised: a/../b means what it means to
-    the kernel, whatever a is."""
+    """The program at path, never one found on PATH: a name without a
+    slash is the file in this folder. It is not normalised: a/../b means
+    what it means to the kernel, whatever a is."""
     full = os.path.join(os.getcwd(), path)
-    if not (os.path.isfile(full) and os.access(full, os.X_OK)):
+    if not commands.executable(full):
         raise UsageError(f"no executable {role} at {path}")
-    return Program(path, full)
+    return Command("", (full,), (), path)
 
 
 def destination(path):
@@ -166,64 +209,124 @@ def destination(path):
     return Destination(path, full)
 
 
-def printable(name):
-    """A name fit for a table cell or a plot's key: one line, no cell
-    separator."""
-    return "".join(c if c.isprintable() else "?" for c in name).replace("|", "/")
+def identity(path):
+    try:
+        st = os.stat(path)
+        return st.st_dev, st.st_ino
+    except OSError:
+        return None
 
 
-def labelled(programs):
-    """Each program's file name, or its path where two share a name."""
-    names = [printable(os.path.basename(p.path)) for p in programs]
-    labels = [printable(p.shown) if names.count(n) > 1 else n for p, n in zip(programs, names)]
-    for p, label in zip(programs, labels):
-        if labels.count(label) > 1:
-            raise UsageError(f"{p.shown} is named twice")
-    return [Program(p.shown, p.path, label) for p, label in zip(programs, labels)]
+def files_run(cmds):
+    """Every existing file a command names: its program, and the script or
+    program a launcher is given."""
+    return [w for c in cmds for w in c.words if os.path.isfile(w)]
 
 
-def exact_program(args):
+def check_destinations(outputs, cmds):
+    """Refuses a destination that is a file the sweep runs, standard
+    output's file or the other destination, under any name."""
+    taken = {identity(f): f for f in files_run(cmds)}
+    try:
+        st = os.fstat(1)
+        taken[(st.st_dev, st.st_ino)] = "standard output"
+    except OSError:
+        pass
+    for d in outputs:
+        same = identity(d.path)
+        if same in taken:
+            raise UsageError(f"{d.shown} is {taken[same]}: it would be overwritten")
+        if same is not None:
+            taken[same] = d.shown
+    shown = [os.path.realpath(d.path) for d in outputs]
+    if len(set(shown)) < len(shown):
+        raise UsageError(f"--plot and --json name the same file: {outputs[0].shown}")
+
+
+def optional(path, make):
+    return None if path is None else make(path)
+
+
+def candidates(args):
+    try:
+        given = getattr(args, "given", None) or []
+        cmds = [commands.command(text) for text, _ in given]
+        return cmds, [name for _, name in given]
+    except CommandError as error:
+        raise UsageError(str(error)) from None
+
+
+def exact_program(args, programs, needed):
     """The exact-value program, or None where nothing needs it. Without it
     the sweep still times dotprod, but cannot judge a candidate."""
     if args.exact is not None:
         return program(args.exact, "dotprod-exact")
-    if not (args.candidate or args.json is not None):
-        return None
-    default = os.path.join(BUILD, "dotprod-exact")
-    if os.path.isfile(default) and os.access(default, os.X_OK):
-        return Program(default, default)
-    if args.candidate:
+    default = os.path.join(programs, "dotprod-exact")
+    if commands.executable(default) and (needed or args.json is not None):
+        return Command("", (default,), (), default)
+    if needed:
         raise UsageError(f"--candidate needs the exact value, and there is no executable "
                          f"dotprod-exact at {default}: build it, or name one with --exact")
     return None
 
 
-def optional_destination(path):
-    return None if path is None else destination(path)
+def ceiling_program(args, programs, wanted):
+    if args.ceiling is not None:
+        return program(args.ceiling, "dotprod-ceiling")
+    default = os.path.join(programs, "dotprod-ceiling")
+    return Command("", (default,), (), default) if wanted and commands.executable(default) \
+        else None
 
 
-def config(argv):
-    """The Config that argv asks for; UsageError where it asks amiss."""
-    args = parser().parse_args(argv)
-    reference, *candidates = labelled(
-        [program(args.binary, "dotprod")] + [program(c, "candidate") for c in args.candidate])
-    exact = exact_program(args)
-    plot, json = optional_destination(args.plot), optional_destination(args.json)
-    if plot and json and os.path.realpath(plot.path) == os.path.realpath(json.path):
-        raise UsageError(f"--plot and --json name the same file: {plot.shown}")
+def usable_cpus():
+    return len(os.sched_getaffinity(0))
+
+
+def config(argv, programs):
+    """The Config that argv asks for; UsageError where it asks amiss.
+    programs is the folder where dotprod and its companions are found."""
+    args = parser(programs).parse_args(argv)
+    scans = dict(args.scan)
+    if len(scans) < len(args.scan):
+        raise UsageError("a name is scanned twice")
+    cmds, names = candidates(args)
+    reference = program(args.binary, "dotprod")
+    try:
+        labelled = commands.labelled([reference, *cmds], [None, *names])
+        reference, expanded = labelled[0], []
+        for cmd in labelled[1:]:
+            expanded += commands.expand(cmd, scans)
+    except CommandError as error:
+        raise UsageError(str(error)) from None
+    used = {name for c in cmds for name in commands.placeholders(c)}
+    if set(scans) - used:
+        raise UsageError(f"no candidate uses {{{sorted(set(scans) - used)[0]}}}")
+    labels = [c.label for c in (reference, *expanded)]
+    baseline = reference.label if args.baseline in (None, "dotprod") else args.baseline
+    if baseline not in labels:
+        raise UsageError(f"--baseline {args.baseline}: no program is labelled so "
+                         f"(labels: {', '.join(labels)})")
+    exact = exact_program(args, programs, bool(expanded))
+    ceiling = ceiling_program(args, programs, bool(expanded))
+    plot, json = optional(args.plot, destination), optional(args.json, destination)
+    check_destinations([d for d in (plot, json) if d],
+                       [c for c in (reference, *expanded, exact, ceiling) if c])
     if not os.access(GNU_TIME, os.X_OK):
         raise UsageError(f"{GNU_TIME} is missing (Debian package time); it measures peak memory")
+    cpus = usable_cpus()
     return Config(
-        reference=reference, candidates=tuple(candidates), exact=exact,
-        lengths=args.lengths, repeats=args.repeats,
-        warmup=(1 if candidates else 0) if args.warmup is None else args.warmup,
-        tolerance=args.tolerance, timeout=args.timeout, plot=plot, json=json)
+        reference=reference, candidates=tuple(expanded), baseline=baseline, exact=exact,
+        ceiling=ceiling, ceiling_threads=(1,) if cpus == 1 else (1, cpus),
+        lengths=args.lengths, repeats=args.repeats, budget=args.budget,
+        warmup=(1 if expanded else 0) if args.warmup is None else args.warmup,
+        tolerance=args.tolerance, timeout=args.timeout, fail_fast=args.fail_fast,
+        plot=plot, json=json, argv=tuple(argv))
 
 
-def parse(argv):
+def parse(argv, programs):
     """The Config, or one line and status 2."""
     try:
-        return config(argv)
+        return config(argv, programs)
     except UsageError as error:
         say(error)
         sys.exit(2)

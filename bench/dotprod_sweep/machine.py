@@ -1,20 +1,62 @@
 # SPDX-License-Identifier: MIT
-"""What the sweep ran on, for the JSON and the plot's title."""
+"""What the sweep ran on and what produced its numbers, for the JSON,
+the table's footer and the plot's title."""
 
+import datetime
 import os
 import platform
+import subprocess
+
+from . import __version__
+
+SIZE_SUFFIX = {"K": 1024, "M": 1024**2, "G": 1024**3}
+
+
+def read(path):
+    try:
+        with open(path, errors="replace") as f:
+            return f.read().strip()
+    except OSError:
+        return None
 
 
 def cpu_model():
-    try:
-        with open("/proc/cpuinfo", errors="replace") as f:
-            for line in f:
-                key, _, value = line.partition(":")
-                if key.strip() == "model name":
-                    return value.strip()
-    except OSError:
-        pass
+    for line in (read("/proc/cpuinfo") or "").splitlines():
+        key, _, value = line.partition(":")
+        if key.strip() == "model name":
+            return value.strip()
     return platform.processor() or "unknown"
+
+
+def caches():
+    """The data caches of the first CPU the sweep may use: [(level, bytes)]."""
+    cpu = min(os.sched_getaffinity(0))
+    base = f"/sys/devices/system/cpu/cpu{cpu}/cache"
+    found = []
+    for index in sorted(os.listdir(base)) if os.path.isdir(base) else []:
+        kind, level = read(f"{base}/{index}/type"), read(f"{base}/{index}/level")
+        size = read(f"{base}/{index}/size") or ""
+        if kind in ("Data", "Unified") and level and size[:-1].isdigit():
+            found.append((int(level), int(size[:-1]) * SIZE_SUFFIX.get(size[-1], 1)))
+    return sorted(found)
+
+
+def load():
+    try:
+        return os.getloadavg()[0]
+    except OSError:
+        return None
+
+
+def commit():
+    """The commit the sweep was run from, where it runs from a git tree."""
+    try:
+        done = subprocess.run(["git", "-C", os.path.dirname(os.path.abspath(__file__)),
+                               "rev-parse", "HEAD"], capture_output=True, text=True, timeout=10,
+                              stdin=subprocess.DEVNULL)
+    except (OSError, subprocess.SubprocessError):
+        return None
+    return done.stdout.strip() if done.returncode == 0 else None
 
 
 def machine():
@@ -22,8 +64,15 @@ def machine():
         libc = os.confstr("CS_GNU_LIBC_VERSION")
     except (ValueError, OSError):
         libc = " ".join(platform.libc_ver())
-    return {"cpu": cpu_model(), "cores": os.cpu_count(),
-            "kernel": f"{platform.system()} {platform.release()}", "libc": libc}
+    affinity = sorted(os.sched_getaffinity(0))
+    return {"cpu": cpu_model(), "cores": len(affinity), "affinity": affinity,
+            "online_cpus": os.cpu_count(),
+            "kernel": f"{platform.system()} {platform.release()}", "libc": libc,
+            "governor": read(f"/sys/devices/system/cpu/cpu{affinity[0]}/cpufreq/scaling_governor"),
+            "caches": [{"level": level, "bytes": size} for level, size in caches()],
+            "load_start": load(), "load_end": None,
+            "version": __version__, "commit": commit(),
+            "date": datetime.datetime.now(datetime.timezone.utc).isoformat(timespec="seconds")}
 
 
 def describe(box):

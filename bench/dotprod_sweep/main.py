@@ -5,7 +5,7 @@ import os
 import signal
 import sys
 
-from . import config, document, measure, model, plot, runner, table
+from . import config, document, machine, measure, model, plot, runner, table
 from .messages import SweepError, progress, say
 
 
@@ -59,28 +59,35 @@ def end_on_closed_pipe():
 
 
 def report(cfg, figures, folder):
-    """Writes what was measured; the status: 1 if a candidate was rejected."""
-    write_out(table.table(figures))
-    for reason in figures.rejections:
-        say(reason)
+    """Writes what was measured; the status: 1 if a candidate is wrong or
+    impossibly fast, or a run failed."""
+    write_out(table.report(figures, figures.runs.machine))
+    for line in figures.wrong:
+        say(line)
+    for s in figures.impossible:
+        say(f"{s.program} claims an impossible time at N={s.length}: {s.gbs:.3g} GB/s, "
+            f"more than {model.IMPOSSIBLE:g} times the {s.ceiling_gbs:.3g} GB/s this machine "
+            f"reads at best")
     if cfg.json is not None:
-        document.write_json(cfg.json, figures)
+        document.write_json(cfg.json, figures, cfg)
     if cfg.plot is not None:
         plot.plot(figures, cfg.plot, folder)
-    return 1 if figures.rejections else 0
+    return figures.status()
 
 
-def main(argv):
-    runner.handle_stop_signals()
+def main(argv, programs):
+    runner.handle_signals()
     if not is_open(1):
         say("standard output is closed")
         return 1
     hold_closed_descriptors()
-    cfg = config.parse(argv)
+    cfg = config.parse(argv, programs)
     try:
         with runner.temporary_folder() as folder:
-            runs = measure.sweep(cfg, folder)
-            return report(cfg, model.model(runs, cfg.tolerance), folder)
+            box = machine.machine()
+            runs = measure.sweep(cfg, folder, box)
+            box["load_end"] = machine.load()
+            return report(cfg, model.model(runs), folder)
     except SweepError as error:
         progress("")
         say(error)
@@ -89,10 +96,11 @@ def main(argv):
         return end_on_closed_pipe()
 
 
-def entry():
-    """The launcher's whole work: the status to exit with."""
+def entry(programs):
+    """The launcher's whole work: the status to exit with. programs is the
+    folder where dotprod and its companions are found by default."""
     try:
-        return main(sys.argv[1:])
+        return main(sys.argv[1:], programs)
     except KeyboardInterrupt:  # before the signal handlers were in place
         return 128 + signal.SIGINT
     except Exception as error:  # a fault of the sweep's own: still one line

@@ -1,69 +1,84 @@
 # SPDX-License-Identifier: MIT
-"""Reading what a run printed: its last two lines, the exact value, and
-the running sums of dotprod's longest run."""
+"""Reading what a run printed: the contract's last two lines, the exact
+value, and the running sums of dotprod's longest run. A number keeps the
+text it was printed as: its last digit says how precise it is."""
 
+import decimal
 import math
 import os
 import re
 
-from .messages import SweepError
-from .runner import status_in_words
-
 RESULT = "Resultado: "
 TIME = "Tiempo: "
-# What printf's %f, %e or %g can print; \d must not take other scripts'
-# digits, which float() would read.
-NUMBER = re.compile(r"[-+]?(\d+\.?\d*|\.\d+)([eE][-+]?\d+)?|[-+]?(inf|nan)",
-                    re.ASCII | re.IGNORECASE)
+TAIL = 65536  # the most of a run's ending that is read
+# What printf's %f, %e or %g can print, at any precision; \d must not
+# take other scripts' digits, which float() would read.
+NUMBER = re.compile(r"[-+]?(\d+\.?\d*|\.\d+)([eE][-+]?\d+)?", re.ASCII)
+
+
+class OutputError(Exception):
+    """Output that breaks the contract: the reason, without the run's name."""
 
 
 def last_lines(path, count):
     """The last lines of a run's output, as bytes, read from its end: the
     output of a long run is 100 MB or more."""
     with open(path, "rb") as f:
-        f.seek(0, os.SEEK_END)
-        f.seek(max(0, f.tell() - 4096))
-        return f.read().splitlines()[-count:]
+        size = f.seek(0, os.SEEK_END)
+        f.seek(max(0, size - TAIL))
+        lines = f.read().splitlines()
+    if size > TAIL and len(lines) <= count:
+        raise OutputError(f"ended with lines longer than {TAIL} bytes")
+    return lines[-count:]
 
 
-def read_number(line, label):
-    """The number after label on line, or None."""
+def number_text(line, label):
+    """The number after label on line, as printed, or None."""
     token = line[len(label):].strip()
-    return float(token) if NUMBER.fullmatch(token) else None
+    return token if NUMBER.fullmatch(token) else None
 
 
-def read_ending(path, what):
-    """The result line, the result and the seconds that a run printed last."""
+def value(text):
+    # + 0.0 makes -0.000000 read as 0.
+    return float(text) + 0.0
+
+
+def half_unit(text):
+    """Half a unit in the last printed digit: how far the printed number
+    may lie from the value it stands for."""
+    return 0.5 * 10.0 ** decimal.Decimal(text).as_tuple().exponent
+
+
+def read_ending(path):
+    """The result and the time, as printed, of a run's last two lines."""
     lines = last_lines(path, 2)
     if len(lines) < 2:
-        raise SweepError(f"{what} printed fewer than two lines")
+        raise OutputError("printed fewer than two lines")
     try:
         result_line, time_line = (line.decode() for line in lines)
     except UnicodeDecodeError:
-        raise SweepError(f"{what} ended its output with bytes that are not UTF-8") from None
+        raise OutputError("ended its output with bytes that are not UTF-8") from None
     if not (result_line.startswith(RESULT) and time_line.startswith(TIME)):
-        raise SweepError(f"{what} did not end with its result and time lines")
-    result = read_number(result_line, RESULT)
-    if result is None or not math.isfinite(result):
-        raise SweepError(f"{what} printed no usable result: {result_line!r}")
-    seconds = read_number(time_line, TIME)
-    if seconds is None or not math.isfinite(seconds) or seconds < 0:
-        raise SweepError(f"{what} printed no usable time: {time_line!r}")
-    return result_line, result, seconds
+        raise OutputError("did not end with its result and time lines")
+    result = number_text(result_line, RESULT)
+    if result is None or not math.isfinite(value(result)):
+        raise OutputError(f"printed no usable result: {result_line.rstrip()!r}")
+    seconds = number_text(time_line, TIME)
+    if seconds is None or not math.isfinite(value(seconds)) or value(seconds) < 0:
+        raise OutputError(f"printed no usable time: {time_line.rstrip()!r}")
+    return result, seconds
 
 
-def read_exact(path, status, what):
+def read_exact(path):
     """The one number that the exact-value program printed."""
-    if status != 0:
-        raise SweepError(f"{what} {status_in_words(status)}")
     lines = last_lines(path, 2)
     try:
-        value = read_number(lines[0].decode(), "") if len(lines) == 1 else None
+        text = number_text(lines[0].decode(), "") if len(lines) == 1 else None
     except UnicodeDecodeError:
-        value = None
-    if value is None or not math.isfinite(value):
-        raise SweepError(f"{what} printed no usable exact value")
-    return value
+        text = None
+    if text is None or not math.isfinite(value(text)):
+        raise OutputError("printed no usable exact value")
+    return value(text)
 
 
 def sum_lines(path, wanted):

@@ -1,105 +1,147 @@
 # SPDX-License-Identifier: MIT
-"""The sweep's plot, drawn by gnuplot if it is installed: ns per term and
-peak memory against N for every program, and with candidates their
-speedup over dotprod, the median with the min-max spread of the repeats.
-A view of the model: every figure comes from it.
+"""The sweep's plot, drawn by gnuplot if it is installed, a view of the
+model: ns per term, peak memory and read rate against N for every
+program, with the machine's ceilings; with candidates, their speedups
+with 95 % intervals; for a scanned command, its speedup against the
+scanned value beside the ideal line.
 
 No text from the command line or the environment reaches gnuplot as code:
 gnuplot runs in the temporary folder and reads and writes only fixed
 names there, and the picture is then copied to where the user asked.
-Labels (program names, the machine's CPU) are cut down to characters that
-cannot end a gnuplot string and are shown without enhanced-text markup."""
+Labels go inside single quotes, where gnuplot reads nothing but a
+doubled quote, and are shown without enhanced-text markup."""
 
+import math
 import os
-import re
 import shutil
 
 from . import runner
-from .machine import describe, machine
+from .machine import describe
 from .messages import SweepError, say
-from .model import MIB
+from .model import MIB, scaling
+from .safely import replace
 
 GNUPLOT_SECONDS = 60
 
 HEAD = """\
-set terminal pngcairo size {width},450
+set terminal pngcairo size {width},{height}
 set output 'plot.png'
-set multiplot layout 1,{panels} title '{machine}' noenhanced
-set logscale x
-set format x '10^{{%T}}'
-set xlabel 'N'
-set offsets graph 0.05, graph 0.05, 0, 0
+set multiplot layout {rows},{columns} title '{machine}' noenhanced
 set grid
-set key top left
-set title 'Cost per term (median of repeats)'
-set ylabel 'ns per term'
-{ns_scale}
-plot {ns}
-set title 'Peak memory of the process'
-set ylabel 'MiB'
-set logscale y
-set format y '%g'
-set yrange [*:*]
-plot {peak}, \\
-     'programs.dat' index 0 using 1:4 with lines dashtype 2 title 'budget: 8·N bytes + 4 MiB'
+set key outside below
+set offsets graph 0.05, graph 0.05, 0, 0
 """
 
-SPEEDUP = """\
-set title 'Speedup over dotprod (median, min-max of repeats)'
-set ylabel 'speedup'
-set key below
-plot {speedup}, 1 with lines dashtype 2 linecolor 'black' title 'dotprod'
+LOG_N = """\
+set logscale x
+set format x '10^{%T}'
+set xlabel 'N'
 """
 
 
 def text(label):
-    return re.sub(r"[^A-Za-z0-9 .,:()+\-/]", "?", label)
+    """A gnuplot single-quoted string's contents: the label as given."""
+    return "".join(c if c.isprintable() else "?" for c in label).replace("'", "''")
 
 
-def lines(data, styled, columns, style):
-    """One plotted line per data block: styled holds each block's line
-    type, so that a program looks the same in every panel, and label."""
+def write_blocks(path, blocks):
+    """Data blocks that gnuplot tells apart by index: two blank lines. An
+    empty block still holds its place."""
+    with open(path, "w") as f:
+        f.write("\n\n".join("".join(" ".join(map(str, row)) + "\n" for row in block) or "\n"
+                            for block in blocks))
+
+
+def curves(data, styled, columns, style):
     return ", ".join(f"'{data}' index {k} using {columns} with {style} linetype {linetype} "
                      f"title '{text(label)}' noenhanced"
                      for k, (linetype, label) in enumerate(styled))
 
 
-def write_blocks(path, blocks):
-    """Data blocks that gnuplot tells apart by index: two blank lines."""
-    with open(path, "w") as f:
-        f.write("\n\n".join("".join(" ".join(map(str, row)) + "\n" for row in block)
-                            for block in blocks))
+def drawn(s):
+    return s.median is not None and s.median > 0
 
 
-def program_rows(model, program):
-    return [(s.length, s.ns_per_term, s.peak / MIB, s.budget / MIB) for s in model.of(program)]
+def panels(model, folder):
+    programs = model.runs.programs
+    styled = list(enumerate(programs, start=1))
+    write_blocks(os.path.join(folder, "programs.dat"), [
+        [(s.length, s.ns_per_term, s.peak / MIB, s.budget / MIB, s.gbs)
+         for s in model.of(p) if drawn(s)] for p in programs])
+    found = [
+        LOG_N + "set title 'Cost per term (median of repeats)'\nset ylabel 'ns per term'\n"
+        + ("set logscale y\n" if len(programs) > 1 else "set yrange [0:*]\n")
+        + "plot " + curves("programs.dat", styled, "1:2", "linespoints") + "\n",
+        LOG_N + "set title 'Peak memory'\nset ylabel 'MiB'\nset logscale y\nset yrange [*:*]\n"
+        "plot " + curves("programs.dat", styled, "1:3", "linespoints")
+        + ", 'programs.dat' index 0 using 1:4 with lines dashtype 2 linecolor 'black' "
+        "title 'budget: 8·N bytes + 4 MiB'\n",
+    ]
+    ceilings = sorted({t for n in model.lengths for t, _, _ in model.ceilings(n)})
+    if model.candidates:
+        write_blocks(os.path.join(folder, "ceilings.dat"), [
+            [(n, 8 * n / sec / 1e9) for n in model.lengths for th, sec, _ in model.ceilings(n)
+             if th == t] for t in ceilings])
+        lines = ", ".join(f"'ceilings.dat' index {k} using 1:2 with lines dashtype {k + 2} "
+                          f"linecolor 'black' title 'ceiling, {t} thread{'s' * (t > 1)}'"
+                          for k, t in enumerate(ceilings))
+        found.append(LOG_N + "set title 'Read rate: 8·N bytes over the loop time'\n"
+                     "set ylabel 'GB/s'\nset logscale y\n"
+                     "plot " + curves("programs.dat", styled, "1:5", "linespoints")
+                     + (", " + lines if lines else "") + "\n")
+        timed = [(t, p) for t, p in styled if p != model.runs.baseline]
+        write_blocks(os.path.join(folder, "speedup.dat"), [
+            [(s.length, s.speedup, s.speedup_low, s.speedup_high) for s in model.of(p)
+             if s.speedup] for _, p in timed])
+        found.append(LOG_N + f"set title 'Speedup over {text(model.runs.baseline)}, 95 % "
+                     "interval'\nset ylabel 'speedup'\nset logscale y\n"
+                     "plot " + curves("speedup.dat", timed, "1:2:3:4", "yerrorlines")
+                     + ", 1 with lines dashtype 2 linecolor 'black' notitle\n")
+    tables = scaling(model)
+    if tables:
+        styled_scans = [(k + 1, f"{family} at N={n}") for k, (family, _, n, _) in enumerate(tables)]
+        write_blocks(os.path.join(folder, "scaling.dat"), [
+            [(float(v), sp) for v, sp, _ in values if sp and is_number(v)]
+            for _, _, _, values in tables])
+        found.append("unset logscale\nset format x '%g'\nset xlabel 'scanned value'\n"
+                     "set title 'Speedup over the first scanned value'\nset ylabel 'speedup'\n"
+                     "set yrange [0:*]\nplot " + curves("scaling.dat", styled_scans, "1:2",
+                                                         "linespoints")
+                     + f", x / {first_value(tables)} with lines dashtype 2 linecolor 'black' "
+                     "title 'ideal'\n")
+    return found
 
 
-def speedup_rows(model, program):
-    # None where every printed time was 0.
-    return [(s.length, s.speedup, min(s.ratios), max(s.ratios))
-            for s in model.of(program) if s.ratios]
+def is_number(text):
+    try:
+        return math.isfinite(float(text))
+    except ValueError:
+        return False
+
+
+def first_value(tables):
+    value = tables[0][3][0][0]
+    return float(value) if is_number(value) and float(value) else 1
+
+
+def missing(model):
+    """Rows that the plot cannot draw, said under it."""
+    gone = [f"{s.program} at N={s.length} ({'failed' if s.failure else 'time 0'})"
+            for s in model.summaries if not drawn(s)]
+    return f"Not drawn: {', '.join(gone)}" if gone else ""
 
 
 def script(model, folder):
     """Writes the data files and returns the script that plots them."""
-    programs = model.runs.programs
-    write_blocks(os.path.join(folder, "programs.dat"), [program_rows(model, p) for p in programs])
-    styled = list(enumerate(programs, start=1))
-    speedups = [(t, p, speedup_rows(model, p)) for t, p in styled if p in model.candidates]
-    speedups = [(t, p, rows) for t, p, rows in speedups if rows]
-    write_blocks(os.path.join(folder, "speedup.dat"), [rows for _, _, rows in speedups])
-    head = HEAD.format(
-        width=1500 if speedups else 1000, panels=3 if speedups else 2,
-        machine=text(describe(machine())),
-        # Candidates can be hundreds of times faster than dotprod.
-        ns_scale="set logscale y" if len(programs) > 1 else "set yrange [0:*]",
-        ns=lines("programs.dat", styled, "1:2", "linespoints"),
-        peak=lines("programs.dat", styled, "1:3", "linespoints"))
-    if speedups:
-        head += SPEEDUP.format(speedup=lines("speedup.dat", [(t, p) for t, p, _ in speedups],
-                                             "1:2:3:4", "yerrorlines"))
-    return head + "unset multiplot\n"
+    found = panels(model, folder)
+    columns = min(3, len(found))
+    rows = math.ceil(len(found) / columns)
+    head = HEAD.format(width=550 * columns, height=500 * rows, rows=rows, columns=columns,
+                       machine=text(describe(model.runs.machine)))
+    note = missing(model)
+    if note:
+        head += f"set label 1 '{text(note)}' at screen 0.01, screen 0.01 noenhanced\n"
+    return head + "".join(found) + "unset multiplot\n"
 
 
 def plot(model, png, folder):
@@ -116,9 +158,12 @@ def plot(model, png, folder):
         complaint = out.read().strip().splitlines()
     if status != 0:
         raise SweepError(f"gnuplot failed: {complaint[-1] if complaint else status}")
-    if not os.path.isfile(os.path.join(folder, "plot.png")):
-        raise SweepError("gnuplot drew no picture")
     try:
-        shutil.copyfile(os.path.join(folder, "plot.png"), png.path)
+        with open(os.path.join(folder, "plot.png"), "rb") as f:
+            picture = f.read()
+    except OSError:
+        raise SweepError("gnuplot drew no picture") from None
+    try:
+        replace(png.path, picture)
     except OSError as error:
         raise SweepError(f"cannot write the plot to {png.shown}: {error.strerror}") from None

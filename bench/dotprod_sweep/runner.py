@@ -1,8 +1,13 @@
 # SPDX-License-Identifier: MIT
-"""Running a program: in a process group of its own, within a time limit,
-and, for the measured runs, under GNU time. Nothing is left behind when
-the sweep is stopped by SIGINT, SIGTERM or SIGHUP: the child's whole group
-is killed, the temporary folder removed, and the status is 128 + signal."""
+"""Running one process: in a process group of its own, within a time
+limit, under GNU time, with the peak memory of its whole process tree.
+It knows nothing of dot products.
+
+Nothing is left behind when the sweep is stopped by a signal that ends
+it (SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM): the
+child's whole group is killed, the temporary folder removed, and the
+status is 128 + signal. SIGTSTP stops the child's group with the sweep,
+and SIGCONT resumes both; the time limit does not count the stop."""
 
 import contextlib
 import os
@@ -12,11 +17,15 @@ import signal
 import subprocess
 import tempfile
 import time
+from dataclasses import dataclass
 
 from .messages import SweepError, progress
 
 GNU_TIME = "/usr/bin/time"
-STOP_SIGNALS = (signal.SIGINT, signal.SIGTERM, signal.SIGHUP)
+STOP_SIGNALS = (signal.SIGINT, signal.SIGTERM, signal.SIGHUP, signal.SIGQUIT,
+                signal.SIGUSR1, signal.SIGUSR2, signal.SIGALRM)
+SAMPLE_SECONDS = 0.02  # how often a run's process tree is measured
+PAGE = os.sysconf("SC_PAGE_SIZE")
 
 # What a stop signal cleans up. While either is being made, a signal is
 # held back until it exists under this name, so none can slip between.
@@ -24,13 +33,16 @@ _child = None
 _folder = None
 _holding = False
 _held = []
+_paused = 0.0  # seconds the sweep has spent stopped by SIGTSTP
 
 
-def handle_stop_signals():
+def handle_signals():
     for signum in STOP_SIGNALS:
         # A signal ignored by whoever started the sweep (nohup) stays so.
         if signal.getsignal(signum) != signal.SIG_IGN:
             signal.signal(signum, _on_stop)
+    if signal.getsignal(signal.SIGTSTP) != signal.SIG_IGN:
+        signal.signal(signal.SIGTSTP, _on_pause)
 
 
 def _on_stop(signum, frame):
@@ -53,8 +65,27 @@ def _stop(signum):
     os._exit(128 + signum)
 
 
+def _on_pause(signum, frame):
+    """Stops the child's group, then the sweep itself, as the shell asked;
+    resumed, resumes the group and leaves the stop out of the time."""
+    global _paused
+    began = time.monotonic()
+    child = _child
+    if child is not None and child.returncode is None:
+        with contextlib.suppress(ProcessLookupError):
+            os.killpg(child.pid, signal.SIGSTOP)
+    progress("")
+    signal.signal(signal.SIGTSTP, signal.SIG_DFL)
+    os.kill(os.getpid(), signal.SIGTSTP)
+    signal.signal(signal.SIGTSTP, _on_pause)
+    if child is not None and child.returncode is None:
+        with contextlib.suppress(ProcessLookupError):
+            os.killpg(child.pid, signal.SIGCONT)
+    _paused += time.monotonic() - began
+
+
 @contextlib.contextmanager
-def _signals_held():
+def signals_held():
     global _holding
     _holding = True
     try:
@@ -69,7 +100,7 @@ def _signals_held():
 def temporary_folder():
     global _folder
     try:
-        with _signals_held():
+        with signals_held():
             _folder = tempfile.mkdtemp(prefix="sweep.")
     except OSError as error:
         raise SweepError(f"cannot make a temporary folder: {error.strerror}") from None
@@ -85,36 +116,84 @@ def _kill_group(child):
         os.killpg(child.pid, signal.SIGKILL)
 
 
-def _exits_within(child, seconds):
-    """Waits on a pidfd rather than polling, so that the measured wall time
-    is not rounded up to a polling step."""
+def _children(pid):
+    try:
+        with open(f"/proc/{pid}/task/{pid}/children") as f:
+            return [int(p) for p in f.read().split()]
+    except (OSError, ValueError):
+        return []
+
+
+def _resident(pid):
+    try:
+        with open(f"/proc/{pid}/statm") as f:
+            return int(f.read().split()[1]) * PAGE
+    except (OSError, ValueError, IndexError):
+        return 0
+
+
+def tree_memory(root):
+    """Resident bytes of root's descendants, root left out (it is GNU
+    time), and how many processes they are."""
+    total, count, todo = 0, 0, _children(root)
+    while todo:
+        pid = todo.pop()
+        total += _resident(pid)
+        count += 1
+        todo += _children(pid)
+    return total, count
+
+
+@dataclass
+class Watch:
+    """What was seen of a run while it ran."""
+    peak: int = 0       # the largest sum of its processes' resident memory
+    processes: int = 0  # the most processes seen at once
+
+
+def _wait(child, timeout, watch):
+    """Whether child ended within timeout seconds, not counting a stop,
+    measuring its process tree meanwhile. Waits on a pidfd rather than
+    polling the exit, so that the wall time is not rounded to a step."""
     try:
         fd = os.pidfd_open(child.pid)
     except (AttributeError, OSError):  # before Linux 5.3
-        try:
-            child.wait(seconds)
-            return True
-        except subprocess.TimeoutExpired:
-            return False
+        fd = None
+    start, paused = time.monotonic(), _paused
     try:
-        return bool(select.select([fd], [], [], seconds)[0])
+        while True:
+            left = timeout - (time.monotonic() - start - (_paused - paused))
+            if left <= 0:
+                return False
+            step = min(left, SAMPLE_SECONDS)
+            if fd is None:
+                with contextlib.suppress(subprocess.TimeoutExpired):
+                    child.wait(step)
+                    return True
+            elif select.select([fd], [], [], step)[0]:
+                return True
+            resident, count = tree_memory(child.pid)
+            watch.peak = max(watch.peak, resident)
+            watch.processes = max(watch.processes, count)
     finally:
-        os.close(fd)
+        if fd is not None:
+            os.close(fd)
 
 
-def run(argv, out, timeout, what, cwd=None, stderr=None):
+def run(argv, out, timeout, what, env=None, cwd=None, stderr=None, watch=None):
     """Runs argv with its standard output in the open file out: its exit
-    status and wall seconds. Past timeout seconds its group is killed."""
+    status and wall seconds, a stop left out. Past timeout seconds its
+    group is killed and SweepError raised."""
     global _child
-    start = time.perf_counter()
+    start, paused = time.perf_counter(), _paused
     try:
-        with _signals_held():
+        with signals_held():
             _child = subprocess.Popen(argv, stdin=subprocess.DEVNULL, stdout=out,
-                                      stderr=stderr, cwd=cwd, start_new_session=True)
+                                      stderr=stderr, cwd=cwd, env=env, start_new_session=True)
     except OSError as error:
         raise SweepError(f"cannot start {what}: {error.strerror}") from None
     try:
-        in_time = _exits_within(_child, timeout)
+        in_time = _wait(_child, timeout, watch or Watch())
     finally:
         # Before reaping, while the group still has its leader: whatever
         # the program left running in the background goes with it.
@@ -123,28 +202,41 @@ def run(argv, out, timeout, what, cwd=None, stderr=None):
         _child = None
     if not in_time:
         raise SweepError(f"{what} ran longer than {timeout:g} s and was killed")
-    return status, time.perf_counter() - start
+    return status, time.perf_counter() - start - (_paused - paused)
 
 
-def timed_run(path, n, out_path, timeout, what):
-    """Runs the program at path with length n, its output in out_path:
-    wall seconds and peak resident bytes.
+@dataclass(frozen=True)
+class Ended:
+    """How a run under GNU time went."""
+    failure: str | None  # why it failed, or None
+    wall: float
+    peak: int            # resident bytes
+    peak_of: str         # "tree": all its processes; "process": the largest one
+
+
+def timed_run(argv, env, out_path, timeout, what):
+    """Runs argv with its output in out_path, under GNU time.
 
     A child started from this interpreter would be charged the
     interpreter's own resident memory as its peak, so GNU time, a small
-    process, starts the program and reports the program's peak alone. It
-    is handed an absolute path: no PATH search, no name taken as option."""
+    process, starts the program and reports the largest process's peak;
+    the tree's sum is sampled beside it. GNU time is handed an absolute
+    path: no PATH search, no name taken as an option."""
     report = out_path + ".rss"
+    watch = Watch()
     with open(out_path, "wb") as out:
-        status, wall = run([GNU_TIME, "-f", "%M", "-o", report, path, str(n)],
-                           out, timeout, what)
+        status, wall = run([GNU_TIME, "-f", "%M", "-o", report, *argv], out, timeout, what,
+                           env=env, watch=watch)
     lines = _read_lines(report)
     if status != 0:
-        raise SweepError(f"{what} {ending_in_words(lines, status)}")
+        return Ended(f"{what} {ending_in_words(lines, status)}", wall, 0, "process")
     try:
-        return wall, int(lines[-1]) * 1024
+        largest = int(lines[-1]) * 1024
     except (IndexError, ValueError):
         raise SweepError(f"GNU time gave no peak memory for {what}") from None
+    if watch.processes > 1:
+        return Ended(None, wall, max(largest, watch.peak), "tree")
+    return Ended(None, wall, largest, "process")
 
 
 def _read_lines(path):

@@ -1,36 +1,94 @@
 # SPDX-License-Identifier: MIT
-"""Whether a candidate's result is near enough to the exact value.
+"""What a printed result says about a version, at one length.
 
-A candidate may be off the exact value by twice dotprod's own error,
-since dotprod's float sum loses low bits at every step and a correct
-version that adds in a like order loses as much. Where dotprod happens
-to land near the exact value, the floor holds instead: one unit of the
-sixth printed decimal, plus the rounding a float sum of N terms in
-another order carries, about sqrt(N) float epsilons of the sum."""
+Every term A[k]*B[k] is at least 0, which makes every bound below
+rigorous rather than statistical:
+
+- "same as dotprod": printed as dotprod prints (%f), it reads as
+  dotprod's result.
+- "accurate": within what a sum of the products in double precision can
+  be off by, in any order: each product rounded to float at worst
+  (2^-24 of it), and N double additions of at most 2^-53 of the sum each.
+- "within float rounding": within what any float sum of the same terms
+  can be off by, in any order, with any number of partial sums, fused or
+  not: every partial sum of terms of one sign is at most the final one,
+  so each of the N additions rounds by at most half a float ulp of the
+  final result, and each product by at most 2^-24 of itself. At large N
+  this is wide: it cannot tell a right result from a wrong one, and the
+  short probe lengths decide instead.
+- "wrong": anything farther.
+
+The printed result itself stands for any value within half a unit of
+its last digit; printing more digits (%.17g) makes that part small. Six
+decimals are the least the contract asks for, so a coarser print is
+given no more room than they would have."""
 
 import math
 
-SAFETY = 2
-PRINTED = 1e-6
-FLOAT_EPSILON = 2.0**-24
+SAME = "same as dotprod"
+ACCURATE = "accurate"
+FLOAT = "within float rounding"
+WRONG = "wrong"
+CLASSES = (SAME, ACCURATE, FLOAT, WRONG)  # from the strongest evidence to none
+
+FLOAT_UNIT = 2.0**-24    # a float's relative rounding, to nearest
+DOUBLE_UNIT = 2.0**-53
+SIX_DECIMALS = 5e-7      # half a unit of %f's last digit
 
 
-def allowed_error(n, exact, reference, tolerance):
-    """The largest |result - exact| that a correct candidate may show."""
-    floor = PRINTED + math.sqrt(n) * FLOAT_EPSILON * abs(exact)
-    return max(SAFETY * abs(reference - exact), floor) + tolerance * abs(exact)
+def printed_error(half_unit):
+    return min(half_unit, SIX_DECIMALS)
+
+
+def half_float_ulp(x):
+    """Half the gap between floats near x > 0: the most one float
+    addition whose result is at most x can round away."""
+    return 2.0 ** (math.floor(math.log2(x)) - 24) if x > 0 else 0.0
+
+
+def accurate_bound(n, exact, half_unit):
+    # The exact value's own error (below 1e-10, two double roundings) is
+    # in the (n + 2).
+    return printed_error(half_unit) + (FLOAT_UNIT + (n + 2) * DOUBLE_UNIT) * abs(exact)
+
+
+def float_bound(n, result, exact, half_unit, tolerance=0.0):
+    largest = max(abs(result) + printed_error(half_unit), abs(exact))
+    return (printed_error(half_unit) + n * half_float_ulp(largest)
+            + FLOAT_UNIT * abs(exact) + tolerance * abs(exact))
+
+
+def same_as(result, reference_text):
+    return reference_text is not None and f"{result:f}" == reference_text
+
+
+def classify(n, result, half_unit, exact, reference_text, tolerance=0.0):
+    """The class of one printed result at length n. reference_text is
+    dotprod's printed result there, or None where it has none."""
+    error = abs(result - exact)
+    if same_as(result, reference_text):
+        return SAME
+    if error <= accurate_bound(n, exact, half_unit):
+        return ACCURATE
+    if error <= float_bound(n, result, exact, half_unit, tolerance):
+        return FLOAT
+    return WRONG
+
+
+def worst(classes):
+    """The weakest evidence among several runs' classes."""
+    return max(classes, key=CLASSES.index)
 
 
 def relative(error, exact):
     return error / abs(exact) if exact else error
 
 
-def judge(label, n, worst, exact, reference, tolerance):
-    """None if the result farthest from the exact value is accepted,
-    else the reason, in one line."""
-    allowed = allowed_error(n, exact, reference, tolerance)
-    if abs(worst - exact) <= allowed:
-        return None
-    return (f"{label} rejected at N={n}: result {worst:f} is off the exact value "
-            f"{exact:.9f} by {relative(abs(worst - exact), exact):.1e}, more than the "
-            f"{relative(allowed, exact):.1e} allowed")
+def evidence(label, n, result_text, exact, half_unit, tolerance=0.0):
+    """The one line that says why a result is wrong."""
+    result = float(result_text)
+    bound = float_bound(n, result, exact, half_unit, tolerance)
+    return (f"{label} is wrong at N={n}: its result {result_text} is off the exact value "
+            f"{exact:.10g} by {relative(abs(result - exact), exact):.2e}, "
+            f"{abs(result - exact) / bound:.3g} times what float rounding allows "
+            f"({relative(bound, exact):.2e})")

@@ -50,6 +50,8 @@ VERSIONS = {
 
 n = int(sys.argv[1])
 version = os.path.basename(sys.argv[0])
+if version == "crash":
+    os.kill(os.getpid(), signal.SIGSEGV)
 if version in VERSIONS:
     if "STANDIN_LOG" in os.environ:
         with open(os.environ["STANDIN_LOG"], "a") as log:

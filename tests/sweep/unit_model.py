@@ -1,67 +1,97 @@
 # SPDX-License-Identifier: MIT
-"""The sweep's pure logic, in-process: the acceptance rule, the speedups
-and the summaries. Expected values are worked out here by hand, not by
-calling the code under test."""
+"""The sweep's pure logic, in-process: the verdict's bounds, the
+intervals, the summaries. Expected values are worked out here by hand,
+not by calling the code under test."""
 import unittest
 
-from dotprod_sweep import model, verdict
-from dotprod_sweep.measure import Run, Runs
+from dotprod_sweep import model, stats, verdict
+from dotprod_sweep.runs import PROBE, TIMED, Ceiling, Run, Runs
 
 
-def run(program, n, repeat, seconds, result, peak=1000, warmup=False):
-    return Run(program, n, repeat, warmup, f"Resultado: {result:f}", result, seconds, 1.0, peak)
+def run(program, n, repeat, seconds, result, kind=TIMED, failure=None):
+    return Run(program, n, repeat, kind, 1.0, 1000, "process", result, seconds, failure)
 
 
-class Rule(unittest.TestCase):
-    def test_bound(self):
-        # (n, exact, dotprod's result, candidate's result, accepted)
-        cases = [
-            # Twice dotprod's error of 0.01102 allows 0.02204.
-            (10**6, 33.330787, 33.319767, 33.330787 + 0.0215, True),
-            (10**6, 33.330787, 33.319767, 33.330787 - 0.0225, False),
-            # dotprod exact: the floor, 1e-6 + sqrt(1e4) * 2^-24 * 0.33 = 2.97e-6.
-            (10**4, 0.33, 0.33, 0.33 + 2.9e-6, True),
-            (10**4, 0.33, 0.33, 0.33 + 1e-5, False),
-        ]
-        for n, exact, reference, result, accepted in cases:
-            with self.subTest(n=n, result=result):
-                reason = verdict.judge("mine", n, result, exact, reference, 0.0)
-                self.assertEqual(reason is None, accepted, reason)
+class Verdict(unittest.TestCase):
+    def test_classes(self):
+        # At N = 1000 the exact value 0.0338752580 lies in [2^-5, 2^-4): half a
+        # float ulp there is 2^-29 = 1.86e-9; times 1000 additions, 1.86e-6;
+        # plus 2^-24 * S = 2.0e-9 for the products, plus what the print hides:
+        # 5e-7 for six decimals, 5e-9 for eight. Accurate: that print error
+        # plus (2^-24 + 1002 * 2^-53) * S = 2.0e-9.
+        exact, dotprod = 0.0338752580, "0.033870"
+        cases = [("0.03387", 0.5e-5, verdict.SAME),          # as dotprod prints it
+                 ("0.033875", 0.5e-6, verdict.ACCURATE),     # 2.6e-7 off, 5.02e-7 allowed
+                 ("0.03387526", 0.5e-8, verdict.ACCURATE),   # 2.0e-9 off, 7.0e-9 allowed
+                 ("0.03387576", 0.5e-8, verdict.FLOAT),      # 5.0e-7 off, 1.87e-6 allowed
+                 ("0.03387725", 0.5e-8, verdict.WRONG),      # 1.99e-6 off
+                 ("0.033877", 0.5e-6, verdict.FLOAT),        # 1.74e-6 off, 2.36e-6 allowed
+                 ("0.033878", 0.5e-6, verdict.WRONG),        # 2.74e-6 off
+                 ("0.034", 0.5e-3, verdict.WRONG)]           # a coarse print gains nothing
+        for text, half_unit, wanted in cases:
+            with self.subTest(text):
+                self.assertEqual(verdict.classify(1000, float(text), half_unit, exact, dotprod),
+                                 wanted)
 
-    def test_tolerance_widens(self):
-        self.assertIsNotNone(verdict.judge("mine", 10**4, 0.36, 0.33, 0.33, 0.0))
-        self.assertIsNone(verdict.judge("mine", 10**4, 0.36, 0.33, 0.33, 0.1))
+    def test_float_band_follows_the_largest_sum(self):
+        # At N = 10^7 and S = 333.35 (in [256, 512)) half an ulp is 2^-16: the band
+        # is 10^7 * 2^-16 = 152.6 wide, so a result 40 % low cannot be judged.
+        self.assertEqual(verdict.classify(10**7, 200.0, 5e-7, 333.35, "329.139282"),
+                         verdict.FLOAT)
+        self.assertEqual(verdict.classify(10**7, 150.0, 5e-7, 333.35, "329.139282"),
+                         verdict.WRONG)
+
+    def test_tolerance_widens_float_band_only(self):
+        self.assertEqual(verdict.classify(1000, 0.0373, 5e-7, 0.03387, None, 0.11),
+                         verdict.FLOAT)
+
+
+class Intervals(unittest.TestCase):
+    def test_order_statistics(self):
+        # n = 6: [min, max] covers 1 - 2/64; n = 9: 2nd and 8th cover 1 - 2*10/512;
+        # n = 5: no interval reaches 95 %, min-max covers 1 - 2/32.
+        cases = [(6, (0, 5, 1 - 2 / 64)), (9, (1, 7, 1 - 20 / 512)), (5, (0, 4, 1 - 2 / 32))]
+        for n, (low, high, coverage) in cases:
+            with self.subTest(n=n):
+                got = stats.median_interval(list(range(n))[::-1])
+                self.assertEqual(got[:2], (low, high))
+                self.assertAlmostEqual(got[2], coverage)
+
+    def test_two_clusters(self):
+        self.assertTrue(stats.two_clusters([1.0, 1.01, 1.02, 3.0, 3.05, 3.1]))
+        self.assertFalse(stats.two_clusters([1.0, 1.1, 1.2, 1.3, 1.4, 1.5]))
+        self.assertFalse(stats.two_clusters([1.0, 1.0, 1.0, 1.0, 1.0, 5.0]))  # one outlier
 
 
 class Summaries(unittest.TestCase):
-    def setUp(self):
-        self.runs = Runs(
-            programs=("dotprod", "fast"), reference="dotprod", lengths=(100,),
-            runs=(run("dotprod", 100, 1, 9.0, 0.5, warmup=True),
-                  run("fast", 100, 1, 9.0, 0.5, warmup=True),
-                  run("dotprod", 100, 1, 2.0, 0.5), run("fast", 100, 1, 0.5, 0.4, peak=3000),
-                  run("dotprod", 100, 2, 3.0, 0.5), run("fast", 100, 2, 1.5, 0.6),
-                  run("dotprod", 100, 3, 4.0, 0.5), run("fast", 100, 3, 0.0, 0.45)),
-            exact={100: 0.52})
-        self.fast = model.model(self.runs, 0.0).of("fast")[0]
-
-    def test_times_leave_warmups_out(self):
-        self.assertEqual((self.fast.median, self.fast.low, self.fast.high), (0.5, 0.0, 1.5))
-        self.assertEqual(self.fast.peak, 3000)
+    def make(self, baseline="dotprod", fast_times=(0.5, 1.5, 0.0)):
+        runs = Runs(("dotprod", "fast"), "dotprod", baseline, (100,), (5,))
+        runs.exact.update({100: 0.52, 5: 0.1})
+        for r, (d, f) in enumerate(zip((2.0, 3.0, 4.0), fast_times), start=1):
+            runs.runs += [run("dotprod", 100, r, str(d), "0.500000"),
+                          run("fast", 100, r, str(f), "0.400000")]
+        runs.runs += [run("dotprod", 5, 1, "0.1", "0.100000", PROBE),
+                      run("fast", 5, 1, "0.1", "0.100000", PROBE)]
+        runs.ceilings.append(Ceiling(100, 2, 1e-6, 0.1))
+        return model.model(runs)
 
     def test_speedup_is_baseline_over_candidate_per_repeat(self):
+        fast = self.make().of("fast")[0]
         # 2/0.5 and 3/1.5; the third repeat printed 0 s and gives no ratio.
-        self.assertEqual(self.fast.ratios, (4.0, 2.0))
-        self.assertEqual(self.fast.speedup, 3.0)
+        self.assertEqual((fast.ratios, fast.speedup), ((4.0, 2.0), 3.0))
+        self.assertEqual(self.make(baseline="fast").of("dotprod")[0].ratios, (0.25, 0.5))
 
-    def test_farthest_result_is_judged(self):
-        self.assertEqual(self.fast.farthest.result, 0.4)
-        self.assertAlmostEqual(self.fast.relative_error, 0.12 / 0.52)
-        self.assertFalse(self.fast.accepted)
+    def test_wrong_anywhere_makes_a_candidate_wrong(self):
+        figures = self.make()
+        self.assertEqual(figures.probes[("fast", 5)], verdict.SAME)
+        self.assertIn("fast is wrong at N=100", figures.verdicts["fast"])
+        self.assertEqual(figures.status(), 1)
 
-    def test_rates(self):
-        self.assertEqual(self.fast.gbs, 800 / 0.5 / 1e9)
-        self.assertEqual(self.fast.budget, 800 + 4 * 1024 * 1024)
+    def test_impossible_time(self):
+        # The ceiling reads 800 bytes in 1 us: 0.8 GB/s. A median of 0.5 s is
+        # possible; 1e-7 s, printed to 7 decimals, claims 8000 GB/s.
+        self.assertFalse(self.make().of("fast")[0].impossible)
+        self.assertTrue(self.make(fast_times=("1e-7",) * 3).of("fast")[0].impossible)
 
 
 if __name__ == "__main__":

@@ -1,0 +1,143 @@
+# SPDX-License-Identifier: MIT
+"""A program to run, from the command line the user gave: split into
+words as a POSIX shell splits them, quotes honoured, and never run
+through a shell. Leading NAME=VALUE words set its environment; {n}
+stands for the length (appended as the last word where it is missing),
+and {NAME} for a value of a --scan."""
+
+import itertools
+import os
+import re
+import shlex
+import shutil
+from dataclasses import dataclass
+
+PLACEHOLDER = re.compile(r"\{([A-Za-z_][A-Za-z0-9_]*)\}")
+ASSIGNMENT = re.compile(r"([A-Za-z_][A-Za-z0-9_]*)=(.*)", re.DOTALL)
+
+
+class CommandError(Exception):
+    """A command that cannot be run: one line, status 2."""
+
+
+@dataclass(frozen=True)
+class Command:
+    label: str        # its name in the table, the plot and the JSON
+    words: tuple      # the program's absolute path, then its arguments
+    env: tuple = ()   # (NAME, VALUE) pairs added to the environment
+    shown: str = ""   # as the user wrote it, for messages
+    params: tuple = ()  # (NAME, value) pairs of the scans it runs at
+    family: str = ""  # the label of the command it was scanned from
+
+    @property
+    def path(self):
+        return self.words[0]
+
+    def argv(self, n):
+        words = [fill(w, n) for w in self.words]
+        return words if any("{n}" in w for w in self.words) else words + [str(n)]
+
+    def environment(self, n):
+        return {name: fill(value, n) for name, value in self.env}
+
+
+def fill(text, n):
+    return text.replace("{n}", str(n))
+
+
+def printable(text):
+    """Text fit for one table cell: one line, no cell separator."""
+    return "".join(c if c.isprintable() else "?" for c in text).replace("|", "/")
+
+
+def executable(full):
+    return os.path.isfile(full) and os.access(full, os.X_OK)
+
+
+def resolve(word, alone):
+    """The program a command's first word names: a path with a slash is
+    that file; a single word naming a file here keeps that meaning; any
+    other bare name is looked up on PATH, as a shell does."""
+    if "/" in word or (alone and os.path.exists(word)):
+        full = os.path.join(os.getcwd(), word)
+        return full if executable(full) else None
+    found = shutil.which(word)
+    return os.path.abspath(found) if found else None
+
+
+def split(text, role="candidate"):
+    """The environment words and the other words of a command line."""
+    try:
+        words = shlex.split(text)
+    except ValueError as error:
+        raise CommandError(f"cannot split the {role} {text!r}: {error}") from None
+    env = []
+    while words and ASSIGNMENT.fullmatch(words[0]):
+        env.append(ASSIGNMENT.fullmatch(words.pop(0)).groups())
+    if not words:
+        raise CommandError(f"the {role} {text!r} names no program")
+    return tuple(env), words
+
+
+def command(text, role="candidate", label=None):
+    """The Command that text names, its program checked."""
+    env, words = split(text, role)
+    path = resolve(words[0], alone=len(words) == 1 and not env)
+    if path is None:
+        raise CommandError(f"no executable {role} at {words[0]}")
+    return Command(label or "", (path, *words[1:]), env, text)
+
+
+def placeholders(cmd):
+    texts = [*cmd.words, *(value for _, value in cmd.env)]
+    return {name for text in texts for name in PLACEHOLDER.findall(text)} - {"n"}
+
+
+def default_label(cmd):
+    """The name of the file the command runs: its last word that names a
+    file (the user's program behind a launcher such as mpirun), else its
+    program's."""
+    for word in reversed(cmd.words[1:]):
+        if "{" not in word and os.path.isfile(word):
+            return os.path.basename(word)
+    return os.path.basename(cmd.path)
+
+
+def long_label(cmd):
+    """The whole command, paths cut to their file names."""
+    words = [f"{n}={v}" for n, v in cmd.env] + [os.path.basename(cmd.path)]
+    words += [os.path.basename(w) if "/" in w else w for w in cmd.words[1:]]
+    return " ".join(words)
+
+
+def expand(cmd, scans):
+    """One Command per combination of the scanned values it uses."""
+    names = sorted(placeholders(cmd))
+    missing = [name for name in names if name not in scans]
+    if missing:
+        raise CommandError(f"{{{missing[0]}}} in {cmd.shown!r} is not given a --scan")
+    expanded = []
+    for values in itertools.product(*(scans[name] for name in names)):
+        params = tuple(zip(names, values))
+        def put(text):
+            for name, value in params:
+                text = text.replace("{" + name + "}", value)
+            return text
+        suffix = "".join(f" {name}={value}" for name, value in params)
+        expanded.append(Command(cmd.label + suffix, tuple(put(w) for w in cmd.words),
+                                tuple((n, put(v)) for n, v in cmd.env), cmd.shown, params,
+                                cmd.label))
+    return expanded
+
+
+def labelled(commands, named):
+    """Each command with its label: the one given, else its file's name,
+    else, where two share that, the whole command."""
+    short = [named[i] or printable(default_label(c)) for i, c in enumerate(commands)]
+    labels = [printable(long_label(c)) if not named[i] and short.count(short[i]) > 1
+              else short[i] for i, c in enumerate(commands)]
+    for c, label in zip(commands, labels):
+        if labels.count(label) > 1:
+            raise CommandError(f"{c.shown} is given twice: name one with --name")
+    return [Command(label, c.words, c.env, c.shown, c.params, label)
+            for c, label in zip(commands, labels)]

@@ -1,0 +1,68 @@
+# SPDX-License-Identifier: MIT
+"""A sweep's raw facts: one Run per process, as it ended and as it
+printed, and each length's exact value and ceilings. Nothing here is
+computed from other runs."""
+
+from dataclasses import dataclass, field
+
+from . import output
+
+TIMED, WARMUP, PROBE = "timed", "warm-up", "probe"
+
+
+@dataclass(frozen=True)
+class Run:
+    program: str         # its label
+    length: int
+    repeat: int          # from 1, counted apart for each kind
+    kind: str            # TIMED, WARMUP or PROBE
+    wall: float          # seconds of the whole process
+    peak: int = 0        # resident bytes
+    peak_of: str = "process"  # "tree": all its processes; "process": the largest one
+    result_text: str | None = None  # as printed
+    time_text: str | None = None
+    failure: str | None = None      # why it failed, or None
+
+    @property
+    def result(self):
+        return output.value(self.result_text)
+
+    @property
+    def seconds(self):
+        return output.value(self.time_text)
+
+    @property
+    def result_half_unit(self):
+        return output.half_unit(self.result_text)
+
+    @property
+    def time_half_unit(self):
+        return output.half_unit(self.time_text)
+
+
+@dataclass(frozen=True)
+class Ceiling:
+    length: int
+    threads: int
+    seconds: float       # the best pass it timed
+    wall: float          # what calibrating took
+
+
+@dataclass
+class Runs:
+    """Everything a sweep measured, in the order made."""
+    programs: tuple      # labels, in the order they take turns
+    reference: str       # dotprod's label: results are judged against it
+    baseline: str        # whose times speedups are taken over
+    lengths: tuple       # the lengths asked for
+    probes: tuple        # the short lengths every result is also checked at
+    tolerance: float = 0.0  # widens what float rounding may explain, times the exact value
+    runs: list = field(default_factory=list)
+    exact: dict = field(default_factory=dict)     # length -> exact value
+    ceilings: list = field(default_factory=list)  # Ceiling
+    params: dict = field(default_factory=dict)    # label -> its scan values
+    families: dict = field(default_factory=dict)  # label -> the command it was scanned from
+    machine: dict = field(default_factory=dict)   # what it ran on, and its load
+
+    def of(self, program, n, kind=TIMED):
+        return [r for r in self.runs if r.program == program and r.length == n and r.kind == kind]

@@ -1,0 +1,55 @@
+# SPDX-License-Identifier: MIT
+"""The statistics of repeated timings: an interval for a median that
+assumes nothing of the timings' distribution, and the signs of noise."""
+
+import math
+import statistics
+
+CONFIDENCE = 0.95
+WIDE = 0.05        # an interval wider than ±5 % of its median is wide
+CLUSTER_GAP = 0.1  # two clusters: at least 10 % apart, ...
+CLUSTER_RATIO = 2  # ... and farther apart than either cluster is wide
+
+
+def binomial_tail(n, k):
+    """P(X <= k) for X ~ Binomial(n, 1/2)."""
+    return sum(math.comb(n, i) for i in range(k + 1)) / 2**n
+
+
+def median_interval(values):
+    """A CONFIDENCE interval for the median of what values sample, from
+    their order statistics: the true median lies below the k-th smallest
+    of n values with probability P(Binomial(n, 1/2) < k). Returns
+    (low, high, coverage); with fewer than six values no interval reaches
+    95 %, and min-max is given with the coverage it has."""
+    ordered = sorted(values)
+    n = len(ordered)
+    k = 1
+    while k < n // 2 and 2 * binomial_tail(n, k) <= 1 - CONFIDENCE:
+        k += 1
+    return ordered[k - 1], ordered[n - k], 1 - 2 * binomial_tail(n, k - 1)
+
+
+def is_wide(low, middle, high):
+    return max(high - middle, middle - low) > WIDE * middle
+
+
+def two_clusters(values):
+    """Whether values fall into two groups, each of two or more, whose
+    gap is large beside both the groups' own spreads."""
+    logs = sorted(math.log(v) for v in values if v > 0)
+    if len(logs) < 4:
+        return False
+    gap, at = max((logs[i + 1] - logs[i], i + 1) for i in range(len(logs) - 1))
+    lower, upper = logs[:at], logs[at:]
+    if min(len(lower), len(upper)) < 2:
+        return False
+    spread = max(lower[-1] - lower[0], upper[-1] - upper[0])
+    return gap > math.log1p(CLUSTER_GAP) and gap > CLUSTER_RATIO * spread
+
+
+def noise_floor(times):
+    """How much one program's consecutive runs differ: the median of
+    |t[i+1] / t[i] - 1|, or None with fewer than two usable runs."""
+    steps = [abs(b / a - 1) for a, b in zip(times, times[1:]) if a > 0 and b > 0]
+    return statistics.median(steps) if steps else None
