@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "arrays.h"
+#include <dotprod/arrays.h>
 
 // RAND_MAX: puts every element in [0, 1].
 static const double matrixScale = 2147483647.0;

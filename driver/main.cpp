@@ -13,7 +13,7 @@
 #include <cstring>
 #include <time.h>
 
-#include "arrays.h"
+#include <dotprod/arrays.h>
 
 // atoi has no defined result outside int's range, so such text is
 // refused before atoi sees it; inside the range atoi's meaning holds.

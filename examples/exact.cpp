@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "arrays.h"
+#include <dotprod/arrays.h>
 #include "common.h"
 
 // Neumaier's compensated sum (Kahan-Babuska): `total` is the running sum,

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "arrays.h"
+#include <dotprod/arrays.h>
 #include "common.h"
 
 int main(int argc, char *argv[])
