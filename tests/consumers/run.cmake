@@ -2,12 +2,7 @@
 # Installs the build into a fresh prefix, then builds and runs two small
 # programs against it: one in C++ through find_package, one in C through
 # pkg-config. Needs BUILD_DIR, WORK_DIR, LIBDIR and C_COMPILER.
-function(run)
-    execute_process(COMMAND ${ARGV} RESULT_VARIABLE failed OUTPUT_VARIABLE out ERROR_VARIABLE out)
-    if(failed)
-        message(FATAL_ERROR "failed (${failed}): ${ARGV}\n${out}")
-    endif()
-endfunction()
+include(${CMAKE_CURRENT_LIST_DIR}/common.cmake)
 
 set(source ${CMAKE_CURRENT_LIST_DIR})
 set(prefix ${WORK_DIR}/prefix)
