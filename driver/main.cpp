@@ -17,10 +17,13 @@
 
 // atoi has no defined result outside int's range, so such text is
 // refused before atoi sees it; inside the range atoi's meaning holds.
+// Read in the widest type, and refused where even that overflows, so the
+// check holds whatever the widths of int and long.
 static bool lengthInRange(const char *text)
 {
-    long n = strtol(text, nullptr, 10);
-    return n >= INT_MIN && n <= INT_MAX;
+    errno = 0;
+    long long n = strtoll(text, nullptr, 10);
+    return errno != ERANGE && n >= INT_MIN && n <= INT_MAX;
 }
 
 // Whole microseconds, as the printed time resolves no finer.
