@@ -8,6 +8,7 @@
 
 #include <dotprod/arrays.h>
 #include "common.h"
+#include "program.h"
 
 // Neumaier's compensated sum (Kahan-Babuska): `total` is the running sum,
 // `lost` collects exactly what each addition to it rounded away.
