@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "arrays.h"
+#include <dotprod/arrays.h>
 
 // RAND_MAX: puts every element in [0, 1].
 static const double matrixScale = 2147483647.0;
@@ -23,7 +23,7 @@ static std::size_t elementBytes(int size)
 // row 0 always holds the element block and freeMatrix treats every size alike.
 static std::size_t rowTableBytes(int size)
 {
-    return (std::size_t)((std::int64_t)(size == 0 ? 1 : size) * 8);
+    return (std::size_t)((std::int64_t)(size == 0 ? 1 : size) * (std::int64_t)sizeof(float *));
 }
 
 float **generateEmptyMatrix(int size)

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "arrays.h"
+#include <dotprod/arrays.h>
 
 static_assert(sizeof(float) == 4 && sizeof(int) == 4);
 

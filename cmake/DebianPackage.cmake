@@ -6,15 +6,16 @@
 if(NOT DOTPROD_INSTALL)
     message(FATAL_ERROR "DOTPROD_PACKAGE needs DOTPROD_INSTALL: the package holds what is installed")
 endif()
+include(${CMAKE_CURRENT_LIST_DIR}/Gzip.cmake)
 
 # No address is made up here: whoever builds a package sets theirs, and
 # CPack refuses to build one without it.
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "" CACHE STRING
     "Maintainer of the Debian package, as \"Name <address>\"")
-find_program(DOTPROD_GZIP gzip REQUIRED)
-set(docDir ${PROJECT_BINARY_DIR}/doc)
 
-# A native package's changelog: every new version needs its entry here.
+# A native package's changelog: every new version needs its entry here. It
+# goes beside the copyright file, in the docDir of Copyright.cmake, which
+# the install rules this file needs have included.
 file(CONFIGURE OUTPUT ${docDir}/changelog @ONLY CONTENT [[
 dotprod (1.0.0) unstable; urgency=medium
 
@@ -28,12 +29,7 @@ file(STRINGS ${docDir}/changelog latest LIMIT_COUNT 1)
 if(NOT latest MATCHES "^dotprod \\(${PROJECT_VERSION}\\) ")
     message(FATAL_ERROR "${CMAKE_CURRENT_LIST_FILE}: the changelog has no entry for ${PROJECT_VERSION}")
 endif()
-add_custom_command(OUTPUT ${docDir}/changelog.gz
-    COMMAND ${DOTPROD_GZIP} -9n --force --keep changelog
-    DEPENDS ${docDir}/changelog
-    WORKING_DIRECTORY ${docDir}
-    VERBATIM)
-add_custom_target(dotprod_changelog ALL DEPENDS ${docDir}/changelog.gz)
+dotprod_gzip(dotprod_changelog ${docDir}/changelog)
 # The changelog, which names the package's maintainer, goes into the
 # package alone.
 install(FILES ${docDir}/changelog.gz DESTINATION ${CMAKE_INSTALL_DOCDIR}

@@ -10,17 +10,21 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <time.h>
 
-#include "arrays.h"
+#include <dotprod/arrays.h>
+
+#include "program.h"
 
 // atoi has no defined result outside int's range, so such text is
 // refused before atoi sees it; inside the range atoi's meaning holds.
+// Read in the widest type, and refused where even that overflows, so the
+// check holds whatever the widths of int and long.
 static bool lengthInRange(const char *text)
 {
-    long n = strtol(text, nullptr, 10);
-    return n >= INT_MIN && n <= INT_MAX;
+    errno = 0;
+    long long n = strtoll(text, nullptr, 10);
+    return errno != ERANGE && n >= INT_MIN && n <= INT_MAX;
 }
 
 // Whole microseconds, as the printed time resolves no finer.
@@ -29,36 +33,22 @@ static std::int64_t microseconds(const timespec &t)
     return (std::int64_t)t.tv_sec * 1000000 + t.tv_nsec / 1000;
 }
 
-// stdio reports lost output (a full disk) nowhere but in the stream's
-// error state: a run whose output did not arrive must not claim success.
-static int checkOutput(int status)
-{
-    if (fflush(stdout) == 0 && !ferror(stdout))
-        return status;
-    fprintf(stderr, "dotprod: write error: %s\n", strerror(errno));
-    return status == 0 ? 1 : status;
-}
-
 int main(int argc, char *argv[])
 {
     if (argc < 2) {
         puts("Usage: dotprod LENGTH");
-        return checkOutput(2);
+        return checkOutput("dotprod", 2);
     }
     puts(argv[1]);
     if (!lengthInRange(argv[1])) {
         printf("Length out of range: %s\n", argv[1]);
-        return checkOutput(2);
+        return checkOutput("dotprod", 2);
     }
 
     float *A = generateVector(atoi(argv[1]));
     float *B = generateVector(atoi(argv[1]));
-    if (!A || !B) {
-        puts("Error when allocationg matrix");
-        freeVector(A);
-        freeVector(B);
-        return checkOutput(-1);
-    }
+    if (!A || !B)
+        return allocationFailed("dotprod", A, B);
 
     // A monotonic clock: the time of day can be stepped (NTP, an
     // administrator) while the loop runs, and would print a wrong time.
@@ -77,5 +67,5 @@ int main(int argc, char *argv[])
 
     freeVector(A);
     freeVector(B);
-    return checkOutput(0);
+    return checkOutput("dotprod", 0);
 }

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
-// What the example programs and dotprod-exact share: reading their one
-// argument, a clock for the loop, and making sure their output arrived.
+// What the example programs share: reading their one argument and a clock
+// for the loop. How a run ends, they share with dotprod (program.h).
 #ifndef DOTPROD_EXAMPLES_COMMON_H
 #define DOTPROD_EXAMPLES_COMMON_H
 
@@ -8,7 +8,6 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <ctime>
 
 // The length as a whole decimal number from 0 to INT_MAX (generateVector
@@ -39,16 +38,6 @@ inline double seconds()
     timespec t;
     clock_gettime(CLOCK_MONOTONIC, &t);
     return (double)t.tv_sec + (double)t.tv_nsec / 1e9;
-}
-
-// stdio reports lost output (a full disk) nowhere but in the stream's
-// error state: a run whose output did not arrive must not claim success.
-inline int checkOutput(const char *program, int status)
-{
-    if (fflush(stdout) == 0 && !ferror(stdout))
-        return status;
-    fprintf(stderr, "%s: write error: %s\n", program, strerror(errno));
-    return status == 0 ? 1 : status;
 }
 
 #endif

@@ -5,8 +5,9 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "arrays.h"
+#include <dotprod/arrays.h>
 #include "common.h"
+#include "program.h"
 
 int main(int argc, char *argv[])
 {
@@ -16,12 +17,8 @@ int main(int argc, char *argv[])
 
     float *A = generateVector(n);
     float *B = generateVector(n);
-    if (!A || !B) {
-        puts("Error when allocationg matrix");
-        freeVector(A);
-        freeVector(B);
-        return checkOutput("dotprod-parallel", 255);
-    }
+    if (!A || !B)
+        return allocationFailed("dotprod-parallel", A, B);
 
     // The time includes waking the threads: the first parallel loop of a
     // process pays for starting them, which short lengths will show.

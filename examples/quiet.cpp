@@ -6,8 +6,9 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "arrays.h"
+#include <dotprod/arrays.h>
 #include "common.h"
+#include "program.h"
 
 int main(int argc, char *argv[])
 {
@@ -17,12 +18,8 @@ int main(int argc, char *argv[])
 
     float *A = generateVector(n);
     float *B = generateVector(n);
-    if (!A || !B) {
-        puts("Error when allocationg matrix");
-        freeVector(A);
-        freeVector(B);
-        return checkOutput("dotprod-quiet", 255);
-    }
+    if (!A || !B)
+        return allocationFailed("dotprod-quiet", A, B);
 
     double ini = seconds();
     // Each product and each sum rounded to float, in index order, as in

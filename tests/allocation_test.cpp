@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include "arrays.h"
+#include <dotprod/arrays.h>
 
 using testing::internal::CaptureStdout;
 using testing::internal::GetCapturedStdout;

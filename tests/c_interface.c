@@ -3,7 +3,7 @@
  * linker: calls all seven functions and checks what they give. */
 #include <stdio.h>
 
-#include "arrays.h"
+#include <dotprod/arrays.h>
 
 static int failures;
 

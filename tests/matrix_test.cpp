@@ -6,7 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include "arrays.h"
+#include <dotprod/arrays.h>
 
 static std::string rowText(const float *row, int size)
 {

@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include "arrays.h"
+#include <dotprod/arrays.h>
 
 static std::string sixDecimals(float value)
 {

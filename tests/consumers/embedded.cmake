@@ -3,13 +3,7 @@
 # one in with add_subdirectory, and fails if anything but the library and
 # the benchmark leaks into it. Needs SOURCE_DIR, WORK_DIR, C_COMPILER and
 # CXX_COMPILER.
-function(run)
-    execute_process(COMMAND ${ARGV} RESULT_VARIABLE failed OUTPUT_VARIABLE out ERROR_VARIABLE out)
-    if(failed)
-        message(FATAL_ERROR "failed (${failed}): ${ARGV}\n${out}")
-    endif()
-    set(out "${out}" PARENT_SCOPE)
-endfunction()
+include(${CMAKE_CURRENT_LIST_DIR}/common.cmake)
 
 set(build ${WORK_DIR}/build)
 set(prefix ${WORK_DIR}/prefix)

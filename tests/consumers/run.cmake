@@ -1,13 +1,9 @@
 # SPDX-License-Identifier: MIT
 # Installs the build into a fresh prefix, then builds and runs two small
 # programs against it: one in C++ through find_package, one in C through
-# pkg-config. Needs BUILD_DIR, WORK_DIR, LIBDIR and C_COMPILER.
-function(run)
-    execute_process(COMMAND ${ARGV} RESULT_VARIABLE failed OUTPUT_VARIABLE out ERROR_VARIABLE out)
-    if(failed)
-        message(FATAL_ERROR "failed (${failed}): ${ARGV}\n${out}")
-    endif()
-endfunction()
+# pkg-config; and checks that find_package refuses an unknown component.
+# Needs BUILD_DIR, WORK_DIR, LIBDIR and C_COMPILER.
+include(${CMAKE_CURRENT_LIST_DIR}/common.cmake)
 
 set(source ${CMAKE_CURRENT_LIST_DIR})
 set(prefix ${WORK_DIR}/prefix)
@@ -17,6 +13,15 @@ run(${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefix})
 run(${CMAKE_COMMAND} -S ${source}/cmake -B ${WORK_DIR}/cmake -D CMAKE_PREFIX_PATH=${prefix})
 run(${CMAKE_COMMAND} --build ${WORK_DIR}/cmake)
 run(${WORK_DIR}/cmake/consumer)
+
+# The package's own config file must refuse a component it lacks: one that
+# was not found at all would fail too, without that message.
+execute_process(COMMAND ${CMAKE_COMMAND} -S ${source}/component -B ${WORK_DIR}/component
+        -D CMAKE_PREFIX_PATH=${prefix}
+    RESULT_VARIABLE failed OUTPUT_VARIABLE out ERROR_VARIABLE out)
+if(NOT failed OR NOT out MATCHES "set dotprod_FOUND to FALSE")
+    message(FATAL_ERROR "find_package(dotprod) accepted an unknown component:\n${out}")
+endif()
 
 set(ENV{PKG_CONFIG_PATH} ${prefix}/${LIBDIR}/pkgconfig)
 execute_process(COMMAND pkg-config --cflags --libs dotprod-arrays

@@ -6,8 +6,9 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "arrays.h"
+#include <dotprod/arrays.h>
 #include "common.h"
+#include "program.h"
 
 // Neumaier's compensated sum (Kahan-Babuska): `total` is the running sum,
 // `lost` collects exactly what each addition to it rounded away.

@@ -1,2 +1,0 @@
-# SPDX-License-Identifier: MIT
-include(${CMAKE_CURRENT_LIST_DIR}/dotprodTargets.cmake)
