@@ -22,6 +22,8 @@ static void releaseMatrix(void *block) { freeMatrix((float **)block); }
 
 static const Allocation allocations[] = {
     {"generateVector", "vector", [](int s) -> void * { return generateVector(s); }, releaseVector},
+    {"generateVectorPart", "vector", [](int s) -> void * { return generateVectorPart(5, s); },
+     releaseVector},
     {"generateEmptyVector", "vector", [](int s) -> void * { return generateEmptyVector(s); },
      releaseVector},
     {"generateEmptyIntVector", "vector", [](int s) -> void * { return generateEmptyIntVector(s); },

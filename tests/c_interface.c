@@ -1,6 +1,6 @@
 /* SPDX-License-Identifier: MIT */
 /* Proves the helpers' header and library serve a C program linked by a C
- * linker: calls all seven functions and checks what they give. */
+ * linker: calls all eight functions and checks what they give. */
 #include <stdio.h>
 
 #include <dotprod/arrays.h>
@@ -18,14 +18,17 @@ static void check(int ok, const char *what)
 int main(void)
 {
     float *v = generateVector(3);
+    float *p = generateVectorPart(2, 1);
     float *e = generateEmptyVector(3);
     int *n = generateEmptyIntVector(3);
     float **m = generateMatrix(2);
     float **em = generateEmptyMatrix(2);
 
-    check(v && e && n && m && em, "allocations");
+    check(v && p && e && n && m && em, "allocations");
     if (v)
         check(v[0] == (float)(1804289383 / 214748364700.0), "first vector element");
+    if (v && p)
+        check(p[0] == v[2], "a slice holds the vector's own elements");
     if (m)
         check(m[1] == m[0] + 2 && m[0][0] == (float)(1804289383 / 2147483647.0),
               "matrix layout and first element");
@@ -37,6 +40,7 @@ int main(void)
     }
 
     freeVector(v);
+    freeVector(p);
     freeVector(e);
     freeVector(n);
     freeMatrix(m);

@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -61,6 +62,38 @@ TEST(GenerateVector, SizeZeroIsUsableAndStillReseeds)
     srand(0);
     EXPECT_EQ(next, rand());
     freeVector(v);
+}
+
+// A slice is the same elements of the whole vector wherever it starts, a
+// stray draw before the call notwithstanding; size 0 is a valid empty block.
+TEST(GenerateVectorPart, SlicesMatchTheWholeVector)
+{
+    const int length = 1000;
+    float *whole = generateVector(length);
+    ASSERT_NE(whole, nullptr);
+    const struct {
+        int first, size;
+    } slices[] = {{0, 10}, {1, 1}, {333, 334}, {990, 10}, {length, 0}};
+    for (auto [first, size] : slices) {
+        rand();
+        float *part = generateVectorPart(first, size);
+        ASSERT_NE(part, nullptr) << first << "+" << size;
+        EXPECT_EQ(std::vector<float>(part, part + size),
+                  std::vector<float>(whole + first, whole + first + size))
+            << first << "+" << size;
+        freeVector(part);
+    }
+    freeVector(whole);
+}
+
+// A rank that computes a negative start gets the failure it can test for.
+TEST(GenerateVectorPart, NegativeFirstFailsLikeAnAllocation)
+{
+    testing::internal::CaptureStdout();
+    float *part = generateVectorPart(-1, 10);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Error when allocating vector of size 10.\n");
+    EXPECT_EQ(part, nullptr);
+    freeVector(part);
 }
 
 // The empty variants hand out writable blocks of the asked length.

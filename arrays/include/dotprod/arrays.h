@@ -13,6 +13,11 @@ extern "C" {
  * with 0 first, so their values depend only on size (for one libc). */
 
 float *generateVector(int size);
+/* Elements first .. first+size-1 of the sequence generateVector gives, so
+ * that a process can build its share of a long vector alone. It makes and
+ * discards the first draws, so its time grows with first + size. A negative
+ * first fails like a negative size: the line names size, the result is null. */
+float *generateVectorPart(int first, int size);
 float *generateEmptyVector(int size);
 int *generateEmptyIntVector(int size);
 void freeVector(void *array);
