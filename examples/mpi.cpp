@@ -10,6 +10,7 @@
 
 #include <dotprod/arrays.h>
 #include "common.h"
+#include "program.h"
 
 // Ends every rank with rank 0's status: mpirun reports one status, and a
 // rank that left early would look like a crash.
