@@ -288,7 +288,8 @@ class Compare(unittest.TestCase):
         self.assertEqual(len(crashed), 2 + len(PROBES))  # once at each length
         rows = [row.strip("|").split("|") for row in self.done.stdout.split("\n\n")[0]
                 .splitlines()[2:]]
-        verdicts = {(int(r[0]), r[1].strip()): r[11].strip() for r in rows}
+        verdicts = {(int(r[0]), r[1].strip()): r[11].strip() for r in rows
+                    if not r[1].strip().startswith("ceiling")}
         for n in (10, 1000):
             self.assertEqual(verdicts.pop((n, "exact value")), "")
             self.assertEqual(verdicts.pop((n, "dotprod")), "reference")
