@@ -226,6 +226,29 @@ class Rejects(unittest.TestCase):
         os.close(write_end)
         os.close(full)
 
+    def test_ctrl_z_stops_the_run_and_its_time_limit(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            pidfile = os.path.join(tmp, "pid")
+            with subprocess.Popen(
+                    [sys.executable, SWEEP, "--binary", STANDIN, "--lengths", "5", "--repeats",
+                     "1", "--timeout", "3"], stdout=subprocess.DEVNULL, stderr=subprocess.PIPE,
+                    text=True, env={**os.environ, "STANDIN_MODE": "hang",
+                                    "STANDIN_PIDFILE": pidfile}) as child:
+                pid = pid_in(pidfile, wait=60)
+                try:
+                    child.send_signal(signal.SIGTSTP)
+                    time.sleep(4)  # past the limit, were the stop counted
+                    state = read(f"/proc/{pid}/stat").rsplit(")", 1)[1].split()[0]
+                    child.send_signal(signal.SIGCONT)
+                    time.sleep(1)
+                    resumed = running(pid, grace=0)  # 1 s of its 3 s are left
+                    _, errors = child.communicate(timeout=60)
+                finally:
+                    child.kill()
+                    end_leftover(pid)
+            self.assertEqual((state, resumed, child.returncode), ("T", True, 1))
+            self.assertTrue(errors.endswith("ran longer than 3 s and was killed\n"), errors)
+
     def test_stop_signals_leave_nothing_behind(self):
         for signum in STOP_SIGNALS:
             with self.subTest(signum.name), tempfile.TemporaryDirectory() as tmp:
