@@ -241,7 +241,7 @@ class Rejects(unittest.TestCase):
                     state = read(f"/proc/{pid}/stat").rsplit(")", 1)[1].split()[0]
                     child.send_signal(signal.SIGCONT)
                     time.sleep(1)
-                    resumed = running(pid, grace=0)  # 1 s of its 3 s are left
+                    resumed = running(pid, grace=0)  # most of its 3 s are still left
                     _, errors = child.communicate(timeout=60)
                 finally:
                     child.kill()
