@@ -6,6 +6,7 @@
 #define DOTPROD_EXAMPLES_THREADS_H
 
 #include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -74,6 +75,18 @@ inline void endGuard()
         close(realStderr);
         realStderr = -1;
     }
+}
+
+// The calling thread's contiguous share [begin, end) of n elements, the
+// same in every parallel region of the same team.
+struct Share {
+    std::int64_t begin, end;
+};
+
+inline Share myShare(std::int64_t n)
+{
+    std::int64_t thread = omp_get_thread_num(), threads = omp_get_num_threads();
+    return {n * thread / threads, n * (thread + 1) / threads};
 }
 
 // A dot product gains nothing from more threads than CPUs; far more is a
