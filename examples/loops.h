@@ -5,14 +5,15 @@
 #ifndef DOTPROD_EXAMPLES_LOOPS_H
 #define DOTPROD_EXAMPLES_LOOPS_H
 
+#include <algorithm>
 #include <cstdint>
 
 // x86-64's baseline instructions (SSE2) convert two floats to double at a
 // time, too few to keep up with the memory: on the project's machine such
-// a loop reads 70 % of what one core can. A function marked VECTOR_VERSIONS
-// is also built for AVX2 and AVX-512, and the loader picks the best one
-// the processor has; unlike -march=native, the program still runs on any
-// x86-64. Other processors get the one build.
+// a loop read 8 GB/s at N = 10^7, where one core reads 14. A function
+// marked VECTOR_VERSIONS is also built for AVX2 and AVX-512, and the loader
+// picks the best one the processor has; unlike -march=native, the program
+// still runs on any x86-64. Other processors get the one build.
 #if defined(__x86_64__) && defined(__GNUC__)
 #define VECTOR_VERSIONS __attribute__((target_clones("avx512f", "avx2", "default")))
 #else
@@ -27,13 +28,26 @@
 // lane of its vector registers and add them up at the end, so no addition
 // waits for the one before it. The lanes, and so the last bits of the sum,
 // depend on the instructions chosen.
+//
+// A core has only so many reads from memory in flight, and the time it
+// spends converting delays the next ones: the loop asks for the data
+// `ahead` floats early (8 KiB, a few microseconds of reading), so that
+// memory works while the core converts.
 VECTOR_VERSIONS inline double dotDouble(const float *A, const float *B, std::int64_t begin,
                                         std::int64_t end)
 {
+    constexpr std::int64_t block = 256, ahead = 2048, line = 64 / sizeof(float);
     double sum = 0.0;
+    for (std::int64_t k = begin; k < end; k += block) {
+        std::int64_t stop = std::min(k + block, end);
+        for (std::int64_t j = k + ahead; j < std::min(stop + ahead, end); j += line) {
+            __builtin_prefetch(A + j);
+            __builtin_prefetch(B + j);
+        }
 #pragma omp simd reduction(+ : sum)
-    for (std::int64_t k = begin; k < end; k++)
-        sum += (double)A[k] * B[k];
+        for (std::int64_t j = k; j < stop; j++)
+            sum += (double)A[j] * B[j];
+    }
     return sum;
 }
 
