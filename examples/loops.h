@@ -30,9 +30,9 @@
 // depend on the instructions chosen.
 //
 // A core has only so many reads from memory in flight, and the time it
-// spends converting delays the next ones: the loop asks for the data
-// `ahead` floats early (8 KiB, a few microseconds of reading), so that
-// memory works while the core converts.
+// spends converting delays the next ones: the loop asks for each vector's
+// data `ahead` floats (8 KiB) early, so that memory works while the core
+// converts.
 VECTOR_VERSIONS inline double dotDouble(const float *A, const float *B, std::int64_t begin,
                                         std::int64_t end)
 {

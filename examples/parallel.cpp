@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // dotprod-parallel LENGTH: the dot product split over all hardware threads
 // with OpenMP. Its result is closer to the true value than dotprod's, not
-// equal to it: see the comment on the loop.
+// equal to it: see the comment on the loop in loops.h.
 #include <cstdio>
 
 #include <dotprod/arrays.h>
