@@ -16,4 +16,7 @@ set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
 find_program(DOTPROD_QEMU qemu-aarch64 REQUIRED)
-set(CMAKE_CROSSCOMPILING_EMULATOR ${DOTPROD_QEMU} -L ${sysroot})
+# -E passes the library root on to the programs that an emulated one starts
+# (dotprod-parallel runs itself again), which a system that registers qemu
+# with binfmt_misc runs under a qemu of their own, without -L.
+set(CMAKE_CROSSCOMPILING_EMULATOR ${DOTPROD_QEMU} -L ${sysroot} -E QEMU_LD_PREFIX=${sysroot})

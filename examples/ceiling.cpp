@@ -10,29 +10,18 @@
 
 #include <dotprod/arrays.h>
 #include "common.h"
+#include "loops.h"
 #include "program.h"
 #include "threads.h"
 
-// The cheapest read that cannot be skipped: each thread adds its
-// contiguous share of both vectors into 16 float lanes, which the compiler
-// keeps in vector registers, so no addition waits for the one before it.
-static double readBoth(const float *A, const float *B, int n)
+// One pass over both vectors, each thread over its share.
+static double readAll(const float *A, const float *B, int n)
 {
     double total = 0.0;
 #pragma omp parallel reduction(+ : total)
     {
-        std::int64_t t = omp_get_thread_num(), threads = omp_get_num_threads();
-        std::int64_t begin = n * t / threads, end = n * (t + 1) / threads;
-        constexpr int lanes = 16;
-        float lane[lanes] = {};
-        const float *a = A + begin, *b = B + begin;
-        for (std::int64_t i = 0; i < (end - begin) / lanes; i++)
-            for (int j = 0; j < lanes; j++)
-                lane[j] += a[i * lanes + j] + b[i * lanes + j];
-        for (std::int64_t k = end - (end - begin) % lanes; k < end; k++)
-            total += A[k] + B[k];
-        for (float sum : lane)
-            total += sum;
+        Share share = myShare(n);
+        total += readBoth(A, B, share.begin, share.end);
     }
     return total;
 }
@@ -56,7 +45,7 @@ int main(int argc, char *argv[])
         if (!A || !B)
             return allocationFailed("dotprod-ceiling", A, B);
         double ini = seconds();
-        sum = readBoth(A, B, n);
+        sum = readAll(A, B, n);
         double fin = seconds();
         best = std::fmin(best, fin - ini);
         freeVector(A);

@@ -1,32 +1,28 @@
 // SPDX-License-Identifier: MIT
 // dotprod-parallel LENGTH: the dot product split over all hardware threads
 // with OpenMP. Its result is closer to the true value than dotprod's, not
-// equal to it: see the comment on the loop.
-#include <cstdint>
+// equal to it: see the comment on the loop in loops.h.
 #include <cstdio>
 
 #include <dotprod/arrays.h>
 #include "common.h"
+#include "loops.h"
 #include "program.h"
 #include "threads.h"
 
 // OpenMP's default team has one thread per hardware thread the process may
-// use (OMP_NUM_THREADS overrides it). schedule(static) gives each thread
-// one contiguous share, the same in every call, so it reads memory in
-// order; `simd` and reduction(+) give each vector lane of each thread its
-// own partial sum, added up at the end, so no addition waits for another.
-//
-// Why double partials: a float times a float is exact in double, and a
-// double sum of N terms is off by at most about N * 2^-53 of its value
-// (1e-9 at N = 10^7), where dotprod's float sum, whose rounding step grows
-// to the size of a term, ends 1.26 % low. With float partials the result
-// would also change with the number of threads.
+// use (OMP_NUM_THREADS overrides it). Each thread adds up its contiguous
+// share, the same in every call, reading memory in order, with
+// dotprod-simd's loop: in double, so the result does not change with the
+// number of threads beyond the last bits; reduction(+) adds the shares.
 static double dot(const float *A, const float *B, int n)
 {
     double sum = 0.0;
-#pragma omp parallel for simd schedule(static) reduction(+ : sum)
-    for (std::int64_t k = 0; k < n; k++)
-        sum += (double)A[k] * B[k];
+#pragma omp parallel reduction(+ : sum)
+    {
+        Share share = myShare(n);
+        sum += dotDouble(A, B, share.begin, share.end);
+    }
     return sum;
 }
 

@@ -6,6 +6,7 @@
 #define DOTPROD_EXAMPLES_THREADS_H
 
 #include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -32,14 +33,16 @@ inline void bindThreads(char *argv[])
 // prints its message and calls exit(1), a status that means lost output
 // here; LLVM's prints three lines and aborts. While the team starts, their
 // lines go to /dev/null and both ends become ours: one line, status 3.
-// Only write() and _exit() are safe in a signal handler.
-inline char startFailure[160]; // the line to print, while the team starts
+// A signal handler may only call async-signal-safe functions: the line is
+// written with write() from a buffer filled beforehand.
+inline volatile std::sig_atomic_t starting = 0;
+inline char startFailure[160]; // the line to print if the team fails
 inline int realStderr = -1;    // standard error, while it goes to /dev/null
 inline void (*previousAbort)(int) = SIG_DFL;
 
 inline void failStart()
 {
-    if (!startFailure[0])
+    if (!starting)
         return;
     if (realStderr >= 0)
         dup2(realStderr, STDERR_FILENO);
@@ -61,19 +64,32 @@ inline void guardStart(const char *program, int wanted)
         dup2(null, STDERR_FILENO);
     if (null >= 0)
         close(null);
+    starting = 1;
     atexit(failStart);
     previousAbort = signal(SIGABRT, failStartOnSignal);
 }
 
 inline void endGuard()
 {
-    startFailure[0] = '\0';
+    starting = 0;
     signal(SIGABRT, previousAbort);
     if (realStderr >= 0) {
         dup2(realStderr, STDERR_FILENO);
         close(realStderr);
         realStderr = -1;
     }
+}
+
+// The calling thread's contiguous share [begin, end) of n elements, the
+// same in every parallel region of the same team.
+struct Share {
+    std::int64_t begin, end;
+};
+
+inline Share myShare(std::int64_t n)
+{
+    std::int64_t thread = omp_get_thread_num(), threads = omp_get_num_threads();
+    return {n * thread / threads, n * (thread + 1) / threads};
 }
 
 // A dot product gains nothing from more threads than CPUs; far more is a
