@@ -24,7 +24,7 @@ def summary(s):
             "time_max": s.high, "wall": s.wall, "peak_bytes": s.peak, "peak_of": s.peak_of,
             "speedup": s.speedup, "speedup_low": s.speedup_low,
             "speedup_high": s.speedup_high, "interval_coverage": s.coverage,
-            "noisy": s.noisy, "two_clusters": s.clusters, "gbs": s.gbs,
+            "noisy": s.noisy, "two_clusters": s.clusters, "coarse": s.coarse, "gbs": s.gbs,
             "ceiling_gbs": s.ceiling_gbs, "impossible": s.impossible,
             "result": s.farthest.result_text if s.farthest else None,
             "relative_error": s.relative_error, "verdict": s.verdict}

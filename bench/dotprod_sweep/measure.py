@@ -175,7 +175,7 @@ class Sweep:
         while True:
             figures = model.model(self.runs)
             wide = [n for n in self.config.lengths if self.rounds(n) < MAX_ROUNDS
-                    and any(s.wide for s in figures.at(n) if not s.baseline)]
+                    and any(s.wide and not s.coarse for s in figures.at(n) if not s.baseline)]
             elapsed = time.monotonic() - self.started
             wide = [n for n in wide if elapsed + self.round_seconds(n) <= self.config.budget]
             if not wide:

@@ -13,6 +13,7 @@ from .runs import PROBE
 MIB = 1024 * 1024
 BUDGET = 4 * MIB    # what a process may need beside its two vectors
 IMPOSSIBLE = 1.5    # a rate this far above the machine's ceiling is no measurement
+COARSE = 0.01       # a printed time whose last digit is worth more than 1 % of it
 
 
 def vector_bytes(n):
@@ -78,6 +79,7 @@ class Summary:
     speedup_high: float | None
     coverage: float | None    # what that interval reaches, 0.95 or more with 6 repeats
     clusters: bool            # its times fall into two clusters
+    coarse: bool              # its printed times are too short for their digits
     ceiling: float | None     # bytes/s the machine reads with all its CPUs here
     impossible: bool          # faster than the machine can be
     verdict: str | None       # its result's class here
@@ -116,13 +118,22 @@ class Summary:
 
     @property
     def noisy(self):
-        return not self.baseline and (self.wide or self.clusters)
+        return not self.baseline and (self.wide or self.clusters or self.coarse)
 
     @property
     def relative_error(self):
         if self.farthest is None:
             return None
         return verdict.relative(abs(self.farthest.result - self.exact), self.exact)
+
+
+def coarse(runs):
+    """Whether the printed times resolve the loop too roughly to compare:
+    more repeats cannot help, more printed digits can."""
+    if not runs:
+        return False
+    middle = statistics.median(r.seconds for r in runs)
+    return middle == 0 or statistics.median(r.time_half_unit for r in runs) > COARSE * middle
 
 
 def role(runs, program):
@@ -150,7 +161,7 @@ def summary(runs, program, n):
         max((r.peak for r in own), default=None),
         "tree" if any(r.peak_of == "tree" for r in own) else "process",
         ratios, statistics.median(ratios) if ratios else None, low, high, coverage,
-        stats.two_clusters(times), ceiling, impossible, klass, farthest, runs.exact.get(n))
+        stats.two_clusters(times), coarse(own), ceiling, impossible, klass, farthest, runs.exact.get(n))
 
 
 @dataclass(frozen=True)

@@ -65,9 +65,11 @@ def notes(s):
         found.append(f"failed: {s.failure}")
     if s.impossible:
         found.append("**impossible**: faster than the machine reads")
-    if s.wide:
+    if s.coarse and not s.baseline:
+        found.append("noisy: its printed time has too few digits (print more)")
+    elif s.wide:
         found.append("noisy: wide interval")
-    if s.clusters and not s.baseline:
+    if s.clusters and not s.coarse and not s.baseline:
         found.append("noisy: two clusters")
     if s.verdict == verdict.FLOAT:
         found.append("float rounding cannot confirm this result at this N")

@@ -87,6 +87,12 @@ class Summaries(unittest.TestCase):
         self.assertIn("fast is wrong at N=100", figures.verdicts["fast"])
         self.assertEqual(figures.status(), 1)
 
+    def test_a_time_too_short_for_its_digits_is_noisy(self):
+        # 2e-6 printed to six decimals is known to ±25 %; to seven significant
+        # digits, far better than the 1 % that makes a time coarse.
+        self.assertTrue(self.make(fast_times=("0.000002",) * 3).of("fast")[0].coarse)
+        self.assertFalse(self.make(fast_times=("2.000000e-06",) * 3).of("fast")[0].coarse)
+
     def test_impossible_time(self):
         # The ceiling reads 800 bytes in 1 us: 0.8 GB/s. A median of 0.5 s is
         # possible; 1e-7 s, printed to 7 decimals, claims 8000 GB/s.
