@@ -13,21 +13,14 @@ include(${CMAKE_CURRENT_LIST_DIR}/Gzip.cmake)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "" CACHE STRING
     "Maintainer of the Debian package, as \"Name <address>\"")
 
-# A native package's changelog: every new version needs its entry here. It
-# goes beside the copyright file, in the docDir of Copyright.cmake, which
-# the install rules this file needs have included.
-file(CONFIGURE OUTPUT ${docDir}/changelog @ONLY CONTENT [[
-dotprod (1.0.0) unstable; urgency=medium
-
-  * First release: the dotprod benchmark and its manual page, and the
-    array helpers as a static library with their header, a CMake package
-    and a pkg-config file.
-
- -- @CPACK_DEBIAN_PACKAGE_MAINTAINER@  Tue, 08 Dec 2026 04:00:00 +0000
-]])
-file(STRINGS ${docDir}/changelog latest LIMIT_COUNT 1)
-if(NOT latest MATCHES "^dotprod \\(${PROJECT_VERSION}\\) ")
-    message(FATAL_ERROR "${CMAKE_CURRENT_LIST_FILE}: the changelog has no entry for ${PROJECT_VERSION}")
+# A native package's changelog, made from CHANGELOG.md, whose newest entry
+# must be this version's. It goes beside the copyright file, in the docDir
+# of Copyright.cmake, which the install rules this file needs have included.
+include(${CMAKE_CURRENT_LIST_DIR}/DebianChangelog.cmake)
+dotprod_debian_changelog(${PROJECT_SOURCE_DIR}/CHANGELOG.md ${docDir}/changelog
+    "${CPACK_DEBIAN_PACKAGE_MAINTAINER}" latest)
+if(NOT latest STREQUAL PROJECT_VERSION)
+    message(FATAL_ERROR "CHANGELOG.md: the newest entry is ${latest}, not ${PROJECT_VERSION}")
 endif()
 dotprod_gzip(dotprod_changelog ${docDir}/changelog)
 # The changelog, which names the package's maintainer, goes into the
