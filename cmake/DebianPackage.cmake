@@ -35,13 +35,20 @@ set(CPACK_PACKAGE_NAME dotprod)
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
 set(CPACK_PACKAGE_DESCRIPTION "dotprod LENGTH computes the dot product of two pseudo-random
 single-precision vectors in one plain loop that prints every running sum,
-and reports the loop's wall-clock time. Ships the benchmark, its manual
-page and the C-callable helper library (static library, header, CMake
+and reports the loop's wall-clock time. dotprod-sweep times faster versions
+of the same work against it and judges their results against the exact
+value (dotprod-exact). Ships the benchmark, the sweep, example versions
+(serial, vectorised, OpenMP) and their sources, a manual page for each
+program and the C-callable helper library (static library, header, CMake
 package and pkg-config file).")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
-# Dependencies are read off the built binary, not written by hand.
+# The programs' libraries are read off the built binaries; what the sweep,
+# a Python script, runs is named here: GNU time measures peak memory, and
+# gnuplot draws the plot, which is optional.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "python3, time")
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "gnuplot-nox | gnuplot")
 include(CPack)
