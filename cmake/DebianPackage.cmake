@@ -13,21 +13,14 @@ include(${CMAKE_CURRENT_LIST_DIR}/Gzip.cmake)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "" CACHE STRING
     "Maintainer of the Debian package, as \"Name <address>\"")
 
-# A native package's changelog: every new version needs its entry here. It
-# goes beside the copyright file, in the docDir of Copyright.cmake, which
-# the install rules this file needs have included.
-file(CONFIGURE OUTPUT ${docDir}/changelog @ONLY CONTENT [[
-dotprod (1.0.0) unstable; urgency=medium
-
-  * First release: the dotprod benchmark and its manual page, and the
-    array helpers as a static library with their header, a CMake package
-    and a pkg-config file.
-
- -- @CPACK_DEBIAN_PACKAGE_MAINTAINER@  Tue, 08 Dec 2026 04:00:00 +0000
-]])
-file(STRINGS ${docDir}/changelog latest LIMIT_COUNT 1)
-if(NOT latest MATCHES "^dotprod \\(${PROJECT_VERSION}\\) ")
-    message(FATAL_ERROR "${CMAKE_CURRENT_LIST_FILE}: the changelog has no entry for ${PROJECT_VERSION}")
+# A native package's changelog, made from CHANGELOG.md, whose newest entry
+# must be this version's. It goes beside the copyright file, in the docDir
+# of Copyright.cmake, which the install rules this file needs have included.
+include(${CMAKE_CURRENT_LIST_DIR}/DebianChangelog.cmake)
+dotprod_debian_changelog(${PROJECT_SOURCE_DIR}/CHANGELOG.md ${docDir}/changelog
+    "${CPACK_DEBIAN_PACKAGE_MAINTAINER}" latest)
+if(NOT latest STREQUAL PROJECT_VERSION)
+    message(FATAL_ERROR "CHANGELOG.md: the newest entry is ${latest}, not ${PROJECT_VERSION}")
 endif()
 dotprod_gzip(dotprod_changelog ${docDir}/changelog)
 # The changelog, which names the package's maintainer, goes into the
@@ -42,13 +35,20 @@ set(CPACK_PACKAGE_NAME dotprod)
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
 set(CPACK_PACKAGE_DESCRIPTION "dotprod LENGTH computes the dot product of two pseudo-random
 single-precision vectors in one plain loop that prints every running sum,
-and reports the loop's wall-clock time. Ships the benchmark, its manual
-page and the C-callable helper library (static library, header, CMake
+and reports the loop's wall-clock time. dotprod-sweep times faster versions
+of the same work against it and judges their results against the exact
+value (dotprod-exact). Ships the benchmark, the sweep, example versions
+(serial, vectorised, OpenMP) and their sources, a manual page for each
+program and the C-callable helper library (static library, header, CMake
 package and pkg-config file).")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
-# Dependencies are read off the built binary, not written by hand.
+# The programs' libraries are read off the built binaries; what the sweep,
+# a Python script, runs is named here: GNU time measures peak memory, and
+# gnuplot draws the plot, which is optional.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "python3, time")
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "gnuplot-nox | gnuplot")
 include(CPack)

@@ -30,7 +30,7 @@ int main(int argc, char *argv[])
 {
     int n = parseLength("dotprod-ceiling", argc, argv);
     if (n < 0)
-        return 2;
+        return statusWithoutLength("dotprod-ceiling", n);
     bindThreads(argv);
     if (startThreads("dotprod-ceiling") < 0)
         return 3;

@@ -8,17 +8,34 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 
+#include "program.h"
+
+// The version `PROGRAM --version` prints: the project's, which CMake passes
+// in. A copy built by hand has none of its own.
+#ifndef DOTPROD_VERSION
+#define DOTPROD_VERSION "unknown"
+#endif
+
+// What parseLength returns when there is no length to run with.
+constexpr int lengthRefused = -1, versionShown = -2;
+
 // The length as a whole decimal number from 0 to INT_MAX (generateVector
-// takes an int), or -1 after one line on standard error. Unlike dotprod's
-// atoi, nothing is quietly read as 0 or cut short at a stray character.
-// The argument is not echoed: it could hold a newline.
+// takes an int); lengthRefused after one line on standard error; or
+// versionShown after the line `PROGRAM VERSION` for --version. Unlike
+// dotprod's atoi, nothing is quietly read as 0 or cut short at a stray
+// character. The argument is not echoed: it could hold a newline.
 inline int parseLength(const char *program, int argc, char *argv[])
 {
+    if (argc == 2 && strcmp(argv[1], "--version") == 0) {
+        printf("%s %s\n", program, DOTPROD_VERSION);
+        return versionShown;
+    }
     if (argc != 2) {
         fprintf(stderr, "Usage: %s LENGTH\n", program);
-        return -1;
+        return lengthRefused;
     }
     const char *text = argv[1];
     char *end;
@@ -26,9 +43,16 @@ inline int parseLength(const char *program, int argc, char *argv[])
     long n = strtol(text, &end, 10);
     if (*text < '0' || *text > '9' || *end != '\0' || errno == ERANGE || n > INT_MAX) {
         fprintf(stderr, "%s: LENGTH must be a whole number from 0 to %d\n", program, INT_MAX);
-        return -1;
+        return lengthRefused;
     }
     return (int)n;
+}
+
+// The status of a run that parseLength gave no length: 0 after the version
+// (1 if it could not be written), 2 after a refusal.
+inline int statusWithoutLength(const char *program, int n)
+{
+    return n == versionShown ? checkOutput(program, 0) : 2;
 }
 
 // Seconds on the monotonic clock: unlike the wall clock, it is never

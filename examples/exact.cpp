@@ -44,7 +44,7 @@ int main(int argc, char *argv[])
 {
     int n = parseLength("dotprod-exact", argc, argv);
     if (n < 0)
-        return 2;
+        return statusWithoutLength("dotprod-exact", n);
 
     // Both vectors, made as dotprod makes them, though the generator gives
     // equal ones: the value then belongs to dotprod's very inputs, whatever

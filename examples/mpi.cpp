@@ -28,11 +28,12 @@ int main(int argc, char *argv[])
     MPI_Comm_rank(MPI_COMM_WORLD, &rank);
     MPI_Comm_size(MPI_COMM_WORLD, &ranks);
 
-    // Rank 0 reads the argument, so a bad one gives a single line.
+    // Rank 0 reads the argument, so a bad one (or --version) gives a
+    // single line; finish() hands its status to every rank.
     int n = rank == 0 ? parseLength("dotprod-mpi", argc, argv) : 0;
     MPI_Bcast(&n, 1, MPI_INT, 0, MPI_COMM_WORLD);
     if (n < 0)
-        return finish(2);
+        return finish(rank == 0 ? statusWithoutLength("dotprod-mpi", n) : 0);
 
     // Contiguous blocks whose sizes differ by one element at most.
     int first = (int)((std::int64_t)n * rank / ranks);

@@ -30,7 +30,7 @@ int main(int argc, char *argv[])
 {
     int n = parseLength("dotprod-parallel", argc, argv);
     if (n < 0)
-        return 2;
+        return statusWithoutLength("dotprod-parallel", n);
     bindThreads(argv);
     if (startThreads("dotprod-parallel") < 0)
         return 3;

@@ -14,7 +14,7 @@ int main(int argc, char *argv[])
 {
     int n = parseLength("dotprod-quiet", argc, argv);
     if (n < 0)
-        return 2;
+        return statusWithoutLength("dotprod-quiet", n);
 
     float *A = generateVector(n);
     float *B = generateVector(n);

@@ -13,7 +13,7 @@ int main(int argc, char *argv[])
 {
     int n = parseLength("dotprod-simd", argc, argv);
     if (n < 0)
-        return 2;
+        return statusWithoutLength("dotprod-simd", n);
 
     float *A = generateVector(n);
     float *B = generateVector(n);

@@ -1,8 +1,14 @@
 # SPDX-License-Identifier: MIT
-# Fails unless PROGRAM accepts a length of 0 and refuses each malformed or
-# out-of-range length (and a missing or extra argument) with status 2, one
-# line on standard error that names it, and nothing on standard output.
+# Fails unless PROGRAM accepts a length of 0, answers --version with
+# `NAME VERSION`, and refuses each malformed or out-of-range length (and a
+# missing or extra argument) with status 2, one line on standard error that
+# names it, and nothing on standard output.
 get_filename_component(name ${PROGRAM} NAME)
+execute_process(COMMAND ${EMULATOR} ${PROGRAM} --version
+    RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
+if(status OR NOT out STREQUAL "${name} ${VERSION}\n" OR NOT err STREQUAL "")
+    message(FATAL_ERROR "${name} --version: status ${status}, stdout [${out}], stderr [${err}]")
+endif()
 execute_process(COMMAND ${EMULATOR} ${PROGRAM} 0 RESULT_VARIABLE status OUTPUT_QUIET)
 if(status)
     message(FATAL_ERROR "${name} 0 gave status ${status}")

@@ -1,14 +1,20 @@
 # SPDX-License-Identifier: MIT
 # Installs the build into a fresh prefix, then builds and runs two small
 # programs against it: one in C++ through find_package, one in C through
-# pkg-config; and checks that find_package refuses an unknown component.
-# Needs BUILD_DIR, WORK_DIR, LIBDIR and C_COMPILER.
+# pkg-config; checks that find_package refuses an unknown component, and
+# that the installed sweep finds its package from the prefix alone.
+# Needs BUILD_DIR, WORK_DIR, LIBDIR, C_COMPILER and VERSION.
 include(${CMAKE_CURRENT_LIST_DIR}/common.cmake)
 
 set(source ${CMAKE_CURRENT_LIST_DIR})
 set(prefix ${WORK_DIR}/prefix)
 file(REMOVE_RECURSE ${WORK_DIR})
 run(${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefix})
+
+run(${prefix}/bin/dotprod-sweep --version)
+if(NOT out STREQUAL "dotprod-sweep ${VERSION}\n")
+    message(FATAL_ERROR "installed dotprod-sweep --version printed [${out}]")
+endif()
 
 run(${CMAKE_COMMAND} -S ${source}/cmake -B ${WORK_DIR}/cmake -D CMAKE_PREFIX_PATH=${prefix})
 run(${CMAKE_COMMAND} --build ${WORK_DIR}/cmake)

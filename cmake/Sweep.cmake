@@ -1,0 +1,19 @@
+# SPDX-License-Identifier: MIT
+# The sweep, installed as a program: the launcher as bin/dotprod-sweep, and
+# its package where Debian keeps a program's private Python modules,
+# share/dotprod. The launcher finds the package at ../share/dotprod from
+# its own folder, and the programs it runs in that folder: the two paths
+# must keep that relation.
+include(${CMAKE_CURRENT_LIST_DIR}/Manual.cmake)
+
+file(RELATIVE_PATH binToData ${CMAKE_INSTALL_FULL_BINDIR} ${CMAKE_INSTALL_FULL_DATADIR}/dotprod)
+if(NOT binToData STREQUAL "../share/dotprod")
+    message(FATAL_ERROR "the installed sweep looks for its package at ../share/dotprod from its "
+        "own folder: CMAKE_INSTALL_BINDIR and CMAKE_INSTALL_DATADIR must be bin and share of one prefix")
+endif()
+
+install(PROGRAMS ${PROJECT_SOURCE_DIR}/bench/sweep
+    DESTINATION ${CMAKE_INSTALL_BINDIR} RENAME dotprod-sweep)
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/bench/dotprod_sweep DESTINATION ${CMAKE_INSTALL_DATADIR}/dotprod
+    FILES_MATCHING PATTERN "*.py" PATTERN "__pycache__" EXCLUDE)
+dotprod_manual(dotprod-sweep.1 ${PROJECT_SOURCE_DIR}/docs/man/dotprod-sweep.1.in)
