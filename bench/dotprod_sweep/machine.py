@@ -59,6 +59,10 @@ def commit():
     return done.stdout.strip() if done.returncode == 0 else None
 
 
+# The environment variables that change how threads and processes run.
+RUNTIME_VARIABLES = ("OMP_", "GOMP_", "KMP_", "OMPI_", "MKL_", "OPENBLAS_")
+
+
 def machine():
     try:
         libc = os.confstr("CS_GNU_LIBC_VERSION")
@@ -71,6 +75,8 @@ def machine():
             "governor": read(f"/sys/devices/system/cpu/cpu{affinity[0]}/cpufreq/scaling_governor"),
             "caches": [{"level": level, "bytes": size} for level, size in caches()],
             "load_start": load(), "load_end": None,
+            "environment": {k: v for k, v in sorted(os.environ.items())
+                            if k.startswith(RUNTIME_VARIABLES)},
             "version": __version__, "commit": commit(),
             "date": datetime.datetime.now(datetime.timezone.utc).isoformat(timespec="seconds")}
 
