@@ -36,7 +36,7 @@ def sweep(*args, env=None, stdout=subprocess.PIPE, **more):
 def default_stop_signals():
     """Whoever runs the tests may ignore these (a background job ignores
     SIGINT), and the sweep then rightly keeps ignoring them."""
-    for signum in STOP_SIGNALS:
+    for signum in STOP_SIGNALS + (signal.SIGTSTP,):
         signal.signal(signum, signal.SIG_DFL)
 
 
@@ -233,7 +233,8 @@ class Rejects(unittest.TestCase):
                     [sys.executable, SWEEP, "--binary", STANDIN, "--lengths", "5", "--repeats",
                      "1", "--timeout", "3"], stdout=subprocess.DEVNULL, stderr=subprocess.PIPE,
                     text=True, env={**os.environ, "STANDIN_MODE": "hang",
-                                    "STANDIN_PIDFILE": pidfile}) as child:
+                                    "STANDIN_PIDFILE": pidfile},
+                    preexec_fn=default_stop_signals) as child:
                 pid = pid_in(pidfile, wait=60)
                 try:
                     child.send_signal(signal.SIGTSTP)
