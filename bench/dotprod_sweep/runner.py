@@ -65,10 +65,37 @@ def _stop(signum):
     os._exit(128 + signum)
 
 
+def _stat(pid):
+    """(parent, process group, session) of a process, from /proc."""
+    with open(f"/proc/{pid}/stat") as f:
+        fields = f.read().rsplit(")", 1)[1].split()
+    return int(fields[1]), int(fields[2]), int(fields[3])
+
+
+def _orphaned():
+    """Whether the sweep's process group is orphaned: no member has a parent
+    in another group of its session, so no shell could resume it, and the
+    kernel discards the stop that SIGTSTP asks for."""
+    group, session = os.getpgrp(), os.getsid(0)
+    for name in os.listdir("/proc"):
+        try:
+            parent, pgid, sid = _stat(int(name)) if name.isdigit() else (0, 0, 0)
+            if pgid == group and sid == session and parent > 0:
+                outside = _stat(parent)
+                if outside[1] != group and outside[2] == session:
+                    return False
+        except (OSError, ValueError, IndexError):
+            continue
+    return True
+
+
 def _on_pause(signum, frame):
     """Stops the child's group, then the sweep itself, as the shell asked;
-    resumed, resumes the group and leaves the stop out of the time."""
+    resumed, resumes the group and leaves the stop out of the time. Where
+    the kernel would not stop the sweep, nothing is stopped."""
     global _paused
+    if _orphaned():
+        return
     began = time.monotonic()
     child = _child
     if child is not None and child.returncode is None:

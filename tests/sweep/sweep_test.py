@@ -234,7 +234,9 @@ class Rejects(unittest.TestCase):
                      "1", "--timeout", "3"], stdout=subprocess.DEVNULL, stderr=subprocess.PIPE,
                     text=True, env={**os.environ, "STANDIN_MODE": "hang",
                                     "STANDIN_PIDFILE": pidfile},
-                    preexec_fn=default_stop_signals) as child:
+                    # A job of its own, as a shell starts it: the stop of an
+                    # orphaned group would be discarded.
+                    process_group=0, preexec_fn=default_stop_signals) as child:
                 pid = pid_in(pidfile, wait=60)
                 try:
                     child.send_signal(signal.SIGTSTP)
