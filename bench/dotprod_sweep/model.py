@@ -221,7 +221,7 @@ class Model:
         return 1 if self.wrong or self.impossible or failed else 0
 
 
-def candidate_verdict(runs, program, probe_classes):
+def candidate_verdict(runs, program):
     """The line that says why program is wrong, from the length where its
     result lies farthest beyond float rounding, or None."""
     worst = None
@@ -242,7 +242,7 @@ def model(runs):
     summaries = tuple(summary(runs, p, n) for n in runs.lengths for p in runs.programs)
     candidates = [p for p in runs.programs if p != runs.reference]
     probes = {(p, n): judged(runs, p, n, PROBE)[0] for p in candidates for n in runs.probes}
-    verdicts = {p: candidate_verdict(runs, p, probes) for p in candidates}
+    verdicts = {p: candidate_verdict(runs, p) for p in candidates}
     return Model(runs, summaries, probes, verdicts)
 
 
