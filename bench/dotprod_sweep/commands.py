@@ -33,6 +33,11 @@ class Command:
     def path(self):
         return self.words[0]
 
+    def record(self):
+        """What it is, for the JSON."""
+        return {"label": self.label, "argv": list(self.words), "env": dict(self.env),
+                "params": dict(self.params), "given": self.shown}
+
     def argv(self, n):
         words = [fill(w, n) for w in self.words]
         return words if any("{n}" in w for w in self.words) else words + [str(n)]

@@ -35,7 +35,7 @@ class Config:
     ceiling_threads: tuple     # the thread counts it is run with
     lengths: tuple             # ascending
     repeats: int | None        # fixed, or None: as many as the intervals need
-    budget: float              # seconds after which no more repeats are added
+    time_budget: float         # seconds after which no more repeats are added
     warmup: int                # untimed runs of each program per length
     tolerance: float
     timeout: float
@@ -317,16 +317,53 @@ def config(argv, programs):
     return Config(
         reference=reference, candidates=tuple(expanded), baseline=baseline, exact=exact,
         ceiling=ceiling, ceiling_threads=(1,) if cpus == 1 else (1, cpus),
-        lengths=args.lengths, repeats=args.repeats, budget=args.budget,
+        lengths=args.lengths, repeats=args.repeats, time_budget=args.budget,
         warmup=(1 if expanded else 0) if args.warmup is None else args.warmup,
         tolerance=args.tolerance, timeout=args.timeout, fail_fast=args.fail_fast,
         plot=plot, json=json, argv=tuple(argv))
 
 
-def parse(argv, programs):
-    """The Config, or one line and status 2."""
+@dataclass(frozen=True)
+class ShowRequest:
+    run: Destination           # the saved run to read
+    plot: Destination | None
+    json: Destination | None
+
+
+def show_parser():
+    p = Parser(prog="dotprod-sweep show",
+               description="Print the table of a run saved with --json, as the run printed "
+               "it, and redraw its plot or write its JSON again.")
+    p.add_argument("run", metavar="RUN.json", help="a file written by dotprod-sweep --json")
+    p.add_argument("--plot", metavar="FILE.png", help="draw the run's plot (needs gnuplot)")
+    p.add_argument("--json", metavar="FILE", help="write the run's JSON again")
+    return p
+
+
+def show_request(argv):
+    args = show_parser().parse_args(argv)
+    run = Destination(args.run, os.path.join(os.getcwd(), args.run))
+    plot, json = optional(args.plot, destination), optional(args.json, destination)
+    outputs = [d for d in (plot, json) if d]
+    check_destinations(outputs, [])
+    if any(identity(d.path) == identity(run.path) and identity(run.path) for d in outputs):
+        raise UsageError(f"{run.shown} is the run read: it would be overwritten")
+    return ShowRequest(run, plot, json)
+
+
+def refused(make, argv, *more):
+    """What make(argv) returns, or one line and status 2."""
     try:
-        return config(argv, programs)
+        return make(argv, *more)
     except UsageError as error:
         say(error)
         sys.exit(2)
+
+
+def parse(argv, programs):
+    """The Config, or one line and status 2."""
+    return refused(config, argv, programs)
+
+
+def parse_show(argv):
+    return refused(show_request, argv)

@@ -1,71 +1,57 @@
 # SPDX-License-Identifier: MIT
 """The JSON document, a view of the model: what produced the numbers,
-every run, and one summary per program and length. Written to a
-temporary file beside the destination and renamed into place, so that a
-full disk leaves the earlier file whole and two sweeps never interleave."""
+the raw facts every figure comes from (so that it loads back, see
+saved), and the figures themselves for the people who read it with
+their own scripts. No bare Infinity or NaN: a figure that is not a
+number is null."""
 
 import json
+import math
 
-from .messages import SweepError
-from .model import scaling
-from .safely import replace
-
-SCHEMA = 2
-
-
-def command(c):
-    return {"label": c.label, "argv": list(c.words), "env": dict(c.env),
-            "params": dict(c.params), "given": c.shown}
 
 
 def summary(s):
-    return {"program": s.program, "role": s.role, "baseline": s.baseline, "length": s.length, "params": dict(s.params),
-            "failure": s.failure, "repeats": len(s.runs), "time": s.median, "time_min": s.low,
-            "time_max": s.high, "wall": s.wall, "peak_bytes": s.peak, "peak_of": s.peak_of,
-            "speedup": s.speedup, "speedup_low": s.speedup_low,
-            "speedup_high": s.speedup_high, "interval_coverage": s.coverage,
-            "noisy": s.noisy, "two_clusters": s.clusters, "coarse": s.coarse, "gbs": s.gbs,
-            "ceiling_gbs": s.ceiling_gbs, "impossible": s.impossible,
-            "result": s.farthest.result_text if s.farthest else None,
+    return {"program": s.program, "role": s.role, "baseline": s.baseline, "length": s.length,
+            "params": dict(s.params), "failure": s.failure, "repeats": s.repeats,
+            "time": s.median, "time_min": s.low, "time_max": s.high, "wall": s.wall,
+            "peak_bytes": s.peak, "peak_of": s.peak_of, "speedup": s.speedup,
+            "speedup_low": s.speedup_low, "speedup_high": s.speedup_high,
+            "interval_coverage": s.coverage, "noisy": s.noisy, "two_clusters": s.clusters,
+            "coarse": s.coarse, "gbs": s.gbs, "ceiling_gbs": s.ceiling_gbs,
+            "impossible": s.impossible, "result": s.result,
             "relative_error": s.relative_error, "verdict": s.verdict}
 
 
-def run(r):
-    return {"program": r.program, "length": r.length, "repeat": r.repeat, "kind": r.kind,
-            "time": r.seconds if r.time_text else None, "wall": r.wall, "peak_bytes": r.peak,
-            "peak_of": r.peak_of, "result": r.result_text, "failure": r.failure}
-
-
-def document(model, config):
-    runs = model.runs
+def figures(model):
     return {
-        "schema": SCHEMA,
-        "arguments": list(config.argv),
-        "machine": runs.machine,
-        "programs": {"reference": command(config.reference), "baseline": runs.baseline,
-                     "candidates": [command(c) for c in config.candidates],
-                     "exact": command(config.exact) if config.exact else None,
-                     "ceiling": command(config.ceiling) if config.ceiling else None},
-        "lengths": [{"length": n, "exact": runs.exact.get(n), "noise_floor": model.noise_floor(n),
-                     "ceilings": [{"threads": t, "seconds": sec, "fits_in": level}
-                                  for t, sec, level in model.ceilings(n)]}
-                    for n in runs.lengths],
-        "probes": [{"program": p, "length": n, "verdict": model.probes[(p, n)]}
-                   for p in model.candidates for n in runs.probes],
-        "verdicts": [{"program": p, "wrong": bool(line), "reason": line}
-                     for p, line in model.verdicts.items()],
-        "scaling": [{"command": family, "param": name, "length": n,
+        "lengths": [{"length": n, "exact": model.exact.get(n), "noise_floor": model.noise_floors[n],
+                     "ceilings": [{"threads": c.threads, "seconds": c.seconds, "gbs": c.gbs,
+                                   "fits_in": c.fits_in} for c in model.ceilings[n]]}
+                    for n in model.lengths],
+        "probe_verdicts": [{"program": p, "length": n, "verdict": model.probe_verdicts[(p, n)]}
+                           for p in model.candidates for n in model.probe_lengths],
+        "verdicts": [{"program": p, "standing": model.standing[p]} for p in model.candidates],
+        "wrong": list(model.wrong_lines),
+        "impossible": list(model.impossible_lines),
+        "scaling": [{"command": t.family, "param": t.name, "length": t.length,
                      "values": [{"value": v, "speedup": sp, "efficiency": e}
-                                for v, sp, e in values]}
-                    for family, name, n, values in scaling(model)],
+                                for v, sp, e in t.rows]} for t in model.scaling],
         "summary": [summary(s) for s in model.summaries],
-        "runs": [run(r) for r in runs.runs],
+        "status": model.status,
     }
 
 
-def write_json(destination, model, config):
-    text = json.dumps(document(model, config), indent=1) + "\n"
-    try:
-        replace(destination.path, text.encode())
-    except OSError as error:
-        raise SweepError(f"cannot write {destination.shown}: {error.strerror}") from None
+def finite(value):
+    """value with every float that is not a number made null."""
+    if isinstance(value, float):
+        return value if math.isfinite(value) else None
+    if isinstance(value, dict):
+        return {k: finite(v) for k, v in value.items()}
+    if isinstance(value, (list, tuple)):
+        return [finite(v) for v in value]
+    return value
+
+
+def render(model):
+    document = {**model.facts, **figures(model)}
+    return (json.dumps(finite(document), indent=1, allow_nan=False) + "\n").encode()

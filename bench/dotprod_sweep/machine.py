@@ -80,6 +80,3 @@ def machine():
             "version": __version__, "commit": commit(),
             "date": datetime.datetime.now(datetime.timezone.utc).isoformat(timespec="seconds")}
 
-
-def describe(box):
-    return f"{box['cpu']}, {box['cores']} cores, {box['kernel']}, {box['libc']}"

@@ -5,7 +5,7 @@ import os
 import signal
 import sys
 
-from . import config, document, machine, measure, model, plot, runner, table
+from . import config, document, machine, measure, model, plot, safely, saved, session, table
 from .messages import SweepError, progress, say
 
 
@@ -33,10 +33,9 @@ def silence_stdout():
     os.close(devnull)
 
 
-def write_out(text):
-    """Prints text. Output that cannot be written stops the sweep with
-    status 1; a closed pipe (BrokenPipeError) is left to the caller."""
-    data = (text + "\n").encode()
+def write_out(data):
+    """Prints data, bytes. Output that cannot be written stops the sweep
+    with status 1; a closed pipe (BrokenPipeError) is left to the caller."""
     try:
         # os.write, not sys.stdout: unbuffered (PYTHONUNBUFFERED), the
         # latter drops what a short write to a pipe leaves over.
@@ -58,42 +57,91 @@ def end_on_closed_pipe():
     return 141
 
 
-def report(cfg, figures, folder):
-    """Writes what was measured; the status: 1 if a candidate is wrong or
-    impossibly fast, or a run failed."""
-    write_out(table.report(figures, figures.runs.machine))
-    for line in figures.wrong:
-        say(line)
-    for s in figures.impossible:
-        say(f"{s.program} claims an impossible time at N={s.length}: {s.gbs:.3g} GB/s, "
-            f"more than {model.IMPOSSIBLE:g} times the {s.ceiling_gbs:.3g} GB/s this machine "
-            f"reads at best")
-    if cfg.json is not None:
-        document.write_json(cfg.json, figures, cfg)
-    if cfg.plot is not None:
-        plot.plot(figures, cfg.plot, folder)
-    return figures.status()
-
-
-def main(argv, programs):
-    runner.handle_signals()
-    if not is_open(1):
-        say("standard output is closed")
-        return 1
-    hold_closed_descriptors()
-    cfg = config.parse(argv, programs)
+def write_file(destination, data):
     try:
-        with runner.temporary_folder() as folder:
-            box = machine.machine()
-            runs = measure.sweep(cfg, folder, box)
-            box["load_end"] = machine.load()
-            return report(cfg, model.model(runs), folder)
+        safely.replace(destination.path, data)
+    except OSError as error:
+        raise SweepError(f"cannot write {destination.shown}: {error.strerror}") from None
+
+
+def write_files(model, json, png, folder):
+    """Whether every file asked for was written; each that was not is
+    said in one line, and the others are written all the same."""
+    written = True
+    views = [(json, lambda: document.render(model)), (png, lambda: plot.render(model, folder))]
+    for destination, render in views:
+        if destination is None:
+            continue
+        try:
+            write_file(destination, render())
+        except SweepError as error:
+            say(error)
+            written = False
+    return written
+
+
+def report(model, json, png, folder):
+    """Writes the files first, then the lines that say what is wrong, then
+    the table: a reader that goes away early loses none of them. Whether
+    every file was written."""
+    written = write_files(model, json, png, folder)
+    for line in model.wrong_lines + model.impossible_lines:
+        say(line)
+    write_out(table.render(model))
+    return written
+
+
+def loaded(run):
+    """The model of a saved run; one line and status 2 where it is none."""
+    try:
+        return model.model(saved.load(run.path, run.shown))
+    except saved.LoadError as error:
+        say(error)
+    except (KeyError, TypeError, ValueError, AttributeError, ArithmeticError):
+        say(f"{run.shown} is not a whole run saved by dotprod-sweep")
+    sys.exit(2)
+
+
+def within_session(work):
+    """work(folder)'s status, with a temporary folder that goes whatever
+    happens; a failure is one line and status 1."""
+    try:
+        with session.temporary_folder() as folder:
+            return work(folder)
     except SweepError as error:
         progress("")
         say(error)
         return 1
     except BrokenPipeError:
         return end_on_closed_pipe()
+
+
+def sweep(cfg):
+    """Measures, then reports: 1 if a candidate is wrong or impossibly
+    fast, a run failed, or a file could not be written."""
+    def work(folder):
+        made = model.model(measure.sweep(cfg, folder, machine.machine()))
+        written = report(made, cfg.json, cfg.plot, folder)
+        return made.status if written else 1
+    return within_session(work)
+
+
+def show(request):
+    """Redraws a saved run: 0, or 1 where a file could not be written."""
+    made = loaded(request.run)
+    return within_session(lambda folder: 0 if report(made, request.json, request.plot, folder)
+                          else 1)
+
+
+def main(argv, programs):
+    session.handle_signals()
+    if not is_open(1):
+        say("standard output is closed")
+        return 1
+    hold_closed_descriptors()
+    if argv[:1] == ["show"]:
+        return show(config.parse_show(argv[1:]))
+    return sweep(config.parse(argv, programs))
 
 
 def entry(programs):

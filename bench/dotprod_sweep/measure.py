@@ -13,13 +13,13 @@ read while the loop runs, so that reading it cannot slow the loop."""
 import os
 import time
 
-from . import model, output, runner
+from . import machine, model, printed, runner
 from .messages import SweepError, progress, say
 from .runs import PROBE, TIMED, WARMUP, Ceiling, Run, Runs
 
 MIN_ROUNDS = 6   # the fewest repeats whose order statistics give a 95 % interval
 MAX_ROUNDS = 60  # where more repeats no longer narrow a noisy interval much
-PROBES = (1, 5, 29, 165, 1022, 2077)
+PROBE_LENGTHS = (1, 5, 29, 165, 1022, 2077)
 
 
 def check_time(seconds, wall, what):
@@ -41,12 +41,28 @@ def check_repeat(first, result_text, n, repeat):
 def check_prefix(results, longest_output):
     """A shorter run's result must equal the longest run's sum after as many
     terms: the longest run's line N+1 (its line 0 echoes the argument)."""
-    sums = output.sum_lines(longest_output, set(results))
+    sums = printed.sum_lines(longest_output, set(results))
     for n, result in sorted(results.items()):
-        expected = output.RESULT + sums.get(n, "sum=?")[4:]
-        if output.RESULT + result != expected:
-            raise SweepError(f"length {n} printed '{output.RESULT}{result}' where the "
+        expected = printed.RESULT + sums.get(n, "sum=?")[4:]
+        if printed.RESULT + result != expected:
+            raise SweepError(f"length {n} printed '{printed.RESULT}{result}' where the "
                              f"longest run gives '{expected}' after {n} terms")
+
+
+def setup(config):
+    """What produced the numbers: the arguments and each program's command."""
+    def record(c):
+        return c.record() if c else None
+    return {"arguments": list(config.argv),
+            "programs": {"reference": record(config.reference), "baseline": config.baseline,
+                         "candidates": [record(c) for c in config.candidates],
+                         "exact": record(config.exact), "ceiling": record(config.ceiling)}}
+
+
+def worth_a_round(elapsed, round_seconds, budget):
+    """Whether one more round of round_seconds still ends within the time
+    budget, elapsed seconds into the sweep."""
+    return elapsed + round_seconds <= budget
 
 
 class Sweep:
@@ -60,16 +76,17 @@ class Sweep:
         self.runs = Runs(
             programs=tuple(c.label for c in config.programs), reference=config.reference.label,
             baseline=config.baseline, lengths=config.lengths,
-            probes=PROBES if config.candidates else (), tolerance=config.tolerance,
+            probe_lengths=PROBE_LENGTHS if config.candidates else (), tolerance=config.tolerance,
             params={c.label: c.params for c in config.candidates},
-            families={c.label: c.family for c in config.candidates}, machine=box)
+            families={c.label: c.family for c in config.candidates}, machine=box,
+            setup=setup(config))
 
     def first_plan(self):
         c = self.config
         per_length = 1 + len(c.ceiling_threads) + (c.warmup + (c.repeats or MIN_ROUNDS)) * len(
             c.programs)
-        probes = len(PROBES) * (1 + len(c.programs)) if c.candidates else 0
-        return per_length * len(c.lengths) + probes
+        probing = len(PROBE_LENGTHS) * (1 + len(c.programs)) if c.candidates else 0
+        return per_length * len(c.lengths) + probing
 
     def show(self, what):
         elapsed = time.monotonic() - self.started
@@ -95,9 +112,9 @@ class Sweep:
         failure, result, seconds = ended.failure, None, None
         if not failure:
             try:
-                result, seconds = output.read_ending(path)
-                failure = check_time(output.value(seconds), ended.wall, what)
-            except output.OutputError as error:
+                result, seconds = printed.read_ending(path)
+                failure = check_time(printed.value(seconds), ended.wall, what)
+            except printed.OutputError as error:
                 failure = f"{what} {error}"
         if failure and self.config.fail_fast:
             raise SweepError(failure)
@@ -125,8 +142,8 @@ class Sweep:
         try:
             if ended.failure:
                 raise SweepError(ended.failure)
-            self.runs.exact[n] = output.read_exact(path)
-        except output.OutputError as error:
+            self.runs.exact[n] = printed.read_exact(path)
+        except printed.OutputError as error:
             raise SweepError(f"{what} {error}") from None
 
     def ceiling(self, n):
@@ -136,12 +153,12 @@ class Sweep:
             ended, path = self.execute(cmd, n, what, {"OMP_NUM_THREADS": str(threads)})
             try:
                 if ended.failure:
-                    raise output.OutputError(ended.failure)
-                _, seconds = output.read_ending(path)
-            except output.OutputError as error:
+                    raise printed.OutputError(ended.failure)
+                _, seconds = printed.read_ending(path)
+            except printed.OutputError as error:
                 say(f"no ceiling at N={n}: {error}")
                 continue
-            self.runs.ceilings.append(Ceiling(n, threads, output.value(seconds), ended.wall))
+            self.runs.ceilings.append(Ceiling(n, threads, printed.value(seconds), ended.wall))
 
     def round(self, n, kind, repeat):
         for cmd in self.config.programs:
@@ -160,8 +177,8 @@ class Sweep:
         for r in range(1, (self.config.repeats or MIN_ROUNDS) + 1):
             self.round(n, TIMED, r)
 
-    def probes(self):
-        for n in self.runs.probes:
+    def run_probes(self):
+        for n in self.runs.probe_lengths:
             self.exact(n)
             self.round(n, PROBE, 1)
 
@@ -173,11 +190,12 @@ class Sweep:
         """More rounds where an interval is wide, cheapest length first,
         until none is or the budget is spent."""
         while True:
-            figures = model.model(self.runs)
+            now = model.model(self.runs)
             wide = [n for n in self.config.lengths if self.rounds(n) < MAX_ROUNDS
-                    and any(s.wide and not s.coarse for s in figures.at(n) if not s.baseline)]
+                    and any(s.wide and not s.coarse for s in now.at(n) if not s.baseline)]
             elapsed = time.monotonic() - self.started
-            wide = [n for n in wide if elapsed + self.round_seconds(n) <= self.config.budget]
+            wide = [n for n in wide
+                    if worth_a_round(elapsed, self.round_seconds(n), self.config.time_budget)]
             if not wide:
                 return
             n = min(wide, key=self.round_seconds)
@@ -187,10 +205,12 @@ class Sweep:
     def all(self):
         for n in self.config.lengths:
             self.length(n)
-        self.probes()
+        self.run_probes()
         if self.config.repeats is None:
             self.narrow()
         progress("")
+        # The load at the end belongs to the record the runs are stored with.
+        self.runs.machine = {**self.runs.machine, "load_end": machine.load()}
         longest = os.path.join(self.folder, "longest.out")
         if os.path.exists(longest):
             check_prefix({n: text for (n, kind), text in self.results.items()

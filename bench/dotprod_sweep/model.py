@@ -7,11 +7,11 @@ them. Pure functions: nothing here starts a process."""
 import statistics
 from dataclasses import dataclass
 
-from . import stats, verdict
-from .runs import PROBE
+from . import saved, stats, verdict
+from .runs import PROBE, TIMED
 
 MIB = 1024 * 1024
-BUDGET = 4 * MIB    # what a process may need beside its two vectors
+ALLOWANCE = 4 * MIB  # the memory a process may need beside its two vectors
 IMPOSSIBLE = 1.5    # a rate this far above the machine's ceiling is no measurement
 COARSE = 0.01       # a printed time whose last digit is worth more than 1 % of it
 
@@ -65,7 +65,7 @@ class Summary:
     baseline: bool            # speedups are taken over its times
     length: int
     params: tuple             # (NAME, value) of its scans
-    runs: tuple               # the timed runs that succeeded
+    repeats: int              # the timed runs that succeeded
     failure: str | None       # why it failed at this length, or None
     median: float | None      # seconds the loop took
     low: float | None
@@ -83,7 +83,8 @@ class Summary:
     ceiling: float | None     # bytes/s the machine reads with all its CPUs here
     impossible: bool          # faster than the machine can be
     verdict: str | None       # its result's class here
-    farthest: object          # the run whose result is farthest from the exact value
+    result: str | None        # the printed result farthest from the exact value
+    relative_error: float | None  # that result's, against the exact value
     exact: float | None
 
     @property
@@ -91,9 +92,14 @@ class Summary:
         return vector_bytes(self.length)
 
     @property
-    def budget(self):
+    def memory_allowance(self):
         """The most memory a run at this length should need."""
-        return self.vectors + BUDGET
+        return self.vectors + ALLOWANCE
+
+    @property
+    def beyond_vectors(self):
+        """What its peak holds beside the two vectors."""
+        return self.peak - self.vectors if self.peak else None
 
     @property
     def ns_per_term(self):
@@ -119,12 +125,6 @@ class Summary:
     @property
     def noisy(self):
         return not self.baseline and (self.wide or self.clusters or self.coarse)
-
-    @property
-    def relative_error(self):
-        if self.farthest is None:
-            return None
-        return verdict.relative(abs(self.farthest.result - self.exact), self.exact)
 
 
 def coarse(runs):
@@ -153,31 +153,62 @@ def summary(runs, program, n):
     ceiling = max(ceiling_rates(runs, n).values(), default=None)
     impossible = bool(own and ceiling) and vector_bytes(n) / statistics.median(
         r.seconds + r.time_half_unit for r in own) > IMPOSSIBLE * ceiling
-    klass, farthest = judged(runs, program, n, "timed")
+    klass, farthest = judged(runs, program, n, TIMED)
+    exact = runs.exact.get(n)
     return Summary(
-        program, role(runs, program), program == runs.baseline, n, runs.params.get(program, ()), own, failure,
+        program, role(runs, program), program == runs.baseline, n, runs.params.get(program, ()),
+        len(own), failure,
         statistics.median(times) if own else None, min(times, default=None),
         max(times, default=None), statistics.median(r.wall for r in own) if own else None,
         max((r.peak for r in own), default=None),
         "tree" if any(r.peak_of == "tree" for r in own) else "process",
         ratios, statistics.median(ratios) if ratios else None, low, high, coverage,
-        stats.two_clusters(times), coarse(own), ceiling, impossible, klass, farthest, runs.exact.get(n))
+        stats.two_clusters(times), coarse(own), ceiling, impossible, klass,
+        farthest.result_text if farthest else None,
+        verdict.relative(abs(farthest.result - exact), exact) if farthest else None, exact)
+
+
+@dataclass(frozen=True)
+class CeilingRow:
+    threads: int
+    seconds: float     # its best pass
+    gbs: float         # 8·N bytes over that pass
+    fits_in: str       # the nearest cache level that holds 8·N bytes, or "memory"
+
+
+@dataclass(frozen=True)
+class Scaling:
+    """One scanned command at one length: (value, speedup over the first
+    value, efficiency) per value."""
+    family: str
+    name: str
+    length: int
+    rows: tuple
 
 
 @dataclass(frozen=True)
 class Model:
-    runs: object
+    facts: dict               # the raw facts it was computed from, as saved
     summaries: tuple          # by length, then program in turn order
-    probes: dict              # (program, probe length) -> class
-    verdicts: dict            # candidate -> the line that says it is wrong, or None
-
-    @property
-    def lengths(self):
-        return self.runs.lengths
-
-    @property
-    def candidates(self):
-        return [p for p in self.runs.programs if p != self.runs.reference]
+    programs: tuple           # labels in turn order
+    reference: str
+    baseline: str
+    candidates: tuple         # labels in turn order
+    lengths: tuple
+    probe_lengths: tuple
+    exact: dict               # length -> exact value
+    noise_floors: dict        # length -> the baseline's noise floor, or None
+    ceilings: dict            # length -> (CeilingRow, ...)
+    calibration_seconds: float
+    probe_verdicts: dict      # (candidate, probe length) -> class
+    standing: dict            # candidate -> "wrong", "failed" or "ok"
+    wrong_lines: tuple        # why each wrong candidate is wrong
+    impossible_lines: tuple   # each impossibly fast row, said in words
+    scaling: tuple            # Scaling
+    machine: dict
+    machine_name: str         # what it ran on
+    machine_line: str         # that, and the load
+    status: int               # what the sweep exits with
 
     def at(self, n):
         return [s for s in self.summaries if s.length == n]
@@ -185,47 +216,26 @@ class Model:
     def of(self, program):
         return [s for s in self.summaries if s.program == program]
 
-    def ceilings(self, n):
-        """(threads, best seconds, where 8·N bytes fit) per calibration at n."""
-        level = fits_in(self.runs.machine.get("caches", []), vector_bytes(n))
-        return [(c.threads, c.seconds, level) for c in self.runs.ceilings
-                if c.length == n and c.seconds > 0]
-
-    @property
-    def calibration_seconds(self):
-        return sum(c.wall for c in self.runs.ceilings)
-
-    def noise_floor(self, n):
-        times = [r.seconds for r in self.runs.of(self.runs.baseline, n) if not r.failure]
-        return stats.noise_floor(times)
-
-    @property
-    def wrong(self):
-        return [line for line in self.verdicts.values() if line]
-
-    @property
-    def impossible(self):
-        return [s for s in self.summaries if s.impossible]
-
-    @property
-    def failures(self):
-        return [s for s in self.summaries if s.failure]
-
     @property
     def noisy(self):
         return [s for s in self.summaries if s.noisy]
 
-    def status(self):
-        """1 if any candidate is wrong or impossibly fast, or any run failed."""
-        failed = any(r.failure for r in self.runs.runs)
-        return 1 if self.wrong or self.impossible or failed else 0
+
+def ceiling_rows(runs, n):
+    level = fits_in(runs.machine.get("caches", []), vector_bytes(n))
+    return tuple(CeilingRow(c.threads, c.seconds, vector_bytes(n) / c.seconds / 1e9, level)
+                 for c in runs.ceilings if c.length == n and c.seconds > 0)
 
 
-def candidate_verdict(runs, program):
+def noise_floor(runs, n):
+    return stats.noise_floor([r.seconds for r in runs.of(runs.baseline, n) if not r.failure])
+
+
+def wrong_line(runs, program):
     """The line that says why program is wrong, from the length where its
     result lies farthest beyond float rounding, or None."""
     worst = None
-    for n, kind in [(n, "timed") for n in runs.lengths] + [(n, PROBE) for n in runs.probes]:
+    for n, kind in [(n, TIMED) for n in runs.lengths] + [(n, PROBE) for n in runs.probe_lengths]:
         klass, farthest = judged(runs, program, n, kind)
         if klass != verdict.WRONG:
             continue
@@ -238,37 +248,75 @@ def candidate_verdict(runs, program):
     return worst[1] if worst else None
 
 
-def model(runs):
-    summaries = tuple(summary(runs, p, n) for n in runs.lengths for p in runs.programs)
-    candidates = [p for p in runs.programs if p != runs.reference]
-    probes = {(p, n): judged(runs, p, n, PROBE)[0] for p in candidates for n in runs.probes}
-    verdicts = {p: candidate_verdict(runs, p) for p in candidates}
-    return Model(runs, summaries, probes, verdicts)
+def impossible_line(s):
+    return (f"{s.program} claims an impossible time at N={s.length}: {s.gbs:.3g} GB/s, "
+            f"more than {IMPOSSIBLE:g} times the {s.ceiling_gbs:.3g} GB/s this machine "
+            f"reads at best")
 
 
-def scaling(model):
-    """For each candidate scanned over one parameter: (family, name,
-    [(value, speedup over the first value, efficiency)]) per length."""
+def standing(wrong, failed):
+    return "wrong" if wrong else "failed" if failed else "ok"
+
+
+def efficiency(speedup, value, first):
+    """Speedup over the ideal for value against the first: value/first."""
+    try:
+        return speedup / (float(value) / float(first)) if speedup else None
+    except (ValueError, ZeroDivisionError):
+        return None
+
+
+def scaling(runs, summaries):
+    """For each candidate scanned over one parameter, per length."""
     families = {}
-    for label, params in model.runs.params.items():
+    for label, params in runs.params.items():
         if len(params) == 1:
-            families.setdefault(model.runs.families[label], []).append((label, params[0]))
+            families.setdefault(runs.families[label], []).append((label, params[0][1]))
+    medians = {(s.program, s.length): s.median for s in summaries}
     tables = []
     for family, members in families.items():
-        name = members[0][1][0]
-        for n in model.lengths:
-            medians = {label: s.median for s in model.at(n) for label, _ in members
-                       if s.program == label}
-            first_label, (_, first) = members[0]
+        name = runs.params[members[0][0]][0][0]
+        first_label, first = members[0]
+        for n in runs.lengths:
             rows = []
-            for label, (_, value) in members:
-                base, this = medians.get(first_label), medians.get(label)
+            for label, value in members:
+                base, this = medians.get((first_label, n)), medians.get((label, n))
                 speedup = base / this if base and this else None
-                efficiency = None
-                try:
-                    efficiency = speedup / (float(value) / float(first)) if speedup else None
-                except (ValueError, ZeroDivisionError):
-                    pass
-                rows.append((value, speedup, efficiency))
-            tables.append((family, name, n, rows))
-    return tables
+                rows.append((value, speedup, efficiency(speedup, value, first)))
+            tables.append(Scaling(family, name, n, tuple(rows)))
+    return tuple(tables)
+
+
+def describe(box):
+    return (f"{box.get('cpu', 'unknown CPU')}, {box.get('cores', '?')} cores, "
+            f"{box.get('kernel', 'unknown kernel')}, {box.get('libc', 'unknown libc')}")
+
+
+def load_text(value):
+    return "unknown" if value is None else f"{value:.2f}"
+
+
+def machine_line(box):
+    return (f"Machine: {describe(box)}; load average {load_text(box.get('load_start'))} at the "
+            f"start, {load_text(box.get('load_end'))} at the end.")
+
+
+def model(runs):
+    summaries = tuple(summary(runs, p, n) for n in runs.lengths for p in runs.programs)
+    candidates = tuple(p for p in runs.programs if p != runs.reference)
+    probe_verdicts = {(p, n): judged(runs, p, n, PROBE)[0]
+                      for p in candidates for n in runs.probe_lengths}
+    wrong = {p: wrong_line(runs, p) for p in candidates}
+    failed = {s.program for s in summaries if s.failure}
+    impossible = tuple(impossible_line(s) for s in summaries if s.impossible)
+    status = 1 if any(wrong.values()) or impossible or any(r.failure for r in runs.runs) else 0
+    return Model(
+        saved.facts(runs), summaries, tuple(runs.programs), runs.reference, runs.baseline, candidates,
+        tuple(runs.lengths), tuple(runs.probe_lengths), dict(runs.exact),
+        {n: noise_floor(runs, n) for n in runs.lengths},
+        {n: ceiling_rows(runs, n) for n in runs.lengths},
+        sum(c.wall for c in runs.ceilings), probe_verdicts,
+        {p: standing(wrong[p], p in failed) for p in candidates},
+        tuple(line for line in wrong.values() if line), impossible,
+        scaling(runs, summaries), dict(runs.machine), describe(runs.machine),
+        machine_line(runs.machine), status)

@@ -16,10 +16,8 @@ import os
 import shutil
 
 from . import runner
-from .machine import describe
-from .messages import SweepError, say
-from .model import MIB, scaling
-from .safely import replace
+from .messages import SweepError
+from .model import MIB
 
 GNUPLOT_SECONDS = 60
 
@@ -63,10 +61,10 @@ def drawn(s):
 
 
 def panels(model, folder):
-    programs = model.runs.programs
+    programs = model.programs
     styled = list(enumerate(programs, start=1))
     write_blocks(os.path.join(folder, "programs.dat"), [
-        [(s.length, s.ns_per_term, s.peak / MIB, s.budget / MIB, s.gbs)
+        [(s.length, s.ns_per_term, s.peak / MIB, s.memory_allowance / MIB, s.gbs)
          for s in model.of(p) if drawn(s)] for p in programs])
     found = [
         LOG_N + "set title 'Cost per term (median of repeats)'\nset ylabel 'ns per term'\n"
@@ -75,13 +73,13 @@ def panels(model, folder):
         LOG_N + "set title 'Peak memory'\nset ylabel 'MiB'\nset logscale y\nset yrange [*:*]\n"
         "plot " + curves("programs.dat", styled, "1:3", "linespoints")
         + ", 'programs.dat' index 0 using 1:4 with lines dashtype 2 linecolor 'black' "
-        "title 'budget: 8·N bytes + 4 MiB'\n",
+        "title 'allowance: 8·N bytes + 4 MiB'\n",
     ]
-    ceilings = sorted({t for n in model.lengths for t, _, _ in model.ceilings(n)})
+    ceilings = sorted({c.threads for n in model.lengths for c in model.ceilings[n]})
     if model.candidates:
         write_blocks(os.path.join(folder, "ceilings.dat"), [
-            [(n, 8 * n / sec / 1e9) for n in model.lengths for th, sec, _ in model.ceilings(n)
-             if th == t] for t in ceilings])
+            [(n, c.gbs) for n in model.lengths for c in model.ceilings[n] if c.threads == t]
+            for t in ceilings])
         lines = ", ".join(f"'ceilings.dat' index {k} using 1:2 with lines dashtype {k + 2} "
                           f"linecolor 'black' title 'ceiling, {t} thread{'s' * (t > 1)}'"
                           for k, t in enumerate(ceilings))
@@ -89,20 +87,19 @@ def panels(model, folder):
                      "set ylabel 'GB/s'\nset logscale y\n"
                      "plot " + curves("programs.dat", styled, "1:5", "linespoints")
                      + (", " + lines if lines else "") + "\n")
-        timed = [(t, p) for t, p in styled if p != model.runs.baseline]
+        timed = [(t, p) for t, p in styled if p != model.baseline]
         write_blocks(os.path.join(folder, "speedup.dat"), [
             [(s.length, s.speedup, s.speedup_low, s.speedup_high) for s in model.of(p)
              if s.speedup] for _, p in timed])
-        found.append(LOG_N + f"set title 'Speedup over {text(model.runs.baseline)}, 95 % "
+        found.append(LOG_N + f"set title 'Speedup over {text(model.baseline)}, 95 % "
                      "interval'\nset ylabel 'speedup'\nset logscale y\n"
                      "plot " + curves("speedup.dat", timed, "1:2:3:4", "yerrorlines")
                      + ", 1 with lines dashtype 2 linecolor 'black' notitle\n")
-    tables = scaling(model)
+    tables = model.scaling
     if tables:
-        styled_scans = [(k + 1, f"{family} at N={n}") for k, (family, _, n, _) in enumerate(tables)]
+        styled_scans = [(k + 1, f"{t.family} at N={t.length}") for k, t in enumerate(tables)]
         write_blocks(os.path.join(folder, "scaling.dat"), [
-            [(float(v), sp) for v, sp, _ in values if sp and is_number(v)]
-            for _, _, _, values in tables])
+            [(float(v), sp) for v, sp, _ in t.rows if sp and is_number(v)] for t in tables])
         found.append("unset logscale\nset format x '%g'\nset xlabel 'scanned value'\n"
                      "set title 'Speedup over the first scanned value'\nset ylabel 'speedup'\n"
                      "set yrange [0:*]\nplot " + curves("scaling.dat", styled_scans, "1:2",
@@ -120,7 +117,7 @@ def is_number(text):
 
 
 def first_value(tables):
-    value = tables[0][3][0][0]
+    value = tables[0].rows[0][0]
     return float(value) if is_number(value) and float(value) else 1
 
 
@@ -137,18 +134,18 @@ def script(model, folder):
     columns = min(3, len(found))
     rows = math.ceil(len(found) / columns)
     head = HEAD.format(width=550 * columns, height=500 * rows, rows=rows, columns=columns,
-                       machine=text(describe(model.runs.machine)))
+                       machine=text(model.machine_name))
     note = missing(model)
     if note:
         head += f"set label 1 '{text(note)}' at screen 0.01, screen 0.01 noenhanced\n"
     return head + "".join(found) + "unset multiplot\n"
 
 
-def plot(model, png, folder):
+def render(model, folder):
+    """The plot as PNG bytes, drawn by gnuplot in folder."""
     gnuplot = shutil.which("gnuplot")
     if not gnuplot:
-        say("gnuplot not found, no plot drawn")
-        return
+        raise SweepError("gnuplot not found, no plot drawn")
     with open(os.path.join(folder, "plot.gp"), "w") as f:
         f.write(script(model, folder))
     with open(os.path.join(folder, "gnuplot.out"), "w+", errors="replace") as out:
@@ -160,10 +157,6 @@ def plot(model, png, folder):
         raise SweepError(f"gnuplot failed: {complaint[-1] if complaint else status}")
     try:
         with open(os.path.join(folder, "plot.png"), "rb") as f:
-            picture = f.read()
+            return f.read()
     except OSError:
         raise SweepError("gnuplot drew no picture") from None
-    try:
-        replace(png.path, picture)
-    except OSError as error:
-        raise SweepError(f"cannot write the plot to {png.shown}: {error.strerror}") from None

@@ -1,146 +1,22 @@
 # SPDX-License-Identifier: MIT
 """Running one process: in a process group of its own, within a time
 limit, under GNU time, with the peak memory of its whole process tree.
-It knows nothing of dot products.
-
-Nothing is left behind when the sweep is stopped by a signal that ends
-it (SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM): the
-child's whole group is killed, the temporary folder removed, and the
-status is 128 + signal. SIGTSTP stops the child's group with the sweep,
-and SIGCONT resumes both; the time limit does not count the stop."""
+It knows nothing of dot products; what a signal must clean up is the
+session's."""
 
 import contextlib
 import os
 import select
-import shutil
-import signal
 import subprocess
-import tempfile
 import time
 from dataclasses import dataclass
 
-from .messages import SweepError, progress
+from . import session
+from .messages import SweepError
 
 GNU_TIME = "/usr/bin/time"
-STOP_SIGNALS = (signal.SIGINT, signal.SIGTERM, signal.SIGHUP, signal.SIGQUIT,
-                signal.SIGUSR1, signal.SIGUSR2, signal.SIGALRM)
 SAMPLE_SECONDS = 0.02  # how often a run's process tree is measured
 PAGE = os.sysconf("SC_PAGE_SIZE")
-
-# What a stop signal cleans up. While either is being made, a signal is
-# held back until it exists under this name, so none can slip between.
-_child = None
-_folder = None
-_holding = False
-_held = []
-_paused = 0.0  # seconds the sweep has spent stopped by SIGTSTP
-
-
-def handle_signals():
-    for signum in STOP_SIGNALS:
-        # A signal ignored by whoever started the sweep (nohup) stays so.
-        if signal.getsignal(signum) != signal.SIG_IGN:
-            signal.signal(signum, _on_stop)
-    if signal.getsignal(signal.SIGTSTP) != signal.SIG_IGN:
-        signal.signal(signal.SIGTSTP, _on_pause)
-
-
-def _on_stop(signum, frame):
-    for other in STOP_SIGNALS:
-        signal.signal(other, signal.SIG_IGN)
-    if _holding:
-        _held.append(signum)
-    else:
-        _stop(signum)
-
-
-def _stop(signum):
-    progress("")
-    if _child is not None and _child.returncode is None:
-        _kill_group(_child)
-        with contextlib.suppress(ChildProcessError):
-            os.waitpid(_child.pid, 0)
-    if _folder is not None:
-        shutil.rmtree(_folder, ignore_errors=True)
-    os._exit(128 + signum)
-
-
-def _stat(pid):
-    """(parent, process group, session) of a process, from /proc."""
-    with open(f"/proc/{pid}/stat") as f:
-        fields = f.read().rsplit(")", 1)[1].split()
-    return int(fields[1]), int(fields[2]), int(fields[3])
-
-
-def _orphaned():
-    """Whether the sweep's process group is orphaned: no member has a parent
-    in another group of its session, so no shell could resume it, and the
-    kernel discards the stop that SIGTSTP asks for."""
-    group, session = os.getpgrp(), os.getsid(0)
-    for name in os.listdir("/proc"):
-        try:
-            parent, pgid, sid = _stat(int(name)) if name.isdigit() else (0, 0, 0)
-            if pgid == group and sid == session and parent > 0:
-                outside = _stat(parent)
-                if outside[1] != group and outside[2] == session:
-                    return False
-        except (OSError, ValueError, IndexError):
-            continue
-    return True
-
-
-def _on_pause(signum, frame):
-    """Stops the child's group, then the sweep itself, as the shell asked;
-    resumed, resumes the group and leaves the stop out of the time. Where
-    the kernel would not stop the sweep, nothing is stopped."""
-    global _paused
-    if _orphaned():
-        return
-    began = time.monotonic()
-    child = _child
-    if child is not None and child.returncode is None:
-        with contextlib.suppress(ProcessLookupError):
-            os.killpg(child.pid, signal.SIGSTOP)
-    progress("")
-    signal.signal(signal.SIGTSTP, signal.SIG_DFL)
-    os.kill(os.getpid(), signal.SIGTSTP)
-    signal.signal(signal.SIGTSTP, _on_pause)
-    if child is not None and child.returncode is None:
-        with contextlib.suppress(ProcessLookupError):
-            os.killpg(child.pid, signal.SIGCONT)
-    _paused += time.monotonic() - began
-
-
-@contextlib.contextmanager
-def signals_held():
-    global _holding
-    _holding = True
-    try:
-        yield
-    finally:
-        _holding = False
-        if _held:
-            _stop(_held[0])
-
-
-@contextlib.contextmanager
-def temporary_folder():
-    global _folder
-    try:
-        with signals_held():
-            _folder = tempfile.mkdtemp(prefix="sweep.")
-    except OSError as error:
-        raise SweepError(f"cannot make a temporary folder: {error.strerror}") from None
-    try:
-        yield _folder
-    finally:
-        shutil.rmtree(_folder, ignore_errors=True)
-        _folder = None
-
-
-def _kill_group(child):
-    with contextlib.suppress(ProcessLookupError):
-        os.killpg(child.pid, signal.SIGKILL)
 
 
 def _children(pid):
@@ -186,10 +62,10 @@ def _wait(child, timeout, watch):
         fd = os.pidfd_open(child.pid)
     except (AttributeError, OSError):  # before Linux 5.3
         fd = None
-    start, paused = time.monotonic(), _paused
+    start, paused = time.monotonic(), session.paused()
     try:
         while True:
-            left = timeout - (time.monotonic() - start - (_paused - paused))
+            left = timeout - (time.monotonic() - start - (session.paused() - paused))
             if left <= 0:
                 return False
             step = min(left, SAMPLE_SECONDS)
@@ -211,25 +87,25 @@ def run(argv, out, timeout, what, env=None, cwd=None, stderr=None, watch=None):
     """Runs argv with its standard output in the open file out: its exit
     status and wall seconds, a stop left out. Past timeout seconds its
     group is killed and SweepError raised."""
-    global _child
-    start, paused = time.perf_counter(), _paused
+    start, paused = time.perf_counter(), session.paused()
+    def begin():
+        return subprocess.Popen(argv, stdin=subprocess.DEVNULL, stdout=out, stderr=stderr,
+                                cwd=cwd, env=env, start_new_session=True)
     try:
-        with signals_held():
-            _child = subprocess.Popen(argv, stdin=subprocess.DEVNULL, stdout=out,
-                                      stderr=stderr, cwd=cwd, env=env, start_new_session=True)
+        with session.tracking(begin) as child:
+            try:
+                in_time = _wait(child, timeout, watch or Watch())
+            finally:
+                # Before reaping, while the group still has its leader:
+                # whatever the program left running in the background goes
+                # with it.
+                session.kill_group(child)
+                status = child.wait()
     except OSError as error:
         raise SweepError(f"cannot start {what}: {error.strerror}") from None
-    try:
-        in_time = _wait(_child, timeout, watch or Watch())
-    finally:
-        # Before reaping, while the group still has its leader: whatever
-        # the program left running in the background goes with it.
-        _kill_group(_child)
-        status = _child.wait()
-        _child = None
     if not in_time:
         raise SweepError(f"{what} ran longer than {timeout:g} s and was killed")
-    return status, time.perf_counter() - start - (_paused - paused)
+    return status, time.perf_counter() - start - (session.paused() - paused)
 
 
 @dataclass(frozen=True)

@@ -5,7 +5,7 @@ computed from other runs."""
 
 from dataclasses import dataclass, field
 
-from . import output
+from . import printed
 
 TIMED, WARMUP, PROBE = "timed", "warm-up", "probe"
 
@@ -25,19 +25,19 @@ class Run:
 
     @property
     def result(self):
-        return output.value(self.result_text)
+        return printed.value(self.result_text)
 
     @property
     def seconds(self):
-        return output.value(self.time_text)
+        return printed.value(self.time_text)
 
     @property
     def result_half_unit(self):
-        return output.half_unit(self.result_text)
+        return printed.half_unit(self.result_text)
 
     @property
     def time_half_unit(self):
-        return output.half_unit(self.time_text)
+        return printed.half_unit(self.time_text)
 
 
 @dataclass(frozen=True)
@@ -50,12 +50,13 @@ class Ceiling:
 
 @dataclass
 class Runs:
-    """Everything a sweep measured, in the order made."""
+    """Everything a sweep measured, in the order made, and what it was
+    asked: a saved run loads back into one of these."""
     programs: tuple      # labels, in the order they take turns
     reference: str       # dotprod's label: results are judged against it
     baseline: str        # whose times speedups are taken over
     lengths: tuple       # the lengths asked for
-    probes: tuple        # the short lengths every result is also checked at
+    probe_lengths: tuple  # the short lengths every result is also checked at
     tolerance: float = 0.0  # widens what float rounding may explain, times the exact value
     runs: list = field(default_factory=list)
     exact: dict = field(default_factory=dict)     # length -> exact value
@@ -63,6 +64,7 @@ class Runs:
     params: dict = field(default_factory=dict)    # label -> its scan values
     families: dict = field(default_factory=dict)  # label -> the command it was scanned from
     machine: dict = field(default_factory=dict)   # what it ran on, and its load
+    setup: dict = field(default_factory=dict)     # the arguments and commands, for the record
 
     def of(self, program, n, kind=TIMED):
         return [r for r in self.runs if r.program == program and r.length == n and r.kind == kind]

@@ -4,7 +4,7 @@
 import os
 import tempfile
 
-from .runner import signals_held
+from .session import signals_held
 
 
 def replace(path, data):

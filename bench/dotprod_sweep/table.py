@@ -4,8 +4,7 @@ own. Columns are padded, so that the table reads aligned in a terminal
 and still renders as Markdown."""
 
 from . import verdict
-from .machine import describe
-from .model import MIB, scaling
+from .model import MIB
 
 HINT = ("Noisy rows are marked: pin the threads (OMP_PROC_BIND=true, or taskset -c), use a "
         "quieter machine, or run more repeats (--repeats R, or a larger --budget).")
@@ -26,20 +25,20 @@ def markdown(header, aligns, rows):
     return "\n".join([line(header), rule, *[line(r) for r in rows]])
 
 
-def report(model, box):
-    """Everything printed on standard output."""
+def render(model):
+    """Everything printed on standard output, as bytes."""
     if not model.candidates:
-        return single(model)
-    parts = [comparison(model), probes(model)]
+        return (single(model) + "\n").encode()
+    parts = [comparison(model), probe_table(model)]
     parts += [scaled for scaled in [scaling_table(model)] if scaled]
-    parts.append(footer(model, box))
-    return "\n\n".join(parts)
+    parts.append(footer(model))
+    return ("\n\n".join(parts) + "\n").encode()
 
 
 def single(model):
     rows = [[s.length, cell(s.median), cell(s.low), cell(s.high), cell(s.ns_per_term, ".1f"),
              cell(s.wall), memory(s), cell(s.vectors / MIB, ".1f"),
-             cell(s.peak and (s.peak - s.vectors) / MIB, ".1f")] for s in model.summaries]
+             cell(s.beyond_vectors and s.beyond_vectors / MIB, ".1f")] for s in model.summaries]
     return markdown(["N", "median time (s)", "min (s)", "max (s)", "ns per term",
                      "process wall (s)", "peak memory (MiB)", "8·N (MiB)", "peak − 8·N (MiB)"],
                     "r" * 9, rows)
@@ -87,35 +86,34 @@ def interval(s):
 def row(s):
     return [s.length, s.program, cell(s.median), cell(s.wall), cell(s.speedup), interval(s),
             cell(s.gbs), cell(s.of_ceiling, ".0%"), memory(s),
-            s.farthest.result_text if s.farthest else "n/a",
+            s.result or "n/a",
             cell(s.relative_error, ".2e"), judged(s), notes(s)]
 
 
 def length_rows(model, n):
-    floor = model.noise_floor(n)
+    floor = model.noise_floors[n]
     rows = [[n, "exact value", "", "", "", "", "", "", "",
-             cell(model.runs.exact.get(n), ".10g"), "", "",
+             cell(model.exact.get(n), ".10g"), "", "",
              f"noise floor ±{floor:.1%}" if floor is not None else ""]]
-    for threads, seconds, level in model.ceilings(n):
-        rows.append([n, f"ceiling, {threads} thread{'s' if threads > 1 else ''}", cell(seconds),
-                     "", "", "", cell(8 * n / seconds / 1e9), "", "", "", "", "",
-                     f"8·N bytes fit in {level}"])
+    for c in model.ceilings[n]:
+        rows.append([n, f"ceiling, {c.threads} thread{'s' if c.threads > 1 else ''}",
+                     cell(c.seconds), "", "", "", cell(c.gbs), "", "", "", "", "",
+                     f"8·N bytes fit in {c.fits_in}"])
     return rows + [row(s) for s in model.at(n)]
 
 
 def comparison(model):
     rows = [r for n in model.lengths for r in length_rows(model, n)]
     return markdown(["N", "program", "loop median (s)", "process wall (s)",
-                     f"speedup over {model.runs.baseline}", "95 % interval", "GB/s",
+                     f"speedup over {model.baseline}", "95 % interval", "GB/s",
                      "of ceiling", "peak memory (MiB)", "result", "relative error", "verdict",
                      "notes"], "rl" + "r" * 9 + "ll", rows)
 
 
-def probes(model):
-    lengths = model.runs.probes
-    failed = {s.program for s in model.failures}
-    rows = [[p, *[model.probes.get((p, n)) or "n/a" for n in lengths],
-             "**wrong**" if model.verdicts[p] else "failed" if p in failed else "ok"]
+def probe_table(model):
+    lengths = model.probe_lengths
+    rows = [[p, *[model.probe_verdicts.get((p, n)) or "n/a" for n in lengths],
+             "**wrong**" if model.standing[p] == "wrong" else model.standing[p]]
             for p in model.candidates]
     heading = ("Results checked at short lengths, where a missing, extra or wrong term "
                "shows far beyond rounding:")
@@ -124,20 +122,18 @@ def probes(model):
 
 
 def scaling_table(model):
-    rows = [[family, n, f"{name}={value}", cell(speedup), cell(efficiency, ".0%")]
-            for family, name, n, values in scaling(model) for value, speedup, efficiency in values]
+    rows = [[t.family, t.length, f"{t.name}={value}", cell(speedup), cell(efficiency, ".0%")]
+            for t in model.scaling for value, speedup, efficiency in t.rows]
     if not rows:
         return None
     return "Scaling:\n\n" + markdown(["command", "N", "at", "speedup over the first value",
                                       "efficiency"], "lrlrr", rows)
 
 
-def footer(model, box):
-    lines = [f"Machine: {describe(box)}; load average {box['load_start']:.2f} at the start, "
-             f"{box['load_end']:.2f} at the end."]
-    calibration = model.calibration_seconds
-    if calibration:
-        lines.append(f"Ceiling calibration took {calibration:.1f} s.")
+def footer(model):
+    lines = [model.machine_line]
+    if model.calibration_seconds:
+        lines.append(f"Ceiling calibration took {model.calibration_seconds:.1f} s.")
     if model.noisy:
         lines.append(HINT)
     return "\n".join(lines)

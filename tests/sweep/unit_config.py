@@ -36,10 +36,6 @@ class Options(unittest.TestCase):
                          [os.path.basename(PYTHON), "true"])
 
 
-if __name__ == "__main__":
-    unittest.main()
-
-
 class CommandLines(unittest.TestCase):
     def test_split_as_a_shell_splits_never_run_by_one(self):
         cmd = parsing.config(["--binary", PYTHON, "--exact", PYTHON, "--candidate",
@@ -63,3 +59,7 @@ class CommandLines(unittest.TestCase):
                      ["--candidate", "true", "--baseline", "false"]):
             with self.subTest(argv), self.assertRaises(UsageError):
                 config(["--binary", PYTHON, "--exact", PYTHON, *argv])
+
+
+if __name__ == "__main__":
+    unittest.main()

@@ -82,10 +82,11 @@ class Summaries(unittest.TestCase):
         self.assertEqual(self.make(baseline="fast").of("dotprod")[0].ratios, (0.25, 0.5))
 
     def test_wrong_anywhere_makes_a_candidate_wrong(self):
-        figures = self.make()
-        self.assertEqual(figures.probes[("fast", 5)], verdict.SAME)
-        self.assertIn("fast is wrong at N=100", figures.verdicts["fast"])
-        self.assertEqual(figures.status(), 1)
+        made = self.make()
+        self.assertEqual(made.probe_verdicts[("fast", 5)], verdict.SAME)
+        self.assertEqual(made.standing["fast"], "wrong")
+        self.assertIn("fast is wrong at N=100", made.wrong_lines[0])
+        self.assertEqual(made.status, 1)
 
     def test_a_time_too_short_for_its_digits_is_noisy(self):
         # 2e-6 printed to six decimals is known to ±25 %; to seven significant
