@@ -69,6 +69,14 @@ def pid_in(path, wait=0):
         time.sleep(0.05)
 
 
+def table_rows(text):
+    """The first table's rows as {header: cell}, read by header name."""
+    lines = [line for line in text.split("\n\n")[0].splitlines() if line.startswith("|")]
+    header = [c.strip() for c in lines[0].strip("|").split("|")]
+    return [dict(zip(header, (c.strip() for c in line.strip("|").split("|"))))
+            for line in lines[2:]]
+
+
 def end_leftover(pid):
     if pid and running(pid, grace=0):
         os.kill(pid, signal.SIGKILL)
@@ -78,10 +86,10 @@ class Table(unittest.TestCase):
     def test_two_lengths_two_repeats(self):
         with tempfile.TemporaryDirectory() as tmp:
             png = os.path.join(tmp, "plot.png")
-            # No gnuplot on PATH: a one-line note, and the table all the same.
+            # No gnuplot on PATH: a one-line note, status 1, and the table all the same.
             done = sweep("--binary", DOTPROD, "--lengths", "50,7", "--repeats", "2",
                          "--plot", png, env={"PATH": tmp})
-            self.assertEqual(done.returncode, 0, done.stderr)
+            self.assertEqual(done.returncode, 1, done.stderr)
             self.assertEqual(done.stderr, "sweep: gnuplot not found, no plot drawn\n")
             self.assertFalse(os.path.exists(png))
         rows = done.stdout.splitlines()
@@ -312,10 +320,9 @@ class Compare(unittest.TestCase):
         self.assertEqual(crashed[0], "sweep: " + os.path.join(self.tmp.name, "crash")
                          + " 10 was killed by signal 11")
         self.assertEqual(len(crashed), 2 + len(PROBES))  # once at each length
-        rows = [row.strip("|").split("|") for row in self.done.stdout.split("\n\n")[0]
-                .splitlines()[2:]]
-        verdicts = {(int(r[0]), r[1].strip()): r[11].strip() for r in rows
-                    if not r[1].strip().startswith("ceiling")}
+        verdicts = {(int(r["N"]), r["program"]): r["verdict"]
+                    for r in table_rows(self.done.stdout)
+                    if not r["program"].startswith("ceiling")}
         for n in (10, 1000):
             self.assertEqual(verdicts.pop((n, "exact value")), "")
             self.assertEqual(verdicts.pop((n, "dotprod")), "reference")
@@ -366,6 +373,35 @@ class Compare(unittest.TestCase):
     def test_plot_is_a_png(self):
         with open(os.path.join(self.tmp.name, "plot.png"), "rb") as f:
             self.assertEqual(f.read(4), b"\x89PNG")
+
+    def test_show_prints_the_same_table(self):
+        saved = os.path.join(self.tmp.name, "runs.json")
+        redrawn = os.path.join(self.tmp.name, "again.png")
+        plot = ["--plot", redrawn] if HAS_GNUPLOT else []
+        done = sweep("show", saved, *plot)
+        wrong = [line for line in self.done.stderr.splitlines() if " is wrong at " in line]
+        self.assertEqual((done.returncode, done.stderr.splitlines()), (0, wrong))
+        self.assertEqual(done.stdout, self.done.stdout)
+        if HAS_GNUPLOT:
+            with open(redrawn, "rb") as f:
+                self.assertEqual(f.read(4), b"\x89PNG")
+
+    def test_default_repeats_adapt_within_the_budget(self):
+        # jitter's times are spread ±10 %: its interval is wide at 6 repeats,
+        # and more are run until it narrows, unless the budget is spent.
+        with tempfile.TemporaryDirectory() as tmp:
+            os.symlink(STANDIN, os.path.join(tmp, "jitter"))
+            saved = os.path.join(tmp, "runs.json")
+            repeats = {}
+            for budget in ("120", "0.01"):
+                done = sweep("--binary", DOTPROD, "--exact", EXACT, "--lengths", "10",
+                             "--budget", budget, "--json", saved,
+                             "--candidate", os.path.join(tmp, "jitter"))
+                self.assertEqual(done.returncode, 0, done.stderr)
+                with open(saved) as f:
+                    repeats[budget] = [s["repeats"] for s in json.load(f)["summary"]]
+        self.assertGreater(min(repeats["120"]), 6)
+        self.assertEqual(repeats["0.01"], [6, 6])
 
     def test_tolerance_widens_the_bound(self):
         with tempfile.TemporaryDirectory() as tmp:

@@ -4,7 +4,7 @@ intervals, the summaries. Expected values are worked out here by hand,
 not by calling the code under test."""
 import unittest
 
-from dotprod_sweep import model, stats, verdict
+from dotprod_sweep import measure, model, printed, stats, verdict
 from dotprod_sweep.runs import PROBE, TIMED, Ceiling, Run, Runs
 
 
@@ -41,6 +41,19 @@ class Verdict(unittest.TestCase):
         self.assertEqual(verdict.classify(10**7, 150.0, 5e-7, 333.35, "329.139282"),
                          verdict.WRONG)
 
+    def test_half_a_unit_of_the_last_printed_digit(self):
+        for text, half in [("0.033875", 5e-7), ("1e-7", 5e-8), ("2.000000e-06", 5e-13),
+                           ("12", 0.5), ("333.35291331780826", 5e-15)]:
+            with self.subTest(text):
+                self.assertAlmostEqual(printed.half_unit(text) / half, 1.0)
+
+    def test_the_weakest_evidence_wins(self):
+        for classes, wanted in [((verdict.SAME, verdict.WRONG, verdict.ACCURATE), verdict.WRONG),
+                                ((verdict.ACCURATE, verdict.SAME), verdict.ACCURATE),
+                                ((verdict.FLOAT, verdict.ACCURATE), verdict.FLOAT)]:
+            with self.subTest(classes):
+                self.assertEqual(verdict.worst(classes), wanted)
+
     def test_tolerance_widens_float_band_only(self):
         self.assertEqual(verdict.classify(1000, 0.0373, 5e-7, 0.03387, None, 0.11),
                          verdict.FLOAT)
@@ -57,6 +70,16 @@ class Intervals(unittest.TestCase):
                 self.assertEqual(got[:2], (low, high))
                 self.assertAlmostEqual(got[2], coverage)
 
+    def test_wide_beyond_five_percent_either_side(self):
+        for low, high, wide in [(0.97, 1.04, False), (0.94, 1.01, True), (0.99, 1.06, True)]:
+            with self.subTest((low, high)):
+                self.assertEqual(stats.is_wide(low, 1.0, high), wide)
+
+    def test_noise_floor_is_the_median_step(self):
+        # Steps of 50 %, 33.3 % and 10 %: the median is 33.3 %, the mean 31.1 %.
+        self.assertAlmostEqual(stats.noise_floor([2.0, 3.0, 4.0, 4.4]), 1 / 3)
+        self.assertIsNone(stats.noise_floor([2.0]))
+
     def test_two_clusters(self):
         self.assertTrue(stats.two_clusters([1.0, 1.01, 1.02, 3.0, 3.05, 3.1]))
         self.assertFalse(stats.two_clusters([1.0, 1.1, 1.2, 1.3, 1.4, 1.5]))
@@ -64,14 +87,15 @@ class Intervals(unittest.TestCase):
 
 
 class Summaries(unittest.TestCase):
-    def make(self, baseline="dotprod", fast_times=(0.5, 1.5, 0.0)):
+    def make(self, baseline="dotprod", fast_times=(0.5, 1.5, 0.0), fast_result="0.400000",
+             probe_result="0.100000"):
         runs = Runs(("dotprod", "fast"), "dotprod", baseline, (100,), (5,))
         runs.exact.update({100: 0.52, 5: 0.1})
         for r, (d, f) in enumerate(zip((2.0, 3.0, 4.0), fast_times), start=1):
             runs.runs += [run("dotprod", 100, r, str(d), "0.500000"),
-                          run("fast", 100, r, str(f), "0.400000")]
+                          run("fast", 100, r, str(f), fast_result)]
         runs.runs += [run("dotprod", 5, 1, "0.1", "0.100000", PROBE),
-                      run("fast", 5, 1, "0.1", "0.100000", PROBE)]
+                      run("fast", 5, 1, "0.1", probe_result, PROBE)]
         runs.ceilings.append(Ceiling(100, 2, 1e-6, 0.1))
         return model.model(runs)
 
@@ -85,8 +109,13 @@ class Summaries(unittest.TestCase):
         made = self.make()
         self.assertEqual(made.probe_verdicts[("fast", 5)], verdict.SAME)
         self.assertEqual(made.standing["fast"], "wrong")
-        self.assertIn("fast is wrong at N=100", made.wrong_lines[0])
         self.assertEqual(made.status, 1)
+
+    def test_the_wrong_line_names_the_worst_length(self):
+        # At N = 5, 0.099 is 1e-3 off, about 2,000 times what rounding
+        # allows there; at N = 100, 0.4 is 0.12 off, some 34,000 times.
+        line, = self.make(probe_result="0.099000").wrong_lines
+        self.assertTrue(line.startswith("fast is wrong at N=100:"), line)
 
     def test_a_time_too_short_for_its_digits_is_noisy(self):
         # 2e-6 printed to six decimals is known to ±25 %; to seven significant
@@ -94,11 +123,40 @@ class Summaries(unittest.TestCase):
         self.assertTrue(self.make(fast_times=("0.000002",) * 3).of("fast")[0].coarse)
         self.assertFalse(self.make(fast_times=("2.000000e-06",) * 3).of("fast")[0].coarse)
 
+    def test_the_baseline_is_never_noisy(self):
+        coarse = self.make(baseline="fast", fast_times=("0.000002",) * 3).of("fast")[0]
+        self.assertEqual((coarse.coarse, coarse.noisy), (True, False))
+
     def test_impossible_time(self):
         # The ceiling reads 800 bytes in 1 us: 0.8 GB/s. A median of 0.5 s is
         # possible; 1e-7 s, printed to 7 decimals, claims 8000 GB/s.
-        self.assertFalse(self.make().of("fast")[0].impossible)
-        self.assertTrue(self.make(fast_times=("1e-7",) * 3).of("fast")[0].impossible)
+        right = {"fast_result": "0.520000"}
+        self.assertEqual(self.make(**right).status, 0)
+        self.assertFalse(self.make(**right).of("fast")[0].impossible)
+        made = self.make(fast_times=("1e-7",) * 3, **right)
+        self.assertTrue(made.of("fast")[0].impossible)
+        self.assertEqual(made.status, 1)
+        self.assertEqual(len(made.impossible_lines), 1)
+
+
+class Scaling(unittest.TestCase):
+    def test_efficiency_is_speedup_over_the_ideal(self):
+        runs = Runs(("dotprod", "p t=1", "p t=2"), "dotprod", "dotprod", (100,), ())
+        runs.params = {"p t=1": (("t", "1"),), "p t=2": (("t", "2"),)}
+        runs.families = {"p t=1": "p", "p t=2": "p"}
+        for r in (1, 2, 3):
+            runs.runs += [run("dotprod", 100, r, "4.0", "0.5"), run("p t=1", 100, r, "2.0", "0.5"),
+                          run("p t=2", 100, r, "1.25", "0.5")]
+        # Twice the threads, 2.0 / 1.25 = 1.6 times as fast: 80 % of the ideal 2.
+        table, = model.model(runs).scaling
+        self.assertEqual((table.family, table.name, table.length), ("p", "t", 100))
+        self.assertEqual(table.rows, (("1", 1.0, 1.0), ("2", 1.6, 0.8)))
+
+
+class Budget(unittest.TestCase):
+    def test_a_round_must_end_within_the_budget(self):
+        self.assertTrue(measure.worth_a_round(100.0, 19.0, 120.0))
+        self.assertFalse(measure.worth_a_round(100.0, 21.0, 120.0))
 
 
 if __name__ == "__main__":

@@ -1,0 +1,75 @@
+# SPDX-License-Identifier: MIT
+"""The views of a hand-built sweep, in-process: the table's rows worked
+out by hand, and a saved run that loads back into the same table."""
+import json
+import unittest
+
+from dotprod_sweep import document, model, saved, table
+from dotprod_sweep.runs import PROBE, Ceiling, Run, Runs
+
+MACHINE = {"cpu": "Test CPU", "cores": 2, "kernel": "Linux 6", "libc": "glibc 2.36",
+           "caches": [{"level": 1, "bytes": 32768}], "load_start": None, "load_end": 0.5}
+
+
+def runs():
+    made = Runs(("dotprod", "fast"), "dotprod", "dotprod", (100,), (5,), machine=MACHINE)
+    made.exact.update({100: 0.52, 5: 0.1})
+    for r, (d, f) in enumerate(zip(("2.0", "3.0", "4.0", "4.4"), ("0.5", "1.5", "1.0", "1.1")),
+                               start=1):
+        made.runs += [Run("dotprod", 100, r, "timed", 1.0, 3 * 2**20, "process", "0.500000", d),
+                      Run("fast", 100, r, "timed", 1.0, 2**20, "tree", "0.520000", f)]
+    made.runs += [Run("dotprod", 5, 1, PROBE, 1.0, 2**20, "process", "0.100000", "0.1"),
+                  Run("fast", 5, 1, PROBE, 1.0, 2**20, "process", "0.100000", "0.1")]
+    made.ceilings.append(Ceiling(100, 2, 1e-6, 0.1))
+    return made
+
+
+def rows(text):
+    """The first table's rows as {header: cell}, by header name."""
+    lines = [line for line in text.split("\n\n")[0].splitlines() if line.startswith("|")]
+    header = [c.strip() for c in lines[0].strip("|").split("|")]
+    return [dict(zip(header, (c.strip() for c in line.strip("|").split("|"))))
+            for line in lines[2:]]
+
+
+class Table(unittest.TestCase):
+    def test_rows_worked_out_by_hand(self):
+        text = table.render(model.model(runs())).decode()
+        exact, ceiling, dotprod, fast = rows(text)
+        # dotprod's steps: 50 %, 33.3 %, 10 %; their median is the floor.
+        self.assertEqual((exact["result"], exact["notes"]), ("0.52", "noise floor ±33.3%"))
+        # 8·100 bytes in 1 us: 0.8 GB/s, and 800 bytes fit in L1.
+        self.assertEqual((ceiling["program"], ceiling["loop median (s)"], ceiling["GB/s"],
+                          ceiling["notes"]),
+                         ("ceiling, 2 threads", "1e-06", "0.8", "8·N bytes fit in L1"))
+        self.assertEqual((dotprod["verdict"], dotprod["notes"]), ("reference", "baseline"))
+        # Ratios 4, 2, 4, 4: median 4, and with four repeats min to max.
+        self.assertEqual((fast["speedup over dotprod"], fast["95 % interval"]), ("4", "2–4"))
+        # 800 bytes in a median of 1.05 s; 1 MiB peak, over all its processes.
+        self.assertEqual((fast["GB/s"], fast["of ceiling"], fast["peak memory (MiB)"]),
+                         ("7.62e-07", "0%", "1.0 (tree)"))
+        self.assertEqual((fast["relative error"], fast["verdict"]), ("0.00e+00", "accurate"))
+
+    def test_a_load_that_could_not_be_read(self):
+        text = table.render(model.model(runs())).decode()
+        self.assertIn("Machine: Test CPU, 2 cores, Linux 6, glibc 2.36; load average unknown "
+                      "at the start, 0.50 at the end.\n", text)
+
+
+class Saved(unittest.TestCase):
+    def test_loads_back_into_the_same_views(self):
+        first = model.model(runs())
+        text = document.render(first)
+        again = model.model(saved.runs_from(json.loads(text)))
+        self.assertEqual(table.render(again), table.render(first))
+        self.assertEqual(document.render(again), text)
+
+    def test_no_bare_infinity(self):
+        made = runs()
+        made.runs[1] = Run("fast", 100, 1, "timed", 1.0, 2**20, "tree", "0.520000", "1e-320")
+        text = document.render(model.model(made)).decode()
+        json.loads(text, parse_constant=lambda name: self.fail(f"{name} in the JSON"))
+
+
+if __name__ == "__main__":
+    unittest.main()
