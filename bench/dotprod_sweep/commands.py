@@ -89,7 +89,9 @@ def command(text, role="candidate", label=None):
     env, words = split(text, role)
     path = resolve(words[0], alone=len(words) == 1 and not env)
     if path is None:
-        raise CommandError(f"no executable {role} at {words[0]}")
+        here = "/" not in words[0] and executable(os.path.join(os.getcwd(), words[0]))
+        hint = f" (for the one in this folder, write ./{words[0]})" if here else ""
+        raise CommandError(f"no executable {role} at {words[0]}{hint}")
     return Command(label or "", (path, *words[1:]), env, text)
 
 
@@ -141,8 +143,12 @@ def labelled(commands, named):
     short = [named[i] or printable(default_label(c)) for i, c in enumerate(commands)]
     labels = [printable(long_label(c)) if not named[i] and short.count(short[i]) > 1
               else short[i] for i, c in enumerate(commands)]
-    for c, label in zip(commands, labels):
-        if labels.count(label) > 1:
-            raise CommandError(f"{c.shown} is given twice: name one with --name")
+    for i, label in enumerate(labels):
+        other = labels.index(label)
+        if other != i:
+            first, second = commands[other].shown, commands[i].shown
+            clash = f"{first} is given twice" if first == second else \
+                f"{first} and {second} are both labelled {label}"
+            raise CommandError(f"{clash}: give one another label with --name")
     return [Command(label, c.words, c.env, c.shown, c.params, label)
             for c, label in zip(commands, labels)]

@@ -8,6 +8,7 @@ import argparse
 import math
 import os
 import sys
+import tempfile
 from dataclasses import dataclass
 
 from . import __version__, commands
@@ -187,25 +188,28 @@ def program(path, role):
 
 
 def destination(path):
-    """A file that can be written, or a refusal. Tried by opening it, which
-    is the one test that holds for root and on read-only file systems; a
-    file that did not exist is removed again."""
+    """A file that can be written as the sweep will write it, or a refusal.
+    Through a symbolic link, the file it points to is written. The write
+    makes a new file in the folder and renames it over the name, so that
+    is tried; an existing file must also take writing, which is the one
+    test that holds for root and on read-only file systems."""
     if not path:
         raise UsageError("an empty file name")
-    full = os.path.join(os.getcwd(), path)
+    full = os.path.realpath(os.path.join(os.getcwd(), path))
     if os.path.isdir(full):
         raise UsageError(f"{path} is a folder, not a file")
-    existed = os.path.exists(full)
     # A pipe or a device would block here or take only part of what is
     # written at the end, after every run.
-    if existed and not os.path.isfile(full):
+    if os.path.exists(full) and not os.path.isfile(full):
         raise UsageError(f"{path} is not a regular file")
     try:
-        os.close(os.open(full, os.O_WRONLY | (0 if existed else os.O_CREAT | os.O_EXCL)))
+        if os.path.exists(full):
+            os.close(os.open(full, os.O_WRONLY))
+        fd, trial = tempfile.mkstemp(dir=os.path.dirname(full), prefix=".sweep.")
+        os.close(fd)
+        os.unlink(trial)
     except OSError as error:
         raise UsageError(f"cannot write {path}: {error.strerror}") from None
-    if not existed:
-        os.unlink(full)
     return Destination(path, full)
 
 
@@ -256,26 +260,35 @@ def candidates(args):
         raise UsageError(str(error)) from None
 
 
-def exact_program(args, programs, needed):
+def companion(name, reference, programs):
+    """The program name beside the dotprod run, else in the default folder,
+    else None: a dotprod from another build brings its own."""
+    for folder in dict.fromkeys([os.path.dirname(reference.path), programs]):
+        path = os.path.join(folder, name)
+        if commands.executable(path):
+            return Command("", (path,), (), path)
+    return None
+
+
+def exact_program(args, reference, programs, needed):
     """The exact-value program, or None where nothing needs it. Without it
     the sweep still times dotprod, but cannot judge a candidate."""
     if args.exact is not None:
         return program(args.exact, "dotprod-exact")
-    default = os.path.join(programs, "dotprod-exact")
-    if commands.executable(default) and (needed or args.json is not None):
-        return Command("", (default,), (), default)
+    found = companion("dotprod-exact", reference, programs)
+    if found and (needed or args.json is not None):
+        return found
     if needed:
         raise UsageError(f"--candidate needs the exact value, and there is no executable "
-                         f"dotprod-exact at {default}: build it, or name one with --exact")
+                         f"dotprod-exact beside {reference.shown} or in {programs}: build it, "
+                         f"or name one with --exact")
     return None
 
 
-def ceiling_program(args, programs, wanted):
+def ceiling_program(args, reference, programs, wanted):
     if args.ceiling is not None:
         return program(args.ceiling, "dotprod-ceiling")
-    default = os.path.join(programs, "dotprod-ceiling")
-    return Command("", (default,), (), default) if wanted and commands.executable(default) \
-        else None
+    return companion("dotprod-ceiling", reference, programs) if wanted else None
 
 
 def usable_cpus():
@@ -306,8 +319,8 @@ def config(argv, programs):
     if baseline not in labels:
         raise UsageError(f"--baseline {args.baseline}: no program is labelled so "
                          f"(labels: {', '.join(labels)})")
-    exact = exact_program(args, programs, bool(expanded))
-    ceiling = ceiling_program(args, programs, bool(expanded))
+    exact = exact_program(args, reference, programs, bool(expanded))
+    ceiling = ceiling_program(args, reference, programs, bool(expanded))
     plot, json = optional(args.plot, destination), optional(args.json, destination)
     check_destinations([d for d in (plot, json) if d],
                        [c for c in (reference, *expanded, exact, ceiling) if c])

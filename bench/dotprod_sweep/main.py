@@ -85,7 +85,7 @@ def report(model, json, png, folder):
     the table: a reader that goes away early loses none of them. Whether
     every file was written."""
     written = write_files(model, json, png, folder)
-    for line in model.wrong_lines + model.impossible_lines:
+    for line in model.lines:
         say(line)
     write_out(table.render(model))
     return written

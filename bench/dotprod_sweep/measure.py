@@ -14,21 +14,28 @@ import os
 import time
 
 from . import machine, model, printed, runner
-from .messages import SweepError, progress, say
-from .runs import PROBE, TIMED, WARMUP, Ceiling, Run, Runs
+from .messages import SweepError, progress
+from .runs import NOT_RUN, PROBE, TIMED, WARMUP, Ceiling, Run, Runs
 
 MIN_ROUNDS = 6   # the fewest repeats whose order statistics give a 95 % interval
 MAX_ROUNDS = 60  # where more repeats no longer narrow a noisy interval much
 PROBE_LENGTHS = (1, 5, 29, 165, 1022, 2077)
+OUTPUT_ROOM = 64 * 2**20  # what any run may print beside dotprod's sum lines
 
 
-def check_time(seconds, wall, what):
+def check_time(seconds, wall):
     """A loop cannot take longer than the whole process that ran it; the
     millisecond allows for the two clocks' rounding."""
     if seconds > wall + 1e-3:
-        return (f"{what} printed a loop time of {seconds:g} s, longer than "
+        return (f"printed a loop time of {seconds:g} s, longer than "
                 f"its whole run took ({wall:.3f} s)")
     return None
+
+
+def output_limit(n):
+    """The most a run at length n may print: dotprod's own output, a sum
+    line of at most 24 bytes a term, and room to spare."""
+    return OUTPUT_ROOM + 24 * n
 
 
 def check_repeat(first, result_text, n, repeat):
@@ -73,13 +80,14 @@ class Sweep:
         self.done = 0
         self.planned = self.first_plan()
         self.results = {}  # length -> dotprod's printed result
+        self.late = {}     # label -> the length where it ran past the time limit
         self.runs = Runs(
             programs=tuple(c.label for c in config.programs), reference=config.reference.label,
             baseline=config.baseline, lengths=config.lengths,
             probe_lengths=PROBE_LENGTHS if config.candidates else (), tolerance=config.tolerance,
             params={c.label: c.params for c in config.candidates},
             families={c.label: c.family for c in config.candidates}, machine=box,
-            setup=setup(config))
+            shown={c.label: c.shown for c in config.programs}, setup=setup(config))
 
     def first_plan(self):
         c = self.config
@@ -99,34 +107,38 @@ class Sweep:
         self.show(what)
         path = os.path.join(self.folder, "run.out")
         env = {**os.environ, **cmd.environment(n), **(env_extra or {})}
-        try:
-            ended = runner.timed_run(cmd.argv(n), env, path, self.config.timeout, what)
-        except SweepError as error:  # a run past its time limit, or one that cannot start
-            ended = runner.Ended(str(error), self.config.timeout, 0, "process")
+        ended = runner.timed_run(cmd.argv(n), env, path, self.config.timeout, what,
+                                 output_limit(n))
         self.done += 1
         return ended, path
 
     def measure(self, cmd, n, kind, repeat):
         what = f"{cmd.shown} {n}"
+        if cmd.label in self.late:
+            return self.record(Run(cmd.label, n, repeat, kind, 0.0,
+                                   failure=f"{NOT_RUN}: it timed out at N={self.late[cmd.label]}"))
         ended, path = self.execute(cmd, n, what)
         failure, result, seconds = ended.failure, None, None
+        if ended.timed_out:
+            self.late[cmd.label] = n
         if not failure:
             try:
                 result, seconds = printed.read_ending(path)
-                failure = check_time(printed.value(seconds), ended.wall, what)
+                failure = check_time(printed.value(seconds), ended.wall)
             except printed.OutputError as error:
-                failure = f"{what} {error}"
+                failure = str(error)
+        run = self.record(Run(cmd.label, n, repeat, kind, ended.wall, ended.peak, ended.peak_of,
+                              result, seconds, failure))
         if failure and self.config.fail_fast:
-            raise SweepError(failure)
-        if failure:
-            say(failure)
-        run = Run(cmd.label, n, repeat, kind, ended.wall, ended.peak, ended.peak_of,
-                  result, seconds, failure)
-        self.runs.runs.append(run)
+            raise SweepError(f"{what} {failure}")
         if cmd is self.config.reference and not failure:
             check_repeat(self.results.setdefault((n, kind), result), result, n, repeat)
             if kind == TIMED and n == max(self.config.lengths) and repeat == 1:
                 os.replace(path, os.path.join(self.folder, "longest.out"))
+        return run
+
+    def record(self, run):
+        self.runs.runs.append(run)
         return run
 
     def failed(self, cmd, n):
@@ -141,7 +153,7 @@ class Sweep:
         ended, path = self.execute(cmd, n, what)
         try:
             if ended.failure:
-                raise SweepError(ended.failure)
+                raise SweepError(f"{what} {ended.failure}")
             self.runs.exact[n] = printed.read_exact(path)
         except printed.OutputError as error:
             raise SweepError(f"{what} {error}") from None
@@ -156,7 +168,7 @@ class Sweep:
                     raise printed.OutputError(ended.failure)
                 _, seconds = printed.read_ending(path)
             except printed.OutputError as error:
-                say(f"no ceiling at N={n}: {error}")
+                self.runs.ceilings.append(Ceiling(n, threads, 0.0, ended.wall, str(error)))
                 continue
             self.runs.ceilings.append(Ceiling(n, threads, printed.value(seconds), ended.wall))
 
@@ -203,18 +215,24 @@ class Sweep:
             self.round(n, TIMED, self.rounds(n) + 1)
 
     def all(self):
-        for n in self.config.lengths:
-            self.length(n)
-        self.run_probes()
-        if self.config.repeats is None:
-            self.narrow()
-        progress("")
+        """Every run, in order. Whatever stops the sweep early is recorded
+        with the runs made until then, which are kept."""
+        try:
+            for n in self.config.lengths:
+                self.length(n)
+            self.run_probes()
+            if self.config.repeats is None:
+                self.narrow()
+            progress("")
+            longest = os.path.join(self.folder, "longest.out")
+            if os.path.exists(longest):
+                check_prefix({n: text for (n, kind), text in self.results.items()
+                              if kind == TIMED}, longest)
+        except SweepError as error:
+            progress("")
+            self.runs.stopped = str(error)
         # The load at the end belongs to the record the runs are stored with.
         self.runs.machine = {**self.runs.machine, "load_end": machine.load()}
-        longest = os.path.join(self.folder, "longest.out")
-        if os.path.exists(longest):
-            check_prefix({n: text for (n, kind), text in self.results.items()
-                          if kind == TIMED}, longest)
         return self.runs
 
 

@@ -8,11 +8,14 @@ import statistics
 from dataclasses import dataclass
 
 from . import saved, stats, verdict
-from .runs import PROBE, TIMED
+from .runs import NOT_RUN, PROBE, TIMED
 
 MIB = 1024 * 1024
 ALLOWANCE = 4 * MIB  # the memory a process may need beside its two vectors
 IMPOSSIBLE = 1.5    # a rate this far above the machine's ceiling is no measurement
+# No core reads its nearest cache faster than this: a claim above it per
+# usable CPU is refused even where no ceiling could be measured.
+ABSURD_PER_CPU = 1e12  # bytes per second
 COARSE = 0.01       # a printed time whose last digit is worth more than 1 % of it
 
 
@@ -34,6 +37,15 @@ def ceiling_rates(runs, n):
     second: {threads: rate}."""
     return {c.threads: vector_bytes(n) / c.seconds for c in runs.ceilings
             if c.length == n and c.seconds > 0}
+
+
+def fastest_possible(runs, ceiling):
+    """The highest rate in bytes per second that a run may claim: a margin
+    over the measured ceiling, or what no machine reaches where none was
+    measured."""
+    if ceiling:
+        return IMPOSSIBLE * ceiling
+    return ABSURD_PER_CPU * max(1, runs.machine.get("cores") or 1)
 
 
 def fits_in(caches, size):
@@ -151,8 +163,8 @@ def summary(runs, program, n):
     if ratios:
         low, high, coverage = stats.median_interval(ratios)
     ceiling = max(ceiling_rates(runs, n).values(), default=None)
-    impossible = bool(own and ceiling) and vector_bytes(n) / statistics.median(
-        r.seconds + r.time_half_unit for r in own) > IMPOSSIBLE * ceiling
+    impossible = bool(own) and runs.reference != program and vector_bytes(n) / statistics.median(
+        r.seconds + r.time_half_unit for r in own) > fastest_possible(runs, ceiling)
     klass, farthest = judged(runs, program, n, TIMED)
     exact = runs.exact.get(n)
     return Summary(
@@ -204,6 +216,9 @@ class Model:
     standing: dict            # candidate -> "wrong", "failed" or "ok"
     wrong_lines: tuple        # why each wrong candidate is wrong
     impossible_lines: tuple   # each impossibly fast row, said in words
+    failure_lines: tuple      # each program's failures, the same ones said once
+    unchecked_line: str | None  # why candidates' speeds could not be checked, where so
+    stopped: str | None       # what ended the sweep early
     scaling: tuple            # Scaling
     machine: dict
     machine_name: str         # what it ran on
@@ -219,6 +234,14 @@ class Model:
     @property
     def noisy(self):
         return [s for s in self.summaries if s.noisy]
+
+    @property
+    def lines(self):
+        """What standard error says after the runs: every line a user must
+        read, the stop first."""
+        return ((self.stopped,) if self.stopped else ()) + self.failure_lines + \
+            self.wrong_lines + self.impossible_lines + \
+            ((self.unchecked_line,) if self.unchecked_line else ())
 
 
 def ceiling_rows(runs, n):
@@ -249,13 +272,44 @@ def wrong_line(runs, program):
 
 
 def impossible_line(s):
+    if s.ceiling is None:
+        return (f"{s.program} claims an impossible time at N={s.length}: {s.gbs:.3g} GB/s, "
+                f"more than any machine reads")
     return (f"{s.program} claims an impossible time at N={s.length}: {s.gbs:.3g} GB/s, "
             f"more than {IMPOSSIBLE:g} times the {s.ceiling_gbs:.3g} GB/s this machine "
             f"reads at best")
 
 
-def standing(wrong, failed):
-    return "wrong" if wrong else "failed" if failed else "ok"
+def standing(wrong, impossible, failed):
+    return "wrong" if wrong else "impossible" if impossible else "failed" if failed else "ok"
+
+
+def failure_lines(runs):
+    """One line for each program and reason it failed with: where it
+    failed alike at several lengths, the first, and how many more. Runs
+    left out after a time-out are said by the time-out's own line."""
+    seen = {}
+    for r in runs.runs:
+        if r.failure and not r.failure.startswith(NOT_RUN):
+            seen.setdefault((r.program, r.failure), []).append(r.length)
+    lines = []
+    for (program, reason), lengths in seen.items():
+        at = list(dict.fromkeys(lengths))
+        more = f" (and the same at {len(at) - 1} more length{'s' * (len(at) > 2)})" \
+            if len(at) > 1 else ""
+        lines.append(f"{runs.shown.get(program, program)} {at[0]} {reason}{more}")
+    return tuple(lines)
+
+
+def unchecked_line(runs, candidates):
+    """Where candidates ran at a length with no ceiling, why."""
+    missing = [n for n in measured_lengths(runs) if candidates and not ceiling_rates(runs, n)]
+    if not missing:
+        return None
+    failed = next((c.failure for c in runs.ceilings if c.failure), None)
+    why = f"dotprod-ceiling failed: {failed}" if failed else "no dotprod-ceiling was run"
+    return (f"speeds not checked against the machine's ceiling at N={', '.join(map(str, missing))}"
+            f" ({why}); only rates beyond {ABSURD_PER_CPU / 1e12:g} TB/s per CPU are refused")
 
 
 def efficiency(speedup, value, first):
@@ -277,7 +331,7 @@ def scaling(runs, summaries):
     for family, members in families.items():
         name = runs.params[members[0][0]][0][0]
         first_label, first = members[0]
-        for n in runs.lengths:
+        for n in measured_lengths(runs):
             rows = []
             for label, value in members:
                 base, this = medians.get((first_label, n)), medians.get((label, n))
@@ -301,22 +355,31 @@ def machine_line(box):
             f"start, {load_text(box.get('load_end'))} at the end.")
 
 
+def measured_lengths(runs):
+    """The lengths asked for that were reached: a sweep stopped early has
+    no rows for the rest."""
+    reached = {r.length for r in runs.runs}
+    return tuple(n for n in runs.lengths if n in reached)
+
+
 def model(runs):
-    summaries = tuple(summary(runs, p, n) for n in runs.lengths for p in runs.programs)
+    lengths = measured_lengths(runs)
+    summaries = tuple(summary(runs, p, n) for n in lengths for p in runs.programs)
     candidates = tuple(p for p in runs.programs if p != runs.reference)
     probe_verdicts = {(p, n): judged(runs, p, n, PROBE)[0]
                       for p in candidates for n in runs.probe_lengths}
     wrong = {p: wrong_line(runs, p) for p in candidates}
-    failed = {s.program for s in summaries if s.failure}
+    failed = {r.program for r in runs.runs if r.failure}
+    too_fast = {s.program for s in summaries if s.impossible}
     impossible = tuple(impossible_line(s) for s in summaries if s.impossible)
-    status = 1 if any(wrong.values()) or impossible or any(r.failure for r in runs.runs) else 0
+    status = 1 if any(wrong.values()) or impossible or failed or runs.stopped else 0
     return Model(
         saved.facts(runs), summaries, tuple(runs.programs), runs.reference, runs.baseline, candidates,
-        tuple(runs.lengths), tuple(runs.probe_lengths), dict(runs.exact),
-        {n: noise_floor(runs, n) for n in runs.lengths},
-        {n: ceiling_rows(runs, n) for n in runs.lengths},
+        lengths, tuple(runs.probe_lengths), dict(runs.exact),
+        {n: noise_floor(runs, n) for n in lengths}, {n: ceiling_rows(runs, n) for n in lengths},
         sum(c.wall for c in runs.ceilings), probe_verdicts,
-        {p: standing(wrong[p], p in failed) for p in candidates},
-        tuple(line for line in wrong.values() if line), impossible,
+        {p: standing(wrong[p], p in too_fast, p in failed) for p in candidates},
+        tuple(line for line in wrong.values() if line), impossible, failure_lines(runs),
+        unchecked_line(runs, candidates), runs.stopped,
         scaling(runs, summaries), dict(runs.machine), describe(runs.machine),
         machine_line(runs.machine), status)

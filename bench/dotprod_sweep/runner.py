@@ -49,15 +49,25 @@ def tree_memory(root):
 
 @dataclass
 class Watch:
-    """What was seen of a run while it ran."""
+    """What was seen of a run while it ran, and the most it may write."""
+    files: tuple = ()   # the files its output goes to
+    limit: int = 0      # the most bytes any one of them may hold; 0: no limit
     peak: int = 0       # the largest sum of its processes' resident memory
     processes: int = 0  # the most processes seen at once
 
+    def overflowing(self):
+        return self.limit and any(os.fstat(f.fileno()).st_size > self.limit
+                                  for f in self.files)
+
+
+ENDED, LATE, FLOODED = "ended", "late", "flooded"
+
 
 def _wait(child, timeout, watch):
-    """Whether child ended within timeout seconds, not counting a stop,
-    measuring its process tree meanwhile. Waits on a pidfd rather than
-    polling the exit, so that the wall time is not rounded to a step."""
+    """How child ended: ENDED within timeout seconds, not counting a stop;
+    LATE; or FLOODED, having written more than its limit. Measures its
+    process tree meanwhile. Waits on a pidfd rather than polling the
+    exit, so that the wall time is not rounded to a step."""
     try:
         fd = os.pidfd_open(child.pid)
     except (AttributeError, OSError):  # before Linux 5.3
@@ -67,14 +77,16 @@ def _wait(child, timeout, watch):
         while True:
             left = timeout - (time.monotonic() - start - (session.paused() - paused))
             if left <= 0:
-                return False
+                return LATE
             step = min(left, SAMPLE_SECONDS)
             if fd is None:
                 with contextlib.suppress(subprocess.TimeoutExpired):
                     child.wait(step)
-                    return True
+                    return ENDED
             elif select.select([fd], [], [], step)[0]:
-                return True
+                return ENDED
+            if watch.overflowing():
+                return FLOODED
             resident, count = tree_memory(child.pid)
             watch.peak = max(watch.peak, resident)
             watch.processes = max(watch.processes, count)
@@ -83,42 +95,61 @@ def _wait(child, timeout, watch):
             os.close(fd)
 
 
+class RunError(SweepError):
+    """A run that could not start or was killed: what it was, and why."""
+    def __init__(self, what, reason):
+        super().__init__(f"{what} {reason}")
+        self.reason = reason
+
+
+class TimedOut(RunError):
+    """A run killed at its time limit."""
+
+
 def run(argv, out, timeout, what, env=None, cwd=None, stderr=None, watch=None):
     """Runs argv with its standard output in the open file out: its exit
-    status and wall seconds, a stop left out. Past timeout seconds its
-    group is killed and SweepError raised."""
+    status and wall seconds, a stop left out. Past timeout seconds, or
+    past the watch's output limit, its group is killed and SweepError
+    raised (TimedOut for the time)."""
     start, paused = time.perf_counter(), session.paused()
+    watch = watch or Watch()
     def begin():
         return subprocess.Popen(argv, stdin=subprocess.DEVNULL, stdout=out, stderr=stderr,
                                 cwd=cwd, env=env, start_new_session=True)
     try:
         with session.tracking(begin) as child:
             try:
-                in_time = _wait(child, timeout, watch or Watch())
+                ending = _wait(child, timeout, watch)
             finally:
                 # Before reaping, while the group still has its leader:
                 # whatever the program left running in the background goes
-                # with it.
+                # with it; what left the group is the session's to end.
                 session.kill_group(child)
                 status = child.wait()
+                session.end_strays()
     except OSError as error:
-        raise SweepError(f"cannot start {what}: {error.strerror}") from None
-    if not in_time:
-        raise SweepError(f"{what} ran longer than {timeout:g} s and was killed")
+        raise RunError(what, f"could not start: {error.strerror}") from None
+    if ending == LATE:
+        raise TimedOut(what, f"ran longer than {timeout:g} s and was killed")
+    if ending == FLOODED:
+        raise RunError(what, f"wrote more than {watch.limit / 2**20:.0f} MiB of output "
+                       f"and was killed")
     return status, time.perf_counter() - start - (session.paused() - paused)
 
 
 @dataclass(frozen=True)
 class Ended:
     """How a run under GNU time went."""
-    failure: str | None  # why it failed, or None
+    failure: str | None  # why it failed, or None; without saying which run
     wall: float
     peak: int            # resident bytes
     peak_of: str         # "tree": all its processes; "process": the largest one
+    timed_out: bool = False
 
 
-def timed_run(argv, env, out_path, timeout, what):
-    """Runs argv with its output in out_path, under GNU time.
+def timed_run(argv, env, out_path, timeout, what, limit):
+    """Runs argv with its output in out_path and its standard error in
+    out_path.err, under GNU time; either may hold limit bytes at most.
 
     A child started from this interpreter would be charged the
     interpreter's own resident memory as its peak, so GNU time, a small
@@ -126,13 +157,18 @@ def timed_run(argv, env, out_path, timeout, what):
     the tree's sum is sampled beside it. GNU time is handed an absolute
     path: no PATH search, no name taken as an option."""
     report = out_path + ".rss"
-    watch = Watch()
-    with open(out_path, "wb") as out:
-        status, wall = run([GNU_TIME, "-f", "%M", "-o", report, *argv], out, timeout, what,
-                           env=env, watch=watch)
+    with open(out_path, "wb") as out, open(out_path + ".err", "w+b") as errors:
+        watch = Watch((out, errors), limit)
+        try:
+            status, wall = run([GNU_TIME, "-f", "%M", "-o", report, *argv], out, timeout, what,
+                               env=env, stderr=errors, watch=watch)
+        except RunError as error:
+            return Ended(f"{error.reason}{said(errors)}", timeout, 0, "process",
+                         timed_out=isinstance(error, TimedOut))
+        if status != 0:
+            return Ended(f"{ending_in_words(_read_lines(report), status)}{said(errors)}",
+                         wall, 0, "process")
     lines = _read_lines(report)
-    if status != 0:
-        return Ended(f"{what} {ending_in_words(lines, status)}", wall, 0, "process")
     try:
         largest = int(lines[-1]) * 1024
     except (IndexError, ValueError):
@@ -140,6 +176,23 @@ def timed_run(argv, env, out_path, timeout, what):
     if watch.processes > 1:
         return Ended(None, wall, max(largest, watch.peak), "tree")
     return Ended(None, wall, largest, "process")
+
+
+ERROR_TAIL = 3     # lines of a failed run's standard error that are shown
+ERROR_WIDTH = 200  # characters of them at most
+
+
+def said(errors):
+    """The end of what a failed run wrote to standard error, as a clause
+    of one line, with how much more there was; empty if nothing."""
+    size = errors.seek(0, os.SEEK_END)
+    errors.seek(max(0, size - 4096))
+    lines = [line.strip() for line in errors.read().decode(errors="replace").splitlines()]
+    tail = " / ".join([line for line in lines if line][-ERROR_TAIL:])[-ERROR_WIDTH:]
+    if not tail:
+        return ""
+    cut = f" (the end of {size} bytes)" if len(tail.encode()) < size else ""
+    return f"; its standard error ended: {tail!r}{cut}"
 
 
 def _read_lines(path):

@@ -8,6 +8,7 @@ from dataclasses import dataclass, field
 from . import printed
 
 TIMED, WARMUP, PROBE = "timed", "warm-up", "probe"
+NOT_RUN = "not run"  # how the failure of a run left out begins
 
 
 @dataclass(frozen=True)
@@ -21,7 +22,7 @@ class Run:
     peak_of: str = "process"  # "tree": all its processes; "process": the largest one
     result_text: str | None = None  # as printed
     time_text: str | None = None
-    failure: str | None = None      # why it failed, or None
+    failure: str | None = None      # why it failed, or None: "printed no ...", "was ..."
 
     @property
     def result(self):
@@ -44,8 +45,9 @@ class Run:
 class Ceiling:
     length: int
     threads: int
-    seconds: float       # the best pass it timed
+    seconds: float       # the best pass it timed; 0 where it failed
     wall: float          # what calibrating took
+    failure: str | None = None
 
 
 @dataclass
@@ -64,7 +66,9 @@ class Runs:
     params: dict = field(default_factory=dict)    # label -> its scan values
     families: dict = field(default_factory=dict)  # label -> the command it was scanned from
     machine: dict = field(default_factory=dict)   # what it ran on, and its load
+    shown: dict = field(default_factory=dict)     # label -> its command as the user wrote it
     setup: dict = field(default_factory=dict)     # the arguments and commands, for the record
+    stopped: str | None = None  # what ended the sweep before all was run
 
     def of(self, program, n, kind=TIMED):
         return [r for r in self.runs if r.program == program and r.length == n and r.kind == kind]

@@ -32,10 +32,11 @@ def facts(runs):
                   "baseline": runs.baseline, "lengths": list(runs.lengths),
                   "probe_lengths": list(runs.probe_lengths), "tolerance": runs.tolerance,
                   "params": {k: [list(p) for p in v] for k, v in runs.params.items()},
-                  "families": dict(runs.families)},
+                  "families": dict(runs.families), "shown": dict(runs.shown),
+                  "stopped": runs.stopped},
         "exact": [{"length": n, "value": v} for n, v in runs.exact.items()],
         "ceiling_runs": [{"length": c.length, "threads": c.threads, "seconds": c.seconds,
-                          "wall": c.wall} for c in runs.ceilings],
+                          "wall": c.wall, "failure": c.failure} for c in runs.ceilings],
         "runs": [run_facts(r) for r in runs.runs],
     }
 
@@ -53,10 +54,11 @@ def runs_from(document):
         probe_lengths=tuple(sweep["probe_lengths"]), tolerance=sweep["tolerance"],
         runs=[run_from(r) for r in document["runs"]],
         exact={e["length"]: e["value"] for e in document["exact"]},
-        ceilings=[Ceiling(c["length"], c["threads"], c["seconds"], c["wall"])
+        ceilings=[Ceiling(c["length"], c["threads"], c["seconds"], c["wall"], c["failure"])
                   for c in document["ceiling_runs"]],
         params={k: tuple(tuple(p) for p in v) for k, v in sweep["params"].items()},
         families=dict(sweep["families"]), machine=document["machine"],
+        shown=dict(sweep["shown"]), stopped=sweep["stopped"],
         setup={"arguments": document["arguments"], "programs": document["programs"]})
 
 

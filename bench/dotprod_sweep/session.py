@@ -11,6 +11,7 @@ and SIGCONT resumes both; paused() tells how long that took, so that a
 time limit can leave the stop out."""
 
 import contextlib
+import ctypes
 import os
 import shutil
 import signal
@@ -37,7 +38,50 @@ class _State:
 _state = _State()
 
 
+PR_SET_CHILD_SUBREAPER = 36
+STRAY_ROUNDS = 100  # generations of strays ended after a run, at the most
+
+
+def adopt_strays():
+    """Makes the sweep the parent of every process a run leaves behind,
+    even one that left the run's group or session (setsid), so that
+    end_strays can end it. Where the kernel refuses, strays in the run's
+    group are still ended with it."""
+    try:
+        ctypes.CDLL(None, use_errno=True).prctl(PR_SET_CHILD_SUBREAPER, 1, 0, 0, 0)
+    except (OSError, AttributeError):
+        pass
+
+
+def _own_children():
+    found = []
+    for task in os.listdir(f"/proc/{os.getpid()}/task"):
+        try:
+            with open(f"/proc/{os.getpid()}/task/{task}/children") as f:
+                found += [int(p) for p in f.read().split()]
+        except (OSError, ValueError):
+            continue
+    return found
+
+
+def end_strays():
+    """Kills and reaps what the last run left behind: between runs the
+    sweep has no child of its own, so every child it has is a stray. A
+    stray's own children come to the sweep as it dies: the next round
+    ends them."""
+    for _ in range(STRAY_ROUNDS):
+        strays = _own_children()
+        if not strays:
+            return
+        for pid in strays:
+            with contextlib.suppress(ProcessLookupError):
+                os.kill(pid, signal.SIGKILL)
+            with contextlib.suppress(ChildProcessError):
+                os.waitpid(pid, 0)
+
+
 def handle_signals():
+    adopt_strays()
     for signum in STOP_SIGNALS:
         # A signal ignored by whoever started the sweep (nohup) stays so.
         if signal.getsignal(signum) != signal.SIG_IGN:
@@ -73,6 +117,7 @@ def _stop(signum):
         kill_group(child)
         with contextlib.suppress(ChildProcessError):
             os.waitpid(child.pid, 0)
+    end_strays()
     if _state.folder is not None:
         shutil.rmtree(_state.folder, ignore_errors=True)
     os._exit(128 + signum)

@@ -28,7 +28,8 @@ def markdown(header, aligns, rows):
 def render(model):
     """Everything printed on standard output, as bytes."""
     if not model.candidates:
-        return (single(model) + "\n").encode()
+        return (single(model) + "".join(f"\n\n{line}" for line in [stopped(model)] if line)
+                + "\n").encode()
     parts = [comparison(model), probe_table(model)]
     parts += [scaled for scaled in [scaling_table(model)] if scaled]
     parts.append(footer(model))
@@ -64,6 +65,8 @@ def notes(s):
         found.append(f"failed: {s.failure}")
     if s.impossible:
         found.append("**impossible**: faster than the machine reads")
+    elif s.role == "candidate" and s.ceiling is None and s.median is not None:
+        found.append("speed not checked")
     if s.coarse and not s.baseline:
         found.append("noisy: its printed time has too few digits (print more)")
     elif s.wide:
@@ -113,7 +116,8 @@ def comparison(model):
 def probe_table(model):
     lengths = model.probe_lengths
     rows = [[p, *[model.probe_verdicts.get((p, n)) or "n/a" for n in lengths],
-             "**wrong**" if model.standing[p] == "wrong" else model.standing[p]]
+             f"**{model.standing[p]}**" if model.standing[p] in ("wrong", "impossible")
+             else model.standing[p]]
             for p in model.candidates]
     heading = ("Results checked at short lengths, where a missing, extra or wrong term "
                "shows far beyond rounding:")
@@ -130,8 +134,14 @@ def scaling_table(model):
                                       "efficiency"], "lrlrr", rows)
 
 
+def stopped(model):
+    if not model.stopped:
+        return None
+    return f"The sweep stopped early, and the rows hold what was measured before: {model.stopped}"
+
+
 def footer(model):
-    lines = [model.machine_line]
+    lines = [model.machine_line] + [line for line in [stopped(model)] if line]
     if model.calibration_seconds:
         lines.append(f"Ceiling calibration took {model.calibration_seconds:.1f} s.")
     if model.noisy:
