@@ -94,6 +94,15 @@ class Comparison:
     only_old: tuple      # (program, params, length) measured in old only
     only_new: tuple
     threshold: float     # a fraction: 0.05 for 5 %
+    reference: str       # dotprod's label: its rows are a control
+    loads: tuple         # the load average at each sweep's start, or None
+
+    @property
+    def drifted(self):
+        """The reference's rows called a change: unless dotprod itself
+        changed, the machine ran at another speed, which the interval,
+        made of each sweep's own noise, does not cover."""
+        return [r for r in self.rows if r.program == self.reference and r.call not in (None, SAME)]
 
     def slower_than(self, limit):
         """The rows and means slower than 1 + limit with their whole interval."""
@@ -253,7 +262,8 @@ def compare(old, new, threshold=THRESHOLD / 100):
                               for p in programs) if m)
     return Comparison(differences(old.machine, new.machine), rows, means,
                       tuple(sorted(set(before) - set(after))),
-                      tuple(sorted(set(after) - set(before))), threshold)
+                      tuple(sorted(set(after) - set(before))), threshold, new.reference,
+                      (old.machine.get("load_start"), new.machine.get("load_start")))
 
 
 def status(comparison, fail_above):

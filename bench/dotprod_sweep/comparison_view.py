@@ -5,6 +5,7 @@ geometric means, and what only one of them measured. A view: it
 computes no figure of its own. Fits 120 columns with labels of 20."""
 
 import math
+import textwrap
 
 from . import comparison
 from .messages import one_line
@@ -80,11 +81,19 @@ def render(result, names=("old", "new"), fail_above=None):
                   for d in result.differences]
     else:
         lines.append("Same machine and build.")
+    if None not in result.loads:
+        lines.append("Load average at the start: {:.2f} (old), {:.2f} (new).".format(*result.loads))
     parts = ["\n".join(lines)]
     if result.rows:
         parts.append(table(result))
     else:
         parts.append("Nothing to compare: no program, scan values and length was timed in both.")
+    if result.drifted:
+        parts.append(textwrap.fill(
+            f"{one_line(result.reference)} is called {result.drifted[0].call} at N="
+            + ", ".join(str(r.length) for r in result.drifted)
+            + ": unless it changed, the machine ran at another speed in one of the runs, and every "
+            "call may be off by as much. Rerun both on a quiet machine, pinned (taskset -c).", 100))
     if result.means:
         parts.append("Geometric mean of new/old over the lengths, per program:\n" + "\n".join(
             f"  {one_line(m.program)}: {ratio(m.ratio, m.interval)} over "

@@ -114,13 +114,17 @@ class Compare(unittest.TestCase):
         box = {"cpu": "X", "kernel": "Linux 6.1", "commit": "c1", "load_start": 0.1,
                "environment": {"OMP_NUM_THREADS": "2"}}
         other = dict(box, kernel="Linux 6.5", commit="c2", load_start=2.0, environment={})
-        old, new = runs({("a", 1): OLD}, machine=box), runs({("a", 1): NEW}, machine=other)
+        # dotprod twice as slow: the machine, not a candidate, changed.
+        old = runs({("dotprod", 1): OLD}, machine=box)
+        new = runs({("dotprod", 1): scaled(NEW, 2)}, machine=other)
         self.assertEqual(c.differences(box, other),
                          (c.Difference("commit", "c1", "c2"),
                           c.Difference("kernel", "Linux 6.1", "Linux 6.5"),
                           c.Difference("OMP_NUM_THREADS", "2", "unset")))
-        lines = c.compare_files(old, new)[0].decode().splitlines()
-        self.assertEqual(lines[2], "  commit: c1 (old), c2 (new)")
+        text = c.compare_files(old, new)[0].decode()
+        self.assertEqual(text.splitlines()[2], "  commit: c1 (old), c2 (new)")
+        self.assertIn("Load average at the start: 0.10 (old), 2.00 (new).", text)
+        self.assertIn("dotprod is called slower at N=1: unless it changed, the machine", text)
 
     def test_fits_120_columns(self):
         label = "x" * 20
