@@ -32,6 +32,7 @@ THRESHOLD = 5.0       # %: a change smaller than this is not called one
 EXACT_PAIRS = 2000    # up to this many pairs the rank test's distribution is exact
 Z = 1.959963984540054  # the normal quantile of 1 - (1 - CONFIDENCE) / 2
 
+COARSE = 0.01         # a time whose last printed digit is worth more than 1 % of it
 FASTER, SLOWER, SAME = "faster", "slower", "no change"
 
 # What tells two machines or builds apart; load and date do not.
@@ -57,6 +58,7 @@ class Row:
     ratio: float | None  # median new / median old
     interval: Interval | None
     call: str | None     # FASTER, SLOWER or SAME; None without an interval
+    coarse: bool = False  # either side's times were printed with too few digits
 
     @property
     def old_median(self):
@@ -190,8 +192,9 @@ def key(params):
 
 
 def measured(runs):
-    """{(program, params key, length): (usable times, whether a run failed)}."""
-    found = {}
+    """{(program, params key, length): (usable times, whether a run failed,
+    whether the times were printed coarsely)}."""
+    found, units = {}, {}
     for r in runs.runs:
         if r.kind != TIMED:
             continue
@@ -202,18 +205,23 @@ def measured(runs):
         elif r.time_text is not None and r.seconds > 0:
             # A time printed as 0 has no logarithm, and tells nothing.
             entry[0].append(r.seconds)
-    return {k: (tuple(times), failed[0]) for k, (times, failed) in found.items()}
+            units.setdefault((r.program, key(runs.params.get(r.program)), r.length),
+                             []).append(r.time_half_unit)
+    return {k: (tuple(times), failed[0], bool(times) and statistics.median(units[k])
+                > COARSE * statistics.median(times))
+            for k, (times, failed) in found.items()}
 
 
 def row(program, params, n, old, new, threshold):
-    (old_times, old_failed), (new_times, new_failed) = old, new
+    (old_times, old_failed, old_coarse), (new_times, new_failed, new_coarse) = old, new
     failure = {(True, True): "both", (True, False): "old",
                (False, True): "new"}.get((old_failed, new_failed))
     if failure or not old_times or not new_times:
         return Row(program, params, n, old_times, new_times, failure, None, None, None)
     ratio = statistics.median(new_times) / statistics.median(old_times)
     iv = interval([(old_times, new_times)])
-    return Row(program, params, n, old_times, new_times, None, ratio, iv, call(iv, threshold))
+    return Row(program, params, n, old_times, new_times, None, ratio, iv, call(iv, threshold),
+               old_coarse or new_coarse)
 
 
 def mean(rows, threshold):

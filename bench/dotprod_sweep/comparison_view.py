@@ -41,6 +41,10 @@ def called(value, verdict):
     return f"{verdict} by about {(factor - 1) * 100:.0f} %"
 
 
+def paragraph(text):
+    return textwrap.fill(text, 100, break_on_hyphens=False, break_long_words=False)
+
+
 def percent(fraction):
     return f"{fraction * 100:g} %"
 
@@ -89,11 +93,17 @@ def render(result, names=("old", "new"), fail_above=None):
     else:
         parts.append("Nothing to compare: no program, scan values and length was timed in both.")
     if result.drifted:
-        parts.append(textwrap.fill(
+        parts.append(paragraph(
             f"{one_line(result.reference)} is called {result.drifted[0].call} at N="
             + ", ".join(str(r.length) for r in result.drifted)
             + ": unless it changed, the machine ran at another speed in one of the runs, and every "
-            "call may be off by as much. Rerun both on a quiet machine, pinned (taskset -c).", 100))
+            "call may be off by as much. Rerun both on a quiet machine, pinned (taskset -c)."))
+    coarse = [r for r in result.rows if r.coarse]
+    if coarse:
+        parts.append(paragraph(
+            "Printed too coarsely to tell a change (the last digit is worth more than 1 % of "
+            "the time): " + ", ".join(f"{one_line(r.program)} at N={r.length}" for r in coarse)
+            + ". Print the time with %.9f or %g."))
     if result.means:
         parts.append("Geometric mean of new/old over the lengths, per program:\n" + "\n".join(
             f"  {one_line(m.program)}: {ratio(m.ratio, m.interval)} over "

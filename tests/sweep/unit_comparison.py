@@ -68,12 +68,18 @@ class RankInterval(unittest.TestCase):
 
 class Compare(unittest.TestCase):
     def test_same_distribution_is_no_change(self):
-        old = runs({("dotprod", 1000): OLD, ("dotprod", 10**6): scaled(OLD, 1e3)})
-        new = runs({("dotprod", 1000): NEW, ("dotprod", 10**6): scaled(NEW, 1e3)})
+        # quiet prints 1e-06: its last digit is worth half the time, a coarse row.
+        old = runs({("dotprod", 1000): OLD, ("dotprod", 10**6): scaled(OLD, 1e3),
+                    ("quiet", 1000): (1e-6,) * 6})
+        new = runs({("dotprod", 1000): NEW, ("dotprod", 10**6): scaled(NEW, 1e3),
+                    ("quiet", 1000): (1e-6,) * 6})
         result = c.compare(old, new)
-        self.assertEqual([r.call for r in result.rows] + [result.means[0].call], [c.SAME] * 3)
+        self.assertEqual([r.call for r in result.rows] + [result.means[0].call], [c.SAME] * 4)
+        self.assertEqual([r.coarse for r in result.rows], [False, True, False])
         self.assertAlmostEqual(result.rows[0].ratio, 1.0)
         self.assertEqual(c.status(result, 0.0), 0)
+        text = " ".join(c.compare_files(old, new)[0].decode().split())
+        self.assertIn("worth more than 1 % of the time): quiet at N=1000.", text)
 
     def test_twice_the_work(self):
         # simd: 2 x at both lengths; quiet: 2 x at one, 1 x at the other, whose
