@@ -191,25 +191,24 @@ def key(params):
     return tuple(sorted((str(k), str(v)) for k, v in dict(params or ()).items()))
 
 
+def side(group):
+    """One file's timed runs of a program at a length: the usable times,
+    whether a run failed, and whether the times were printed coarsely."""
+    # A time printed as 0 has no logarithm, and tells nothing.
+    usable = [r for r in group if not r.failure and r.time_text is not None and r.seconds > 0]
+    times = tuple(r.seconds for r in usable)
+    coarse = bool(usable) and (statistics.median(r.time_half_unit for r in usable)
+                               > COARSE * statistics.median(times))
+    return times, any(r.failure for r in group), coarse
+
+
 def measured(runs):
-    """{(program, params key, length): (usable times, whether a run failed,
-    whether the times were printed coarsely)}."""
-    found, units = {}, {}
+    """{(program, params key, length): side(its timed runs)}."""
+    groups = {}
     for r in runs.runs:
-        if r.kind != TIMED:
-            continue
-        entry = found.setdefault((r.program, key(runs.params.get(r.program)), r.length),
-                                 ([], [False]))
-        if r.failure:
-            entry[1][0] = True
-        elif r.time_text is not None and r.seconds > 0:
-            # A time printed as 0 has no logarithm, and tells nothing.
-            entry[0].append(r.seconds)
-            units.setdefault((r.program, key(runs.params.get(r.program)), r.length),
-                             []).append(r.time_half_unit)
-    return {k: (tuple(times), failed[0], bool(times) and statistics.median(units[k])
-                > COARSE * statistics.median(times))
-            for k, (times, failed) in found.items()}
+        if r.kind == TIMED:
+            groups.setdefault((r.program, key(runs.params.get(r.program)), r.length), []).append(r)
+    return {k: side(group) for k, group in groups.items()}
 
 
 def row(program, params, n, old, new, threshold):
