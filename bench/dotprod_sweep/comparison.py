@@ -1,0 +1,294 @@
+# SPDX-License-Identifier: MIT
+"""Two sweeps compared: for each program, scan values and length that
+both measured, how the loop time changed, with a 95 % interval and a
+call. Pure functions from two Runs to a frozen model; nothing here reads
+a file or starts a process.
+
+The interval. The two sweeps' runs were not made in pairs, so no
+per-round ratio exists. Taking logs, a version that changes the loop's
+cost multiplies every time alike, which shifts the log times; the
+interval for that shift is the Hodges-Lehmann one from the Mann-Whitney
+rank test: the k-th smallest and k-th largest of the m*n differences
+log(new) - log(old), k from the exact distribution of the rank statistic.
+Chosen over a bootstrap of the medians because it is exact at the six
+repeats a sweep may stop at, for any distribution of times: when nothing
+changed, the interval misses 1 in at most 5 % of comparisons, whatever
+the machine's noise looks like, where a bootstrap of six values'
+medians misses more often than it claims. It needs no random numbers.
+
+The geometric mean over lengths uses the same test, summed over the
+lengths (a stratified Mann-Whitney test): its interval is for a ratio
+common to every length, from the pooled differences within each
+length, so that lengths are never compared with each other."""
+
+import math
+import statistics
+from dataclasses import dataclass
+
+from .runs import TIMED
+
+CONFIDENCE = 0.95
+THRESHOLD = 5.0       # %: a change smaller than this is not called one
+EXACT_PAIRS = 2000    # up to this many pairs the rank test's distribution is exact
+Z = 1.959963984540054  # the normal quantile of 1 - (1 - CONFIDENCE) / 2
+
+COARSE = 0.01         # a time whose last printed digit is worth more than 1 % of it
+FASTER, SLOWER, SAME = "faster", "slower", "no change"
+
+# What tells two machines or builds apart; load and date do not.
+MACHINE_KEYS = ("version", "commit", "cpu", "cores", "affinity", "online_cpus", "kernel", "libc",
+                "governor", "caches", "environment")
+
+
+@dataclass(frozen=True)
+class Interval:
+    low: float           # of new / old
+    high: float
+    coverage: float      # what it reaches; below CONFIDENCE with too few runs
+
+
+@dataclass(frozen=True)
+class Row:
+    program: str
+    params: tuple        # (NAME, value) pairs, as matched
+    length: int
+    old: tuple           # the usable loop times, seconds
+    new: tuple
+    failure: str | None  # "old", "new" or "both": a run failed there
+    ratio: float | None  # median new / median old
+    interval: Interval | None
+    call: str | None     # FASTER, SLOWER or SAME; None without an interval
+    coarse: bool = False  # either side's times were printed with too few digits
+
+    @property
+    def old_median(self):
+        return statistics.median(self.old) if self.old else None
+
+    @property
+    def new_median(self):
+        return statistics.median(self.new) if self.new else None
+
+
+@dataclass(frozen=True)
+class Mean:
+    """A program's geometric mean of new / old over the lengths both
+    files timed it at."""
+    program: str
+    params: tuple
+    lengths: tuple
+    ratio: float
+    interval: Interval
+    call: str
+
+
+@dataclass(frozen=True)
+class Difference:
+    key: str
+    old: str
+    new: str
+
+
+@dataclass(frozen=True)
+class Comparison:
+    differences: tuple   # Difference, of machine and build
+    rows: tuple          # Row, by length, then program
+    means: tuple         # Mean, per program timed at two lengths or more
+    only_old: tuple      # (program, params, length) measured in old only
+    only_new: tuple
+    threshold: float     # a fraction: 0.05 for 5 %
+    reference: str       # dotprod's label: its rows are a control
+    loads: tuple         # the load average at each sweep's start, or None
+
+    @property
+    def drifted(self):
+        """The reference's rows called a change: unless dotprod itself
+        changed, the machine ran at another speed, which the interval,
+        made of each sweep's own noise, does not cover."""
+        return [r for r in self.rows if r.program == self.reference and r.call not in (None, SAME)]
+
+    def slower_than(self, limit):
+        """The rows and means slower than 1 + limit with their whole interval."""
+        return [x for x in (*self.rows, *self.means)
+                if x.interval is not None and x.interval.low > 1 + limit]
+
+
+def null_counts(m, n):
+    """How many of the C(m+n, m) orders of m old and n new times give each
+    value u = 0..m*n of the rank statistic (the count of pairs where new
+    is the larger): the coefficients of the Gaussian binomial [m+n, m],
+    the product over i of (1 - q^(n+i)) / (1 - q^i)."""
+    poly = [1] + [0] * (m * n)
+    for i in range(1, m + 1):
+        for k in range(m * n, n + i - 1, -1):   # times (1 - q^(n+i))
+            poly[k] -= poly[k - n - i]
+        for k in range(i, m * n + 1):           # over (1 - q^i), exactly
+            poly[k] += poly[k - i]
+    return poly
+
+
+def null_cdf(sizes):
+    """P(U <= u) for u = 0, 1, ...: U the rank statistic summed over
+    independent groups of (m, n) times, when old and new are alike."""
+    dist = [1.0]
+    for m, n in sizes:
+        counts = null_counts(m, n)
+        total = sum(counts)
+        step = [c / total for c in counts]
+        dist = [sum(dist[i] * step[u - i] for i in range(max(0, u - len(step) + 1),
+                                                          min(u, len(dist) - 1) + 1))
+                for u in range(len(dist) + len(step) - 1)]
+    cdf, running = [], 0.0
+    for p in dist:
+        running += p
+        cdf.append(running)
+    return cdf
+
+
+def normal_cdf(x):
+    return 0.5 * (1 + math.erf(x / math.sqrt(2)))
+
+
+def rank_k(sizes):
+    """The k of the interval [D(k), D(N+1-k)] among N sorted differences,
+    and its coverage 1 - 2 P(U <= k-1). Without a k that reaches
+    CONFIDENCE (fewer than four runs a side), k = 1: the whole range."""
+    tail = (1 - CONFIDENCE) / 2
+    pairs = sum(m * n for m, n in sizes)
+    if pairs <= EXACT_PAIRS:
+        cdf = null_cdf(sizes)
+        k = 1
+        while k < len(cdf) and cdf[k] <= tail:
+            k += 1
+        return k, 1 - 2 * cdf[k - 1]
+    # Beyond, the normal approximation, with a continuity correction.
+    mean = pairs / 2
+    sd = math.sqrt(sum(m * n * (m + n + 1) for m, n in sizes) / 12)
+    k = max(1, math.floor(mean - 0.5 - Z * sd) + 1)
+    return k, 1 - 2 * normal_cdf((k - 1 + 0.5 - mean) / sd)
+
+
+def interval(groups):
+    """The interval for new / old common to every (old, new) group of times."""
+    differences = sorted(math.log(b) - math.log(a)
+                         for old, new in groups for a in old for b in new)
+    k, coverage = rank_k([(len(old), len(new)) for old, new in groups])
+    return Interval(math.exp(differences[k - 1]), math.exp(differences[-k]), coverage)
+
+
+def call(iv, threshold):
+    """Slower only where the whole interval lies above 1 + threshold;
+    faster where it lies below 1 / (1 + threshold), the same step the
+    other way; otherwise no change."""
+    if iv.low > 1 + threshold:
+        return SLOWER
+    if iv.high < 1 / (1 + threshold):
+        return FASTER
+    return SAME
+
+
+def key(params):
+    """Scan values, as a sweep or its saved JSON holds them, as one key."""
+    return tuple(sorted((str(k), str(v)) for k, v in dict(params or ()).items()))
+
+
+def side(group):
+    """One file's timed runs of a program at a length: the usable times,
+    whether a run failed, and whether the times were printed coarsely."""
+    # A time printed as 0 has no logarithm, and tells nothing.
+    usable = [r for r in group if not r.failure and r.time_text is not None and r.seconds > 0]
+    times = tuple(r.seconds for r in usable)
+    coarse = bool(usable) and (statistics.median(r.time_half_unit for r in usable)
+                               > COARSE * statistics.median(times))
+    return times, any(r.failure for r in group), coarse
+
+
+def measured(runs):
+    """{(program, params key, length): side(its timed runs)}."""
+    groups = {}
+    for r in runs.runs:
+        if r.kind == TIMED:
+            groups.setdefault((r.program, key(runs.params.get(r.program)), r.length), []).append(r)
+    return {k: side(group) for k, group in groups.items()}
+
+
+def row(program, params, n, old, new, threshold):
+    (old_times, old_failed, old_coarse), (new_times, new_failed, new_coarse) = old, new
+    failure = {(True, True): "both", (True, False): "old",
+               (False, True): "new"}.get((old_failed, new_failed))
+    if failure or not old_times or not new_times:
+        return Row(program, params, n, old_times, new_times, failure, None, None, None)
+    ratio = statistics.median(new_times) / statistics.median(old_times)
+    iv = interval([(old_times, new_times)])
+    return Row(program, params, n, old_times, new_times, None, ratio, iv, call(iv, threshold),
+               old_coarse or new_coarse)
+
+
+def mean(rows, threshold):
+    rows = [r for r in rows if r.interval is not None]
+    if len(rows) < 2:
+        return None
+    ratio = math.exp(statistics.fmean(math.log(r.ratio) for r in rows))
+    iv = interval([(r.old, r.new) for r in rows])
+    return Mean(rows[0].program, rows[0].params, tuple(r.length for r in rows), ratio, iv,
+                call(iv, threshold))
+
+
+def shown(value):
+    if isinstance(value, list) and all(isinstance(c, dict) and "level" in c for c in value):
+        return ", ".join(f"L{c['level']} {c['bytes'] // 1024} KiB" for c in value)
+    if isinstance(value, list):
+        return ",".join(map(str, value))
+    return "unknown" if value is None else str(value)
+
+
+def differences(old, new):
+    """What differs between the machines and builds the two sweeps ran on;
+    each environment variable on its own."""
+    found = []
+    for name in MACHINE_KEYS:
+        a, b = old.get(name), new.get(name)
+        if name == "environment":
+            a, b = a or {}, b or {}
+            found += [Difference(variable, a.get(variable, "unset"), b.get(variable, "unset"))
+                      for variable in sorted(set(a) | set(b)) if a.get(variable) != b.get(variable)]
+        elif a != b:
+            found.append(Difference(name, shown(a), shown(b)))
+    return tuple(found)
+
+
+def compare(old, new, threshold=THRESHOLD / 100):
+    """The comparison of two sweeps' Runs; threshold is a fraction."""
+    before, after = measured(old), measured(new)
+    # In the order the programs took turns, as in the sweep's own table.
+    turn = {p: i for i, p in enumerate(dict.fromkeys((*new.programs, *old.programs)))}
+    both = sorted(set(before) & set(after), key=lambda k: (k[2], turn.get(k[0], len(turn)), k))
+    rows = tuple(row(p, params, n, before[p, params, n], after[p, params, n], threshold)
+                 for p, params, n in both)
+    programs = dict.fromkeys((r.program, r.params) for r in rows)
+    means = tuple(m for m in (mean([r for r in rows if (r.program, r.params) == p], threshold)
+                              for p in programs) if m)
+    return Comparison(differences(old.machine, new.machine), rows, means,
+                      tuple(sorted(set(before) - set(after))),
+                      tuple(sorted(set(after) - set(before))), threshold, new.reference,
+                      (old.machine.get("load_start"), new.machine.get("load_start")))
+
+
+def status(comparison, fail_above):
+    """3 when some program is slower than fail_above (a fraction) with its
+    whole interval, at a length or over all of them; else 0."""
+    if fail_above is not None and comparison.slower_than(fail_above):
+        return 3
+    return 0
+
+
+def compare_files(old_runs, new_runs, threshold=THRESHOLD, fail_above=None, names=("old", "new")):
+    """What `dotprod-sweep compare` prints, and its status. threshold and
+    fail_above are percents, as typed; names are the two files' names.
+    Status 2 where the files share no program, scan values and length:
+    a gate must not pass on a comparison of nothing."""
+    from .comparison_view import render
+    result = compare(old_runs, new_runs, threshold / 100)
+    text = render(result, names, None if fail_above is None else fail_above / 100)
+    if not result.rows:
+        return text, 2
+    return text, status(result, None if fail_above is None else fail_above / 100)
