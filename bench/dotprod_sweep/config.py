@@ -43,6 +43,9 @@ class Config:
     fail_fast: bool
     plot: Destination | None
     json: Destination | None
+    compare: Destination | None  # a saved run to compare this one with
+    threshold: float           # %: a smaller change is not called one
+    fail_above: float | None   # %: a slowdown beyond it, interval and all, is status 3
     argv: tuple                # as given, for the record
 
     @property
@@ -95,6 +98,7 @@ positive = checked_number(int, lambda v: v >= 1, "a positive whole number")
 count = checked_number(int, lambda v: v >= 0, "a whole number of 0 or more")
 # NaN fails both comparisons, so it is refused with the rest.
 fraction = checked_number(float, lambda v: 0 <= v < math.inf, "a relative error of 0 or more")
+percent = checked_number(float, lambda v: 0 <= v < math.inf, "a percentage of 0 or more")
 # Past a million seconds a limit means nothing, and the clock calls
 # that wait for it would overflow.
 seconds = checked_number(float, lambda v: 0 < v <= 1e6, "a number of seconds from 0 to 1000000")
@@ -174,7 +178,19 @@ def parser(programs):
                    "(needs gnuplot)")
     p.add_argument("--json", metavar="FILE",
                    help="also write the runs, the summaries and the machine as JSON")
+    p.add_argument("--compare", metavar="OLD.json",
+                   help="then compare this run with one saved by --json")
+    comparing_options(p)
     return p
+
+
+def comparing_options(p):
+    p.add_argument("--threshold", type=percent, default=5.0, metavar="PCT",
+                   help="call a change only where the whole 95 %% interval lies beyond "
+                   "±PCT %% (default: 5)")
+    p.add_argument("--fail-above", type=percent, metavar="PCT",
+                   help="exit 3 where a program is slower by more than PCT %%, its whole "
+                   "interval beyond it")
 
 
 def program(path, role):
@@ -324,6 +340,9 @@ def config(argv, programs):
     plot, json = optional(args.plot, destination), optional(args.json, destination)
     check_destinations([d for d in (plot, json) if d],
                        [c for c in (reference, *expanded, exact, ceiling) if c])
+    old = optional(args.compare, saved_run)
+    if old and json and identity(old.path) == identity(json.path):
+        raise UsageError(f"{json.shown} is the run compared with: it would be overwritten")
     if not os.access(GNU_TIME, os.X_OK):
         raise UsageError(f"{GNU_TIME} is missing (Debian package time); it measures peak memory")
     cpus = usable_cpus()
@@ -333,7 +352,8 @@ def config(argv, programs):
         lengths=args.lengths, repeats=args.repeats, time_budget=args.budget,
         warmup=(1 if expanded else 0) if args.warmup is None else args.warmup,
         tolerance=args.tolerance, timeout=args.timeout, fail_fast=args.fail_fast,
-        plot=plot, json=json, argv=tuple(argv))
+        plot=plot, json=json, compare=old, threshold=args.threshold,
+        fail_above=args.fail_above, argv=tuple(argv))
 
 
 @dataclass(frozen=True)
@@ -353,9 +373,38 @@ def show_parser():
     return p
 
 
+def saved_run(path):
+    """A saved run to read: it must be there to be read."""
+    full = os.path.join(os.getcwd(), path)
+    if not os.path.isfile(full) or not os.access(full, os.R_OK):
+        raise UsageError(f"cannot read {path}: not a readable file")
+    return Destination(path, full)
+
+
+@dataclass(frozen=True)
+class CompareRequest:
+    old: Destination
+    new: Destination
+    threshold: float
+    fail_above: float | None
+
+
+def compare_request(argv):
+    p = Parser(prog="dotprod-sweep compare",
+               description="Compare two runs saved with --json: for each program, scan "
+               "values and length both measured, whether the new loop is faster, slower or "
+               "no different, with a 95 % interval.")
+    p.add_argument("old", metavar="OLD.json")
+    p.add_argument("new", metavar="NEW.json")
+    comparing_options(p)
+    args = p.parse_args(argv)
+    return CompareRequest(saved_run(args.old), saved_run(args.new), args.threshold,
+                          args.fail_above)
+
+
 def show_request(argv):
     args = show_parser().parse_args(argv)
-    run = Destination(args.run, os.path.join(os.getcwd(), args.run))
+    run = saved_run(args.run)
     plot, json = optional(args.plot, destination), optional(args.json, destination)
     outputs = [d for d in (plot, json) if d]
     check_destinations(outputs, [])
@@ -380,3 +429,7 @@ def parse(argv, programs):
 
 def parse_show(argv):
     return refused(show_request, argv)
+
+
+def parse_compare(argv):
+    return refused(compare_request, argv)

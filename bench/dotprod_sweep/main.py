@@ -5,7 +5,7 @@ import os
 import signal
 import sys
 
-from . import config, document, machine, measure, model, plot, safely, saved, session, table
+from . import comparison, config, document, machine, measure, model, plot, safely, saved, session, table
 from .messages import SweepError, progress, say
 
 
@@ -92,14 +92,25 @@ def report(model, json, png, folder):
 
 
 def loaded(run):
-    """The model of a saved run; one line and status 2 where it is none."""
+    """The runs saved in a file, checked by computing their model; one line
+    and status 2 where it holds none."""
     try:
-        return model.model(saved.load(run.path, run.shown))
+        runs = saved.load(run.path, run.shown)
+        model.model(runs)
+        return runs
     except saved.LoadError as error:
         say(error)
     except (KeyError, TypeError, ValueError, AttributeError, ArithmeticError):
         say(f"{run.shown} is not a whole run saved by dotprod-sweep")
     sys.exit(2)
+
+
+def compared(old, new, names, threshold, fail_above):
+    """Prints the comparison of two runs; its status: 0, 3 for a slowdown
+    beyond fail_above, 2 where they share nothing to compare."""
+    text, status = comparison.compare_files(old, new, threshold, fail_above, names)
+    write_out(text)
+    return status
 
 
 def within_session(work):
@@ -118,19 +129,39 @@ def within_session(work):
 
 def sweep(cfg):
     """Measures, then reports: 1 if a candidate is wrong or impossibly
-    fast, a run failed, or a file could not be written."""
+    fast, a run failed, or a file could not be written; else, with
+    --compare, the comparison's status."""
+    old = loaded(cfg.compare) if cfg.compare else None
     def work(folder):
-        made = model.model(measure.sweep(cfg, folder, machine.machine()))
+        runs = measure.sweep(cfg, folder, machine.machine())
+        made = model.model(runs)
         written = report(made, cfg.json, cfg.plot, folder)
-        return made.status if written else 1
+        status = made.status if written else 1
+        if old is None:
+            return status
+        write_out(b"\n")
+        names = (cfg.compare.shown, "this run")
+        return status or compared(old, runs, names, cfg.threshold, cfg.fail_above)
     return within_session(work)
 
 
 def show(request):
     """Redraws a saved run: 0, or 1 where a file could not be written."""
-    made = loaded(request.run)
+    made = model.model(loaded(request.run))
     return within_session(lambda folder: 0 if report(made, request.json, request.plot, folder)
                           else 1)
+
+
+def compare(request):
+    old, new = loaded(request.old), loaded(request.new)
+    try:
+        return compared(old, new, (request.old.shown, request.new.shown), request.threshold,
+                        request.fail_above)
+    except SweepError as error:
+        say(error)
+        return 1
+    except BrokenPipeError:
+        return end_on_closed_pipe()
 
 
 def main(argv, programs):
@@ -141,6 +172,8 @@ def main(argv, programs):
     hold_closed_descriptors()
     if argv[:1] == ["show"]:
         return show(config.parse_show(argv[1:]))
+    if argv[:1] == ["compare"]:
+        return compare(config.parse_compare(argv[1:]))
     return sweep(config.parse(argv, programs))
 
 

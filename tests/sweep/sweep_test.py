@@ -390,6 +390,29 @@ class Compare(unittest.TestCase):
             with open(redrawn, "rb") as f:
                 self.assertEqual(f.read(4), b"\x89PNG")
 
+    def test_compare_saved_runs(self):
+        # The same run against itself, then against one whose quiet example
+        # took twice as long at every repeat.
+        old = os.path.join(self.tmp.name, "runs.json")
+        with open(old) as f:
+            document = json.load(f)
+        for r in document["runs"]:
+            if r["program"] == "dotprod-quiet" and r["time_text"]:
+                r["time_text"] = repr(2 * float(r["time_text"]))
+        new = os.path.join(self.tmp.name, "slower.json")
+        with open(new, "w") as f:
+            json.dump(document, f)
+        same = sweep("compare", old, old, "--fail-above", "20")
+        self.assertEqual((same.returncode, same.stderr), (0, ""))
+        table = next(part for part in same.stdout.split("\n\n") if part.startswith("|"))
+        calls = {row["program"]: row["call"] for row in table_rows(table)}
+        # Times printed as 0 (the quiet example at N=10) give nothing to compare.
+        self.assertEqual({c for c in calls.values() if not c.startswith("no usable time")},
+                         {"no change"}, same.stdout)
+        slower = sweep("compare", old, new, "--fail-above", "20")
+        self.assertEqual(slower.returncode, 3, slower.stderr)
+        self.assertRegex(slower.stdout, r"\| dotprod-quiet +\|.*\| slower, about 2× +\|")
+
     def test_default_repeats_adapt_within_the_budget(self):
         # jitter's times are spread ±10 %: its interval is wide at 6 repeats,
         # and more are run until it narrows, unless the budget is spent.
