@@ -5,7 +5,10 @@ the way STANDIN_MODE says: 'flaky' changes the result on the second run
 (counted in the file STANDIN_COUNTER), 'drift' makes the sums depend on N,
 'hang' writes its pid to STANDIN_PIDFILE and sleeps, 'short' prints one
 line, 'latin1' ends with bytes that are not UTF-8, 'crash' dies of SIGSEGV,
-'orphan' leaves a sleeping child behind, its pid in STANDIN_PIDFILE.
+'orphan' leaves a sleeping child behind, its pid in STANDIN_PIDFILE,
+and 'escape' one in a session of its own; 'noisy' writes 1 MB to standard
+error and fails, 'flood' prints 70 MiB; 'exact' prints an exact value up
+to N = 10 and fails beyond.
 STANDIN_TIME replaces the printed seconds.
 
 Run through a symlink named after one of VERSIONS, it is instead a
@@ -68,9 +71,11 @@ if mode == "hang":
     with open(os.environ["STANDIN_PIDFILE"], "w") as f:
         f.write(str(os.getpid()))
     time.sleep(3600)
-if mode == "orphan":
+if mode in ("orphan", "escape"):
     child = os.fork()
     if child == 0:
+        if mode == "escape":
+            os.setsid()
         # Off the sweep's streams, so that only its ending can end it.
         null = os.open(os.devnull, os.O_RDWR)
         for fd in (0, 1, 2):
@@ -81,6 +86,13 @@ if mode == "orphan":
         f.write(str(child))
 if mode == "crash":
     os.kill(os.getpid(), signal.SIGSEGV)
+if mode == "noisy":
+    sys.stderr.write("complaint\n" * 100000 + "the last word\n")
+    sys.exit(3)
+if mode == "flood":
+    sys.stdout.write("x" * (70 * 2**20))
+if mode == "exact":
+    sys.exit(print(n * 1e-6) if n <= 10 else 3)
 if mode == "short":
     sys.exit(print("Tiempo: 0.000001"))
 if mode == "latin1":

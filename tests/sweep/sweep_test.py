@@ -196,6 +196,9 @@ class Rejects(unittest.TestCase):
             ({"STANDIN_MODE": "crash"}, [], "was killed by signal 11"),
             ({"STANDIN_TIME": "1e308"}, [], "printed a loop time of 1e+308 s, longer than its "
                                             "whole run took"),
+            ({"STANDIN_MODE": "noisy"}, [], "ended with status 3; its standard error ended: "
+             "'complaint / complaint / the last word' (the end of 1000014 bytes)"),
+            ({"STANDIN_MODE": "flood"}, [], "wrote more than 64 MiB of output and was killed"),
         ]
         for env, args, message in cases:
             with self.subTest(env), tempfile.TemporaryDirectory() as tmp:
@@ -210,14 +213,42 @@ class Rejects(unittest.TestCase):
                 self.assertFalse(pid and running(pid), "the hanging run was left running")
 
     def test_what_a_run_leaves_running_is_ended(self):
+        # In the run's group, or in a session of its own.
+        for mode in ("orphan", "escape"):
+            with self.subTest(mode), tempfile.TemporaryDirectory() as tmp:
+                pidfile = os.path.join(tmp, "pid")
+                done = sweep("--binary", STANDIN, "--lengths", "5", "--repeats", "1",
+                             env={"STANDIN_MODE": mode, "STANDIN_PIDFILE": pidfile})
+                pid = pid_in(pidfile)
+                alive = running(pid)
+                end_leftover(pid)
+                self.assertEqual(done.returncode, 0, done.stderr)
+                self.assertFalse(alive, "the run's child outlived it")
+
+    def test_a_failure_keeps_what_was_measured(self):
+        # The exact value fails at N=1000: N=10 stays measured, in the table
+        # and the JSON. A candidate that hangs is not run again after its
+        # time-out. The table goes last, to a reader that has gone.
         with tempfile.TemporaryDirectory() as tmp:
-            pidfile = os.path.join(tmp, "pid")
-            done = sweep("--binary", STANDIN, "--lengths", "5", "--repeats", "1",
-                         env={"STANDIN_MODE": "orphan", "STANDIN_PIDFILE": pidfile})
-            pid = pid_in(pidfile)
-            end_leftover(pid)
-            self.assertEqual(done.returncode, 0, done.stderr)
-            self.assertFalse(running(pid), "the run's child outlived it")
+            saved, pidfile = os.path.join(tmp, "runs.json"), os.path.join(tmp, "pid")
+            read_end, write_end = os.pipe()
+            os.close(read_end)
+            done = sweep("--binary", DOTPROD, "--exact", STANDIN, "--lengths", "10,1000",
+                         "--repeats", "1", "--timeout", "2", "--json", saved, "--candidate",
+                         f"STANDIN_MODE=hang STANDIN_PIDFILE={pidfile} {STANDIN}",
+                         env={"STANDIN_MODE": "exact"}, stdout=write_end)
+            os.close(write_end)
+            end_leftover(pid_in(pidfile))
+            with open(saved) as f:
+                document = json.load(f)
+        self.assertEqual(done.returncode, -signal.SIGPIPE)
+        self.assertEqual([len(line) > 0 for line in done.stderr.splitlines()], [True] * 2,
+                         done.stderr)
+        self.assertIn(f"{STANDIN} 1000 ended with status 3", done.stderr)
+        self.assertIn("ran longer than 2 s and was killed", done.stderr)
+        self.assertEqual({s["length"] for s in document["summary"]}, {10})
+        hung = [r["failure"] for r in document["runs"] if r["program"] == "standin.py"]
+        self.assertEqual(hung[1:], ["not run: it timed out at N=10"] * (len(hung) - 1))
 
     def test_standard_output_that_cannot_be_written(self):
         def closed():

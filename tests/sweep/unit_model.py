@@ -54,6 +54,13 @@ class Verdict(unittest.TestCase):
             with self.subTest(classes):
                 self.assertEqual(verdict.worst(classes), wanted)
 
+    def test_a_coarse_print_is_said_to_be_one(self):
+        # 0.034 may stand for 0.0338753 (0.5e-3 either side); 0.031 may not.
+        coarse = verdict.evidence("mine", 1000, "0.034", 0.0338752580, 0.5e-3)
+        self.assertTrue(coarse.startswith("mine prints too few decimals at N=1000"), coarse)
+        wrong = verdict.evidence("mine", 1000, "0.031", 0.0338752580, 0.5e-3)
+        self.assertTrue(wrong.startswith("mine is wrong at N=1000"), wrong)
+
     def test_tolerance_widens_float_band_only(self):
         self.assertEqual(verdict.classify(1000, 0.0373, 5e-7, 0.03387, None, 0.11),
                          verdict.FLOAT)
