@@ -42,6 +42,8 @@ class Config:
     fail_fast: bool
     plot: Destination | None
     json: Destination | None
+    csv: Destination | None
+    wide: bool                 # the table with every column
     argv: tuple                # as given, for the record
 
     @property
@@ -173,7 +175,14 @@ def parser(programs):
                    "(needs gnuplot)")
     p.add_argument("--json", metavar="FILE",
                    help="also write the runs, the summaries and the machine as JSON")
+    table_options(p)
     return p
+
+
+def table_options(p):
+    p.add_argument("--wide", action="store_true",
+                   help="print every column, not the table that fits 120 columns")
+    p.add_argument("--csv", metavar="FILE", help="also write every column as CSV")
 
 
 def program(path, role):
@@ -240,7 +249,8 @@ def check_destinations(outputs, cmds):
             taken[same] = d.shown
     shown = [os.path.realpath(d.path) for d in outputs]
     if len(set(shown)) < len(shown):
-        raise UsageError(f"--plot and --json name the same file: {outputs[0].shown}")
+        twice = next(d for d, real in zip(outputs, shown) if shown.count(real) > 1)
+        raise UsageError(f"two of --plot, --json and --csv name the same file: {twice.shown}")
 
 
 def optional(path, make):
@@ -309,7 +319,8 @@ def config(argv, programs):
     exact = exact_program(args, programs, bool(expanded))
     ceiling = ceiling_program(args, programs, bool(expanded))
     plot, json = optional(args.plot, destination), optional(args.json, destination)
-    check_destinations([d for d in (plot, json) if d],
+    csv = optional(args.csv, destination)
+    check_destinations([d for d in (plot, json, csv) if d],
                        [c for c in (reference, *expanded, exact, ceiling) if c])
     if not os.access(GNU_TIME, os.X_OK):
         raise UsageError(f"{GNU_TIME} is missing (Debian package time); it measures peak memory")
@@ -320,7 +331,7 @@ def config(argv, programs):
         lengths=args.lengths, repeats=args.repeats, time_budget=args.budget,
         warmup=(1 if expanded else 0) if args.warmup is None else args.warmup,
         tolerance=args.tolerance, timeout=args.timeout, fail_fast=args.fail_fast,
-        plot=plot, json=json, argv=tuple(argv))
+        plot=plot, json=json, csv=csv, wide=args.wide, argv=tuple(argv))
 
 
 @dataclass(frozen=True)
@@ -328,6 +339,8 @@ class ShowRequest:
     run: Destination           # the saved run to read
     plot: Destination | None
     json: Destination | None
+    csv: Destination | None
+    wide: bool
 
 
 def show_parser():
@@ -337,6 +350,7 @@ def show_parser():
     p.add_argument("run", metavar="RUN.json", help="a file written by dotprod-sweep --json")
     p.add_argument("--plot", metavar="FILE.png", help="draw the run's plot (needs gnuplot)")
     p.add_argument("--json", metavar="FILE", help="write the run's JSON again")
+    table_options(p)
     return p
 
 
@@ -344,11 +358,12 @@ def show_request(argv):
     args = show_parser().parse_args(argv)
     run = Destination(args.run, os.path.join(os.getcwd(), args.run))
     plot, json = optional(args.plot, destination), optional(args.json, destination)
-    outputs = [d for d in (plot, json) if d]
+    csv = optional(args.csv, destination)
+    outputs = [d for d in (plot, json, csv) if d]
     check_destinations(outputs, [])
     if any(identity(d.path) == identity(run.path) and identity(run.path) for d in outputs):
         raise UsageError(f"{run.shown} is the run read: it would be overwritten")
-    return ShowRequest(run, plot, json)
+    return ShowRequest(run, plot, json, csv, args.wide)
 
 
 def refused(make, argv, *more):
