@@ -137,7 +137,7 @@ class Summary:
 
 @dataclass(frozen=True)
 class Flag:
-    kind: str     # "coarse", "two clusters", "wide" or "erratic": the table's note
+    kind: str     # "coarse", "clusters", "wide" or "erratic": the table's note
     advice: str   # what the user can do about it, in one sentence
 
 
@@ -187,7 +187,7 @@ def flags(s, own, floor, base, runs):
                           f"speedup over them too: use {from_length(n, base)}, or a "
                           f"--baseline that prints more digits"))
     if s.clusters:
-        found.append(Flag("two clusters", f"{p}'s times fall into two groups: something else "
+        found.append(Flag("clusters", f"{p}'s times fall into two groups: something else "
                           f"ran on its CPUs, or their clock changed speed: pin it (taskset -c, "
                           f"OMP_PROC_BIND=true) and stop other work"))
     own_noise, floor = s.own_noise or 0.0, floor or 0.0
@@ -201,13 +201,13 @@ def flags(s, own, floor, base, runs):
             advice = (f"{b}'s own times vary more than the candidates': pin it (taskset -c), "
                       f"or run more repeats (--repeats R, or a larger --budget)")
         else:
-            advice = (f"{p}'s own times vary ±{own_noise:.0%} from run to run, more than "
-                      f"{b}'s ±{floor:.0%}: pin its threads (OMP_PROC_BIND=true, taskset -c), "
+            advice = (f"{p}'s own times vary ±{own_noise * 100:.0f} % from run to run, more than "
+                      f"{b}'s ±{floor * 100:.0f} %: pin its threads (OMP_PROC_BIND=true, taskset -c), "
                       f"or use a quieter machine")
         found.append(Flag("wide", advice))
     elif own_noise > max(ERRATIC * floor, ERRATIC_LEAST):
-        found.append(Flag("erratic", f"{p}'s runs differ by ±{own_noise:.0%}, over "
-                          f"{ERRATIC} times {b}'s ±{floor:.0%}: its median is known, a "
+        found.append(Flag("erratic", f"{p}'s runs differ by ±{own_noise * 100:.0f} %, over "
+                          f"{ERRATIC} times {b}'s ±{floor * 100:.0f} %: its median is known, a "
                           f"single run's time is not: pin its threads (OMP_PROC_BIND=true, "
                           f"taskset -c)"))
     return tuple(found)
@@ -309,7 +309,9 @@ def answer_of(program, summaries, standing):
     timed = [s for s in summaries if s.speedup is not None]
     klasses = [s.verdict for s in summaries if s.verdict]
     klass = standing if standing != "ok" else verdict.worst(klasses) if klasses else "n/a"
+    # A coarse or impossible time's rate is not to be believed.
     shared = [s for s in summaries if s.share is not None]
+    shared = [s for s in shared if not (s.coarse or s.impossible)] or shared
     best = max(shared, key=lambda s: s.share, default=None)
     best_facts = (best.share, best.share_threads, best.length) if best else (None, None, None)
     if not timed:
