@@ -201,9 +201,9 @@ def flags(s, own, floor, base, runs):
             advice = (f"{b}'s own times vary more than the candidates': pin it (taskset -c), "
                       f"or run more repeats (--repeats R, or a larger --budget)")
         else:
-            advice = (f"{p}'s own times vary ±{own_noise * 100:.0f} % from run to run, more than "
-                      f"{b}'s ±{floor * 100:.0f} %: pin its threads (OMP_PROC_BIND=true, taskset -c), "
-                      f"or use a quieter machine")
+            advice = (f"{p}'s own times vary ±{own_noise * 100:.0f} % from run to run, more "
+                      f"than {b}'s ±{floor * 100:.0f} %: pin its threads (OMP_PROC_BIND=true, "
+                      f"taskset -c), or use a quieter machine")
         found.append(Flag("wide", advice))
     elif own_noise > max(ERRATIC * floor, ERRATIC_LEAST):
         found.append(Flag("erratic", f"{p}'s runs differ by ±{own_noise * 100:.0f} %, over "
