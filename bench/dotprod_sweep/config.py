@@ -46,6 +46,8 @@ class Config:
     compare: Destination | None  # a saved run to compare this one with
     threshold: float           # %: a smaller change is not called one
     fail_above: float | None   # %: a slowdown beyond it, interval and all, is status 3
+    csv: Destination | None
+    wide: bool                 # the table with every column
     argv: tuple                # as given, for the record
 
     @property
@@ -160,7 +162,7 @@ def parser(programs):
                    help="comma-separated lengths (default: 1000,10000,100000,1000000,10000000)")
     p.add_argument("--repeats", type=positive, metavar="R",
                    help=f"runs per length (default: from 6 on, until every speedup's 95 %% "
-                   f"interval is within ±5 %% or the budget is spent)")
+                   f"interval is within ±10 %% or the budget is spent)")
     p.add_argument("--budget", type=seconds, default=DEFAULT_BUDGET, metavar="SECONDS",
                    help=f"add no more repeats after this long (default: {DEFAULT_BUDGET})")
     p.add_argument("--warmup", type=count, metavar="N",
@@ -181,6 +183,7 @@ def parser(programs):
     p.add_argument("--compare", metavar="OLD.json",
                    help="then compare this run with one saved by --json")
     comparing_options(p)
+    table_options(p)
     return p
 
 
@@ -191,6 +194,12 @@ def comparing_options(p):
     p.add_argument("--fail-above", type=percent, metavar="PCT",
                    help="exit 3 where a program is slower by more than PCT %%, its whole "
                    "interval beyond it")
+
+
+def table_options(p):
+    p.add_argument("--wide", action="store_true",
+                   help="print every column, not the table that fits 120 columns")
+    p.add_argument("--csv", metavar="FILE", help="also write every column as CSV")
 
 
 def program(path, role):
@@ -260,7 +269,8 @@ def check_destinations(outputs, cmds):
             taken[same] = d.shown
     shown = [os.path.realpath(d.path) for d in outputs]
     if len(set(shown)) < len(shown):
-        raise UsageError(f"--plot and --json name the same file: {outputs[0].shown}")
+        twice = next(d for d, real in zip(outputs, shown) if shown.count(real) > 1)
+        raise UsageError(f"two of --plot, --json and --csv name the same file: {twice.shown}")
 
 
 def optional(path, make):
@@ -338,7 +348,8 @@ def config(argv, programs):
     exact = exact_program(args, reference, programs, bool(expanded))
     ceiling = ceiling_program(args, reference, programs, bool(expanded))
     plot, json = optional(args.plot, destination), optional(args.json, destination)
-    check_destinations([d for d in (plot, json) if d],
+    csv = optional(args.csv, destination)
+    check_destinations([d for d in (plot, json, csv) if d],
                        [c for c in (reference, *expanded, exact, ceiling) if c])
     old = optional(args.compare, saved_run)
     if old and json and identity(old.path) == identity(json.path):
@@ -352,8 +363,8 @@ def config(argv, programs):
         lengths=args.lengths, repeats=args.repeats, time_budget=args.budget,
         warmup=(1 if expanded else 0) if args.warmup is None else args.warmup,
         tolerance=args.tolerance, timeout=args.timeout, fail_fast=args.fail_fast,
-        plot=plot, json=json, compare=old, threshold=args.threshold,
-        fail_above=args.fail_above, argv=tuple(argv))
+        plot=plot, json=json, csv=csv, wide=args.wide, compare=old,
+        threshold=args.threshold, fail_above=args.fail_above, argv=tuple(argv))
 
 
 @dataclass(frozen=True)
@@ -361,6 +372,8 @@ class ShowRequest:
     run: Destination           # the saved run to read
     plot: Destination | None
     json: Destination | None
+    csv: Destination | None
+    wide: bool
 
 
 def show_parser():
@@ -370,6 +383,7 @@ def show_parser():
     p.add_argument("run", metavar="RUN.json", help="a file written by dotprod-sweep --json")
     p.add_argument("--plot", metavar="FILE.png", help="draw the run's plot (needs gnuplot)")
     p.add_argument("--json", metavar="FILE", help="write the run's JSON again")
+    table_options(p)
     return p
 
 
@@ -406,11 +420,12 @@ def show_request(argv):
     args = show_parser().parse_args(argv)
     run = saved_run(args.run)
     plot, json = optional(args.plot, destination), optional(args.json, destination)
-    outputs = [d for d in (plot, json) if d]
+    csv = optional(args.csv, destination)
+    outputs = [d for d in (plot, json, csv) if d]
     check_destinations(outputs, [])
     if any(identity(d.path) == identity(run.path) and identity(run.path) for d in outputs):
         raise UsageError(f"{run.shown} is the run read: it would be overwritten")
-    return ShowRequest(run, plot, json)
+    return ShowRequest(run, plot, json, csv, args.wide)
 
 
 def refused(make, argv, *more):

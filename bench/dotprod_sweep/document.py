@@ -19,7 +19,16 @@ def summary(s):
             "interval_coverage": s.coverage, "noisy": s.noisy, "two_clusters": s.clusters,
             "coarse": s.coarse, "gbs": s.gbs, "ceiling_gbs": s.ceiling_gbs,
             "impossible": s.impossible, "result": s.result,
-            "relative_error": s.relative_error, "verdict": s.verdict}
+            "relative_error": s.relative_error, "verdict": s.verdict,
+            "own_noise": s.own_noise, "share": s.share, "share_threads": s.share_threads,
+            "flags": [{"flag": f.kind, "advice": f.advice} for f in s.flags]}
+
+
+def answer(a):
+    return {"program": a.program, "length": a.length, "answer": a.answer, "factor": a.factor,
+            "factor_low": a.factor_low, "factor_high": a.factor_high, "verdict": a.verdict,
+            "share": a.share, "share_threads": a.share_threads,
+            "share_length": a.share_length}
 
 
 def figures(model):
@@ -37,6 +46,7 @@ def figures(model):
                      "values": [{"value": v, "speedup": sp, "efficiency": e}
                                 for v, sp, e in t.rows]} for t in model.scaling],
         "summary": [summary(s) for s in model.summaries],
+        "answers": [answer(a) for a in model.answers],
         "status": model.status,
     }
 

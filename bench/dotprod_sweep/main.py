@@ -64,11 +64,14 @@ def write_file(destination, data):
         raise SweepError(f"cannot write {destination.shown}: {error.strerror}") from None
 
 
-def write_files(model, json, png, folder):
-    """Whether every file asked for was written; each that was not is
-    said in one line, and the others are written all the same."""
+def write_files(model, asked, folder):
+    """Whether every file asked for (asked: .json, .plot and .csv, each a
+    Destination or None) was written; each that was not is said in one
+    line, and the others are written all the same."""
     written = True
-    views = [(json, lambda: document.render(model)), (png, lambda: plot.render(model, folder))]
+    views = [(asked.json, lambda: document.render(model)),
+             (asked.csv, lambda: table.csv_text(model)),
+             (asked.plot, lambda: plot.render(model, folder))]
     for destination, render in views:
         if destination is None:
             continue
@@ -80,14 +83,14 @@ def write_files(model, json, png, folder):
     return written
 
 
-def report(model, json, png, folder):
+def report(model, asked, folder):
     """Writes the files first, then the lines that say what is wrong, then
-    the table: a reader that goes away early loses none of them. Whether
-    every file was written."""
-    written = write_files(model, json, png, folder)
+    the table (asked.wide: every column): a reader that goes away early
+    loses none of them. Whether every file was written."""
+    written = write_files(model, asked, folder)
     for line in model.lines:
         say(line)
-    write_out(table.render(model))
+    write_out(table.render(model, asked.wide))
     return written
 
 
@@ -135,7 +138,7 @@ def sweep(cfg):
     def work(folder):
         runs = measure.sweep(cfg, folder, machine.machine())
         made = model.model(runs)
-        written = report(made, cfg.json, cfg.plot, folder)
+        written = report(made, cfg, folder)
         status = made.status if written else 1
         if old is None:
             return status
@@ -148,8 +151,7 @@ def sweep(cfg):
 def show(request):
     """Redraws a saved run: 0, or 1 where a file could not be written."""
     made = model.model(loaded(request.run))
-    return within_session(lambda folder: 0 if report(made, request.json, request.plot, folder)
-                          else 1)
+    return within_session(lambda folder: 0 if report(made, request, folder) else 1)
 
 
 def compare(request):

@@ -4,8 +4,9 @@ program and length, each candidate's verdict, the ceilings and the
 scaling of scanned commands. The table, the JSON and the plot only show
 them. Pure functions: nothing here starts a process."""
 
+import math
 import statistics
-from dataclasses import dataclass
+from dataclasses import dataclass, replace
 
 from . import saved, stats, verdict
 from .runs import NOT_RUN, PROBE, TIMED
@@ -17,6 +18,9 @@ IMPOSSIBLE = 1.5    # a rate this far above the machine's ceiling is no measurem
 # usable CPU is refused even where no ceiling could be measured.
 ABSURD_PER_CPU = 1e12  # bytes per second
 COARSE = 0.01       # a printed time whose last digit is worth more than 1 % of it
+ERRATIC = 3         # a program whose runs differ this many times the machine's floor, ...
+ERRATIC_LEAST = 0.05  # ... and by more than 5 %, is erratic
+QUIET = "dotprod-quiet"  # dotprod's loop without its printing: a steady baseline
 
 
 def vector_bytes(n):
@@ -98,6 +102,10 @@ class Summary:
     result: str | None        # the printed result farthest from the exact value
     relative_error: float | None  # that result's, against the exact value
     exact: float | None
+    own_noise: float | None = None  # how much its consecutive runs differ, as noise_floor
+    share: float | None = None      # its rate over the nearest ceiling's, below
+    share_threads: int | None = None  # that ceiling's threads
+    flags: tuple = ()               # Flag: what the interval does not say, and what to do
 
     @property
     def vectors(self):
@@ -136,7 +144,85 @@ class Summary:
 
     @property
     def noisy(self):
-        return not self.baseline and (self.wide or self.clusters or self.coarse)
+        return bool(self.flags)
+
+
+@dataclass(frozen=True)
+class Flag:
+    kind: str     # "coarse", "clusters", "wide" or "erratic": the table's note
+    advice: str   # what the user can do about it, in one sentence
+
+
+def nearest_ceiling(rates, rate):
+    """(share, threads) of rate against the ceiling with the fewest threads
+    that reads at least as fast: a rate one thread can reach is set against
+    one thread's ceiling, a faster one against the next. Past them all,
+    against the fastest. rates: {threads: rate}."""
+    if not rates or not rate:
+        return None, None
+    threads = next((t for t in sorted(rates) if rates[t] >= rate), max(rates, key=rates.get))
+    return rate / rates[threads], threads
+
+
+def power_of_ten_above(x):
+    return 10 ** max(0, math.ceil(math.log10(x)))
+
+
+def long_enough(n, own):
+    """The length, a power of ten, from which own's printed times would
+    resolve the loop to COARSE, were the time proportional to N."""
+    middle = statistics.median(r.seconds for r in own)
+    half = statistics.median(r.time_half_unit for r in own)
+    return power_of_ten_above(n * half / (COARSE * middle)) if middle > 0 else None
+
+
+def from_length(n, own):
+    longer = long_enough(n, own)
+    return f"lengths from N={longer} on" if longer else "longer lengths"
+
+
+def flags(s, own, floor, base, runs):
+    """Flags only where the interval alone would mislead or cannot be
+    acted on: a candidate's row only, each with what the user can do.
+    own and base: the row's and the baseline's timed runs; floor: the
+    baseline's noise floor."""
+    if s.baseline or s.failure or s.speedup is None:
+        return ()
+    found = []
+    p, b, n = s.program, runs.baseline, s.length
+    if s.coarse:
+        found.append(Flag("coarse", f"{p}'s times have too few printed digits: print them "
+                          f"with %.9f, or, for a program you cannot change, use "
+                          f"{from_length(n, own)}"))
+    if coarse(base):
+        found.append(Flag("coarse", f"{b}'s times have too few printed digits, and every "
+                          f"speedup over them too: use {from_length(n, base)}, or a "
+                          f"--baseline that prints more digits"))
+    if s.clusters:
+        found.append(Flag("clusters", f"{p}'s times fall into two groups: something else "
+                          f"ran on its CPUs, or their clock changed speed: pin it (taskset -c, "
+                          f"OMP_PROC_BIND=true) and stop other work"))
+    own_noise, floor = s.own_noise or 0.0, floor or 0.0
+    if s.wide and not s.coarse:
+        if floor >= own_noise and b == runs.reference:
+            quiet = ("--baseline " + QUIET if QUIET in runs.programs
+                     else f"add {QUIET} as a candidate, with --baseline {QUIET}")
+            advice = (f"{b}'s own times vary more than the candidates' (its printing), and "
+                      f"widen every interval over it: {quiet}")
+        elif floor >= own_noise:
+            advice = (f"{b}'s own times vary more than the candidates': pin it (taskset -c), "
+                      f"or run more repeats (--repeats R, or a larger --budget)")
+        else:
+            advice = (f"{p}'s own times vary ±{own_noise * 100:.0f} % from run to run, more "
+                      f"than {b}'s ±{floor * 100:.0f} %: pin its threads (OMP_PROC_BIND=true, "
+                      f"taskset -c), or use a quieter machine")
+        found.append(Flag("wide", advice))
+    elif own_noise > max(ERRATIC * floor, ERRATIC_LEAST):
+        found.append(Flag("erratic", f"{p}'s runs differ by ±{own_noise * 100:.0f} %, over "
+                          f"{ERRATIC} times {b}'s ±{floor * 100:.0f} %: its median is known, a "
+                          f"single run's time is not: pin its threads (OMP_PROC_BIND=true, "
+                          f"taskset -c)"))
+    return tuple(found)
 
 
 def coarse(runs):
@@ -162,12 +248,16 @@ def summary(runs, program, n):
     low = high = coverage = None
     if ratios:
         low, high, coverage = stats.median_interval(ratios)
-    ceiling = max(ceiling_rates(runs, n).values(), default=None)
+    rates = ceiling_rates(runs, n)
+    ceiling = max(rates.values(), default=None)
     impossible = bool(own) and runs.reference != program and vector_bytes(n) / statistics.median(
         r.seconds + r.time_half_unit for r in own) > fastest_possible(runs, ceiling)
     klass, farthest = judged(runs, program, n, TIMED)
     exact = runs.exact.get(n)
-    return Summary(
+    share, share_threads = nearest_ceiling(
+        rates, vector_bytes(n) / statistics.median(times) if own and statistics.median(times)
+        else None)
+    made = Summary(
         program, role(runs, program), program == runs.baseline, n, runs.params.get(program, ()),
         len(own), failure,
         statistics.median(times) if own else None, min(times, default=None),
@@ -177,7 +267,10 @@ def summary(runs, program, n):
         ratios, statistics.median(ratios) if ratios else None, low, high, coverage,
         stats.two_clusters(times), coarse(own), ceiling, impossible, klass,
         farthest.result_text if farthest else None,
-        verdict.relative(abs(farthest.result - exact), exact) if farthest else None, exact)
+        verdict.relative(abs(farthest.result - exact), exact) if farthest else None, exact,
+        stats.noise_floor(times), share, share_threads)
+    base = [r for r in runs.of(runs.baseline, n) if not r.failure]
+    return replace(made, flags=flags(made, own, noise_floor(runs, n), base, runs))
 
 
 @dataclass(frozen=True)
@@ -196,6 +289,47 @@ class Scaling:
     name: str
     length: int
     rows: tuple
+
+
+@dataclass(frozen=True)
+class Answer:
+    """One candidate in one line: how it compares with the baseline at the
+    longest length it has a speedup at, how right it is, and how near the
+    machine's ceiling it comes at best."""
+    program: str
+    length: int | None        # that length, or None where it has no speedup
+    answer: str | None        # "faster", "slower", "the same speed" or "unclear"
+    factor: float | None      # times faster or slower; the speedup itself otherwise
+    factor_low: float | None  # its 95 % interval
+    factor_high: float | None
+    verdict: str              # "wrong", "failed", or its weakest class at the lengths
+    share: float | None       # its best share of a ceiling
+    share_threads: int | None
+    share_length: int | None
+
+
+def answer(s):
+    """(answer, factor, low, high) for summary s."""
+    if s.speedup_low > 1:
+        return "faster", s.speedup, s.speedup_low, s.speedup_high
+    if s.speedup_high < 1:
+        return "slower", 1 / s.speedup, 1 / s.speedup_high, 1 / s.speedup_low
+    return ("unclear" if s.wide else "the same speed"), s.speedup, s.speedup_low, s.speedup_high
+
+
+def answer_of(program, summaries, standing):
+    timed = [s for s in summaries if s.speedup is not None]
+    klasses = [s.verdict for s in summaries if s.verdict]
+    klass = standing if standing != "ok" else verdict.worst(klasses) if klasses else "n/a"
+    # A coarse or impossible time's rate is not to be believed.
+    shared = [s for s in summaries if s.share is not None]
+    shared = [s for s in shared if not (s.coarse or s.impossible)] or shared
+    best = max(shared, key=lambda s: s.share, default=None)
+    best_facts = (best.share, best.share_threads, best.length) if best else (None, None, None)
+    if not timed:
+        return Answer(program, None, None, None, None, None, klass, *best_facts)
+    last = max(timed, key=lambda s: s.length)
+    return Answer(program, last.length, *answer(last), klass, *best_facts)
 
 
 @dataclass(frozen=True)
@@ -220,6 +354,7 @@ class Model:
     unchecked_line: str | None  # why candidates' speeds could not be checked, where so
     stopped: str | None       # what ended the sweep early
     scaling: tuple            # Scaling
+    answers: tuple            # Answer, per candidate in turn order
     machine: dict
     machine_name: str         # what it ran on
     machine_line: str         # that, and the load
@@ -372,14 +507,16 @@ def model(runs):
     failed = {r.program for r in runs.runs if r.failure}
     too_fast = {s.program for s in summaries if s.impossible}
     impossible = tuple(impossible_line(s) for s in summaries if s.impossible)
+    standings = {p: standing(wrong[p], p in too_fast, p in failed) for p in candidates}
+    answers = tuple(answer_of(p, [s for s in summaries if s.program == p], standings[p])
+                    for p in candidates)
     status = 1 if any(wrong.values()) or impossible or failed or runs.stopped else 0
     return Model(
         saved.facts(runs), summaries, tuple(runs.programs), runs.reference, runs.baseline, candidates,
         lengths, tuple(runs.probe_lengths), dict(runs.exact),
         {n: noise_floor(runs, n) for n in lengths}, {n: ceiling_rows(runs, n) for n in lengths},
         sum(c.wall for c in runs.ceilings), probe_verdicts,
-        {p: standing(wrong[p], p in too_fast, p in failed) for p in candidates},
-        tuple(line for line in wrong.values() if line), impossible, failure_lines(runs),
-        unchecked_line(runs, candidates), runs.stopped,
-        scaling(runs, summaries), dict(runs.machine), describe(runs.machine),
+        standings, tuple(line for line in wrong.values() if line), impossible,
+        failure_lines(runs), unchecked_line(runs, candidates), runs.stopped,
+        scaling(runs, summaries), answers, dict(runs.machine), describe(runs.machine),
         machine_line(runs.machine), status)

@@ -6,7 +6,10 @@ import math
 import statistics
 
 CONFIDENCE = 0.95
-WIDE = 0.05        # an interval wider than ±5 % of its median is wide
+# An interval reaching more than 10 % from its median, either way, cannot
+# tell apart differences a user would act on; a tighter one is an answer,
+# "the same speed" included.
+WIDE = 0.10
 CLUSTER_GAP = 0.1  # two clusters: at least 10 % apart, ...
 CLUSTER_RATIO = 2  # ... and farther apart than either cluster is wide
 
@@ -31,7 +34,8 @@ def median_interval(values):
 
 
 def is_wide(low, middle, high):
-    return max(high - middle, middle - low) > WIDE * middle
+    """Measured as ratios, so that 1.1 above and 1/1.1 below count alike."""
+    return high > (1 + WIDE) * middle or middle > (1 + WIDE) * low
 
 
 def two_clusters(values):

@@ -1,17 +1,46 @@
 # SPDX-License-Identifier: MIT
-"""The Markdown tables: a view of the model, computing no figure of its
-own. Columns are padded, so that the table reads aligned in a terminal
-and still renders as Markdown."""
+"""The Markdown tables, the lines under them and the CSV: views of the
+model, computing no figure of their own. Columns are padded, so that the
+table reads aligned in a terminal and still renders as Markdown. Every
+number in a column has one notation: plain decimals to three significant
+digits, never an exponent beside a plain number."""
+
+import csv
+import io
+import math
+import textwrap
 
 from . import verdict
 from .model import MIB
 
-HINT = ("Noisy rows are marked: pin the threads (OMP_PROC_BIND=true, or taskset -c), use a "
-        "quieter machine, or run more repeats (--repeats R, or a larger --budget).")
+LINE = 100  # where the lines under the tables wrap
 
 
-def cell(value, form=".3g"):
-    return "n/a" if value is None else format(value, form)
+def plain(value):
+    """value to three significant digits, in plain decimals: 0.0564, 19.1,
+    533, 60200."""
+    if value is None or not math.isfinite(value):
+        return "n/a"
+    if value == 0:
+        return "0"
+    rounded = float(f"{value:.3g}")
+    return f"{rounded:.{max(0, 2 - math.floor(math.log10(abs(rounded))))}f}"
+
+
+def cell(value, form=None):
+    if value is None:
+        return "n/a"
+    return plain(value) if form is None else format(value, form)
+
+
+def percent(fraction):
+    return "n/a" if fraction is None else f"{fraction * 100:.0f} %"
+
+
+def length_text(n):
+    """10^7 for a power of ten from 10^3 on, else the number."""
+    exponent = round(math.log10(n)) if n > 0 else 0
+    return f"10^{exponent}" if exponent >= 3 and 10**exponent == n else str(n)
 
 
 def markdown(header, aligns, rows):
@@ -25,21 +54,24 @@ def markdown(header, aligns, rows):
     return "\n".join([line(header), rule, *[line(r) for r in rows]])
 
 
-def render(model):
-    """Everything printed on standard output, as bytes."""
+def render(model, wide=False):
+    """Everything printed on standard output, as bytes: the table that
+    fits 120 columns, or with wide every column."""
     if not model.candidates:
         return (single(model) + "".join(f"\n\n{line}" for line in [stopped(model)] if line)
                 + "\n").encode()
-    parts = [comparison(model), probe_table(model)]
+    parts = [wide_table(model) if wide else narrow_table(model), length_lines(model)]
+    parts += [flagged for flagged in [flag_lines(model)] if flagged]
+    parts.append(probe_table(model))
     parts += [scaled for scaled in [scaling_table(model)] if scaled]
-    parts.append(footer(model))
+    parts += [footer(model), answer_lines(model)]
     return ("\n\n".join(parts) + "\n").encode()
 
 
 def single(model):
-    rows = [[s.length, cell(s.median), cell(s.low), cell(s.high), cell(s.ns_per_term, ".1f"),
-             cell(s.wall), memory(s), cell(s.vectors / MIB, ".1f"),
-             cell(s.beyond_vectors and s.beyond_vectors / MIB, ".1f")] for s in model.summaries]
+    rows = [[s.length, cell(s.median), cell(s.low), cell(s.high), cell(s.ns_per_term),
+             cell(s.wall), memory(s), cell(s.vectors / MIB),
+             cell(s.beyond_vectors and s.beyond_vectors / MIB)] for s in model.summaries]
     return markdown(["N", "median time (s)", "min (s)", "max (s)", "ns per term",
                      "process wall (s)", "peak memory (MiB)", "8·N (MiB)", "peak − 8·N (MiB)"],
                     "r" * 9, rows)
@@ -48,15 +80,21 @@ def single(model):
 def memory(s):
     if s.peak is None:
         return "n/a"
-    return f"{s.peak / MIB:.1f}" + (" (tree)" if s.peak_of == "tree" else "")
+    return plain(s.peak / MIB) + (" (tree)" if s.peak_of == "tree" else "")
 
 
-def judged(s):
+def judged(s, short=False):
     if s.role == "reference":
         return "reference"
     if s.verdict is None:
         return "n/a"
-    return "**wrong**" if s.verdict == verdict.WRONG else s.verdict
+    if s.verdict == verdict.WRONG:
+        return "**wrong**"
+    return "float rounding" if short and s.verdict == verdict.FLOAT else s.verdict
+
+
+def flag_notes(s):
+    return list(dict.fromkeys(f.kind for f in s.flags))
 
 
 def notes(s):
@@ -67,12 +105,7 @@ def notes(s):
         found.append("**impossible**: faster than the machine reads")
     elif s.role == "candidate" and s.ceiling is None and s.median is not None:
         found.append("speed not checked")
-    if s.coarse and not s.baseline:
-        found.append("noisy: its printed time has too few digits (print more)")
-    elif s.wide:
-        found.append("noisy: wide interval")
-    if s.clusters and not s.coarse and not s.baseline:
-        found.append("noisy: two clusters")
+    found += flag_notes(s)
     if s.verdict == verdict.FLOAT:
         found.append("float rounding cannot confirm this result at this N")
     if s.baseline:
@@ -80,10 +113,46 @@ def notes(s):
     return "; ".join(found)
 
 
+def note(s):
+    """The one short note of the narrow table: the flag lines below it
+    say what to do."""
+    if s.failure:
+        return "failed"
+    if s.impossible:
+        return "too fast"  # for the machine: its line on standard error says more
+    return (flag_notes(s) or ["baseline" if s.baseline else ""])[0]
+
+
 def interval(s):
     if s.speedup is None:
         return "n/a"
-    return f"{s.speedup_low:.3g}–{s.speedup_high:.3g}"
+    return f"{plain(s.speedup_low)}–{plain(s.speedup_high)}"
+
+
+def speedup(s):
+    if s.baseline:
+        return "1×"
+    if s.speedup is None:
+        return "n/a"
+    return f"{plain(s.speedup)}× ({interval(s)})"
+
+
+def rate(s):
+    if s.gbs is None:
+        return "n/a"
+    if s.share is None:
+        return plain(s.gbs)
+    threads = "" if s.share_threads == 1 else f" {s.share_threads}T"
+    return f"{plain(s.gbs)} ({percent(s.share)}{threads})"
+
+
+def narrow_table(model):
+    """N, program, loop median, speedup, rate, verdict and one note: 120
+    columns or fewer with labels of up to 20 characters."""
+    rows = [[s.length, s.program, cell(s.median and s.median * 1e6), speedup(s), rate(s),
+             judged(s, short=True), note(s)] for s in model.summaries]
+    return markdown(["N", "program", "loop µs", "speedup", "GB/s (ceiling)", "verdict",
+                     "note"], "rlrrrll", rows)
 
 
 def row(s):
@@ -94,10 +163,8 @@ def row(s):
 
 
 def length_rows(model, n):
-    floor = model.noise_floors[n]
     rows = [[n, "exact value", "", "", "", "", "", "", "",
-             cell(model.exact.get(n), ".10g"), "", "",
-             f"noise floor ±{floor:.1%}" if floor is not None else ""]]
+             cell(model.exact.get(n), ".10g"), "", "", ""]]
     for c in model.ceilings[n]:
         rows.append([n, f"ceiling, {c.threads} thread{'s' if c.threads > 1 else ''}",
                      cell(c.seconds), "", "", "", cell(c.gbs), "", "", "", "", "",
@@ -105,12 +172,45 @@ def length_rows(model, n):
     return rows + [row(s) for s in model.at(n)]
 
 
-def comparison(model):
+def wide_table(model):
     rows = [r for n in model.lengths for r in length_rows(model, n)]
     return markdown(["N", "program", "loop median (s)", "process wall (s)",
                      f"speedup over {model.baseline}", "95 % interval", "GB/s",
                      "of ceiling", "peak memory (MiB)", "result", "relative error", "verdict",
                      "notes"], "rl" + "r" * 9 + "ll", rows)
+
+
+def wrapped(text):
+    return "\n".join(textwrap.wrap(text, LINE, subsequent_indent="  ",
+                                    break_long_words=False, break_on_hyphens=False))
+
+
+def length_lines(model):
+    """Per length: the baseline's noise floor, and the ceilings that the
+    rates' shares are of."""
+    lines = [f"Speedups are over {model.baseline}, with their 95 % interval; a share is of "
+             f"the ceiling with the fewest threads (1T unless marked) that reads as fast."]
+    for n in model.lengths:
+        floor = model.noise_floors[n]
+        said = [f"N={n}: {model.baseline}'s noise floor "
+                + (f"±{plain(floor * 100)} %" if floor is not None else "n/a")]
+        ceilings = model.ceilings[n]
+        if ceilings:
+            said.append("ceiling " + ", ".join(f"{plain(c.gbs)} GB/s on {c.threads}T"
+                                               for c in ceilings)
+                        + f"; 8·N bytes fit in {ceilings[0].fits_in}")
+        lines.append("; ".join(said) + ".")
+    return "\n".join(wrapped(line) for line in lines)
+
+
+def flag_lines(model):
+    """One line per flag and advice, naming the rows it concerns."""
+    groups = {}
+    for s in model.summaries:
+        for f in s.flags:
+            groups.setdefault((f.kind, f.advice), []).append(f"{s.program} N={s.length}")
+    return "\n".join(wrapped(f"{kind} ({', '.join(rows)}): {advice}.")
+                     for (kind, advice), rows in groups.items())
 
 
 def probe_table(model):
@@ -126,7 +226,7 @@ def probe_table(model):
 
 
 def scaling_table(model):
-    rows = [[t.family, t.length, f"{t.name}={value}", cell(speedup), cell(efficiency, ".0%")]
+    rows = [[t.family, t.length, f"{t.name}={value}", cell(speedup), percent(efficiency)]
             for t in model.scaling for value, speedup, efficiency in t.rows]
     if not rows:
         return None
@@ -144,6 +244,52 @@ def footer(model):
     lines = [model.machine_line] + [line for line in [stopped(model)] if line]
     if model.calibration_seconds:
         lines.append(f"Ceiling calibration took {model.calibration_seconds:.1f} s.")
-    if model.noisy:
-        lines.append(HINT)
     return "\n".join(lines)
+
+
+def answer_line(a, baseline):
+    said = [f"{a.program}:"]
+    if a.answer is None:
+        said.append(f"no speedup measured,")
+    else:
+        span = f"at N={length_text(a.length)} ({plain(a.factor_low)}–{plain(a.factor_high)})"
+        said.append({"faster": f"{plain(a.factor)}× faster than {baseline} {span},",
+                     "slower": f"{plain(a.factor)}× slower than {baseline} {span},",
+                     "the same speed": f"the same speed as {baseline} {span},",
+                     "unclear": f"no clear difference from {baseline} {span},"}[a.answer])
+    said.append(a.verdict)
+    if a.share is not None:
+        where = "" if a.share_length == a.length else f" at N={length_text(a.share_length)}"
+        said[-1] += ","
+        said.append(f"{percent(a.share)} of the {a.share_threads}-thread ceiling{where}")
+    return " ".join(said)
+
+
+def answer_lines(model):
+    """One line per candidate, last: what a reader looks for first."""
+    return "\n".join(answer_line(a, model.baseline) for a in model.answers)
+
+
+CSV_COLUMNS = ("length", "program", "role", "params", "repeats", "time", "time_min",
+               "time_max", "wall", "speedup", "speedup_low", "speedup_high",
+               "interval_coverage", "gbs", "ceiling_gbs", "of_ceiling", "share",
+               "share_threads", "peak_bytes", "peak_of", "result", "relative_error",
+               "verdict", "flags", "failure", "exact", "noise_floor")
+
+
+def csv_row(s, model):
+    return (s.length, s.program, s.role, " ".join(f"{k}={v}" for k, v in s.params),
+            s.repeats, s.median, s.low, s.high, s.wall, s.speedup, s.speedup_low,
+            s.speedup_high, s.coverage, s.gbs, s.ceiling_gbs, s.of_ceiling, s.share,
+            s.share_threads, s.peak, s.peak_of, s.result, s.relative_error, s.verdict,
+            "; ".join(flag_notes(s)), s.failure, s.exact, model.noise_floors.get(s.length))
+
+
+def csv_text(model):
+    """Every column, one row per program and length, numbers in full."""
+    out = io.StringIO()
+    writer = csv.writer(out, lineterminator="\n")
+    writer.writerow(CSV_COLUMNS)
+    writer.writerows([("" if v is None else v for v in csv_row(s, model))
+                      for s in model.summaries])
+    return out.getvalue().encode()

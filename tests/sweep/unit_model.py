@@ -77,8 +77,9 @@ class Intervals(unittest.TestCase):
                 self.assertEqual(got[:2], (low, high))
                 self.assertAlmostEqual(got[2], coverage)
 
-    def test_wide_beyond_five_percent_either_side(self):
-        for low, high, wide in [(0.97, 1.04, False), (0.94, 1.01, True), (0.99, 1.06, True)]:
+    def test_wide_beyond_ten_percent_either_side(self):
+        # As ratios: 1/0.91 = 1.099 is within, 1/0.90 = 1.111 beyond.
+        for low, high, wide in [(0.91, 1.099, False), (0.90, 1.01, True), (0.99, 1.11, True)]:
             with self.subTest((low, high)):
                 self.assertEqual(stats.is_wide(low, 1.0, high), wide)
 

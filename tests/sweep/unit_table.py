@@ -1,0 +1,180 @@
+# SPDX-License-Identifier: MIT
+"""The default table's width, its numbers, the CSV, the summary lines and
+the flag rule, in-process from hand-built runs and summaries. Expected
+values are worked out by hand."""
+import csv
+import io
+import unittest
+from dataclasses import replace
+
+from dotprod_sweep import model, table, verdict
+from dotprod_sweep.runs import Run, Runs
+
+from unit_views import rows, runs as small_runs
+
+
+def timed(program, n, times):
+    return [Run(program, n, r, "timed", 1.0, 2**20, "process", "0.500000", f"{t:.9f}")
+            for r, t in enumerate(times, start=1)]
+
+
+def flagged(base_times, times, n=10**5, programs=("dotprod", "mine")):
+    made = Runs(programs, "dotprod", "dotprod", (n,), ())
+    for p in programs:
+        made.runs += timed(p, n, base_times if p == "dotprod" else times)
+    return model.model(made).of("mine")[0].flags
+
+
+class Numbers(unittest.TestCase):
+    def test_three_significant_digits_never_an_exponent(self):
+        for value, shown in [(1130.4, "1130"), (960.2, "960"), (60249.0, "60200"),
+                             (19.1234, "19.1"), (5.0, "5.00"), (0.0564, "0.0564"),
+                             (999.7, "1000"), (1e-7, "0.000000100"), (None, "n/a")]:
+            with self.subTest(value):
+                self.assertEqual(table.plain(value), shown)
+
+
+def worst_case():
+    """A model whose every narrow column holds its widest plausible cell:
+    a 20-character label, N = 10^7, speedups under 1, a share of the
+    2-thread ceiling, the longest verdict and note."""
+    base = model.model(small_runs())
+    dotprod, fast = base.summaries
+    label = "dotprod-parallel t=2"
+    common = {"length": 10**7, "speedup": 0.01234, "speedup_low": 0.01181,
+              "speedup_high": 0.01312, "share": 0.91, "share_threads": 2}
+    summaries = (
+        replace(dotprod, **common, verdict=verdict.SAME),
+        replace(fast, program=label, **common, verdict=verdict.FLOAT, impossible=True),
+        replace(fast, program="a" * 20, **common, verdict=verdict.SAME,
+                flags=(model.Flag("clusters", "pin it"),)))
+    return replace(base, summaries=summaries, programs=("dotprod", label, "a" * 20),
+                   candidates=(label, "a" * 20), lengths=(10**7,),
+                   noise_floors={10**7: 0.123}, ceilings={10**7: ()}, answers=(),
+                   standing={label: "ok", "a" * 20: "ok"})
+
+
+class Narrow(unittest.TestCase):
+    def test_fits_120_columns_with_20_character_labels(self):
+        made = worst_case()
+        text = table.render(made).decode()
+        narrow = text.split("\n\n")[0].splitlines()
+        self.assertLessEqual(max(len(line) for line in narrow), 120, "\n".join(narrow))
+        self.assertGreater(max(len(line) for line in table.render(made, wide=True).decode()
+                               .split("\n\n")[0].splitlines()), 120)
+        dotprod, parallel, other = rows(text)
+        self.assertEqual((parallel["program"], parallel["speedup"], parallel["GB/s (ceiling)"],
+                          parallel["verdict"], parallel["note"]),
+                         ("dotprod-parallel t=2", "0.0123× (0.0118–0.0131)",
+                          "0.0762 (91 % 2T)", "float rounding", "too fast"))
+        self.assertEqual((dotprod["speedup"], other["note"]), ("1×", "clusters"))
+
+    def test_the_noise_floor_has_a_line_of_its_own(self):
+        text = table.render(worst_case()).decode()
+        self.assertIn("\nN=10000000: dotprod's noise floor ±12.3 %.\n", text)
+
+    def test_csv_holds_every_column_in_full(self):
+        made = model.model(small_runs())
+        loaded = list(csv.DictReader(io.StringIO(table.csv_text(made).decode())))
+        self.assertEqual([r["program"] for r in loaded], ["dotprod", "fast"])
+        fast = loaded[1]
+        # Ratios 4, 2, 4, 4 (as in unit_views); 1 MiB peak; times printed 0.5 to 1.5.
+        self.assertEqual((fast["speedup"], fast["speedup_low"], fast["peak_bytes"],
+                          fast["time"], fast["flags"]), ("4.0", "2.0", "1048576", "1.05",
+                                                         "coarse"))
+        self.assertEqual(len(loaded[0]), len(table.CSV_COLUMNS))
+
+
+class Answers(unittest.TestCase):
+    def test_faster_slower_same_or_unclear(self):
+        s = model.model(small_runs()).of("fast")[0]
+        cases = [((498, 533, 567), ("faster", 533, 498, 567)),
+                 ((0.4, 0.5, 0.8), ("slower", 2.0, 1.25, 2.5)),
+                 ((0.95, 1.0, 1.04), ("the same speed", 1.0, 0.95, 1.04)),
+                 ((0.85, 1.0, 1.2), ("unclear", 1.0, 0.85, 1.2))]
+        for (low, mid, high), wanted in cases:
+            with self.subTest(wanted[0]):
+                got = model.answer(replace(s, speedup=mid, speedup_low=low, speedup_high=high))
+                self.assertEqual(got[0], wanted[0])
+                for a, b in zip(got[1:], wanted[1:]):
+                    self.assertAlmostEqual(a, b)
+
+    def test_the_line(self):
+        a = model.Answer("dotprod-simd", 10**7, "faster", 533.2, 498.1, 567.4, "accurate",
+                         0.694, 1, 10**7)
+        self.assertEqual(table.answer_line(a, "dotprod"),
+                         "dotprod-simd: 533× faster than dotprod at N=10^7 (498–567), "
+                         "accurate, 69 % of the 1-thread ceiling")
+
+    def test_weakest_verdict_and_best_share(self):
+        made = model.model(small_runs())
+        fast = made.of("fast")[0]
+        summaries = [replace(fast, length=10, verdict=verdict.FLOAT, share=0.5),
+                     replace(fast, verdict=verdict.ACCURATE, share=0.7, share_threads=1)]
+        a = model.answer_of("fast", summaries, "ok")
+        self.assertEqual((a.verdict, a.share, a.share_threads, a.share_length, a.length),
+                         (verdict.FLOAT, 0.7, 1, 100, 100))
+        self.assertEqual(model.answer_of("fast", summaries, "wrong").verdict, "wrong")
+
+    def test_share_of_the_nearest_ceiling(self):
+        rates = {1: 20.0, 2: 30.0}
+        for rate, wanted in [(10.0, (0.5, 1)), (24.0, (0.8, 2)), (45.0, (1.5, 2))]:
+            with self.subTest(rate):
+                self.assertEqual(model.nearest_ceiling(rates, rate), wanted)
+
+
+class Flags(unittest.TestCase):
+    STEADY = [1.0, 1.01, 0.99, 1.0, 1.01, 0.99, 1.0, 1.01, 0.99]
+
+    def test_rule(self):
+        # Candidate times alternate low and high within ±8 %: consecutive runs
+        # differ by about 8 %, more than 3 times the steady floor of 1 %,
+        # yet 30 runs pin the median within ±10 %.
+        spread = [0.92 + 0.16 * i / 29 for i in range(30)]
+        erratic = [v for pair in zip(spread[:15], spread[15:][::-1]) for v in pair]
+        cases = [
+            ("the same speed, tightly", self.STEADY, [t * 1.05 for t in self.STEADY], []),
+            ("dotprod's noise", [1.0, 1.3, 0.9, 1.25, 0.95, 1.3, 1.0, 1.2, 0.9],
+             self.STEADY, ["wide"]),
+            ("its own noise", self.STEADY, [1.0, 1.3, 0.9, 1.25, 0.95, 1.3, 1.0, 1.2, 0.9],
+             ["wide"]),
+            ("two clusters", self.STEADY, [1.0, 1.0, 1.01, 1.5, 1.5, 1.51, 1.0, 1.5, 1.0],
+             ["clusters", "wide"]),
+            ("erratic", self.STEADY * 4, erratic, ["erratic"]),
+        ]
+        for name, base, times, kinds in cases:
+            with self.subTest(name):
+                found = flagged(base[:len(times)], times)
+                self.assertEqual([f.kind for f in found], kinds, found)
+
+    def test_advice_names_the_cause(self):
+        noisy = [1.0, 1.3, 0.9, 1.25, 0.95, 1.3, 1.0, 1.2, 0.9]
+        cases = [(noisy, self.STEADY, ("dotprod", "mine"),
+                  "add dotprod-quiet as a candidate, with --baseline dotprod-quiet"),
+                 (noisy, self.STEADY, ("dotprod", "dotprod-quiet", "mine"),
+                  "--baseline dotprod-quiet"),
+                 (self.STEADY, noisy, ("dotprod", "mine"), "mine's own times vary ±")]
+        for base, times, programs, wanted in cases:
+            with self.subTest(wanted):
+                wide, = flagged(base, times, programs=programs)
+                self.assertIn(wanted, wide.advice)
+
+    def test_a_coarse_time_says_which_lengths_would_do(self):
+        # 2 us printed to 6 decimals is known to ±0.5 us: 25 times the 1 %
+        # allowed. At N = 1000, that needs N = 25,000: from 10^5 on.
+        made = Runs(("dotprod", "mine"), "dotprod", "dotprod", (1000,), ())
+        made.runs += timed("dotprod", 1000, self.STEADY)
+        made.runs += [replace(r, time_text="0.000002") for r in timed("mine", 1000, self.STEADY)]
+        coarse, = model.model(made).of("mine")[0].flags
+        self.assertEqual(coarse.kind, "coarse")
+        self.assertTrue(coarse.advice.endswith("use lengths from N=100000 on"), coarse.advice)
+
+    def test_the_baseline_is_never_flagged(self):
+        made = Runs(("dotprod", "mine"), "dotprod", "dotprod", (10**5,), ())
+        made.runs += timed("dotprod", 10**5, [1.0, 1.3, 0.9, 1.25, 0.95, 1.3, 1.0, 1.2, 0.9])
+        made.runs += timed("mine", 10**5, self.STEADY)
+        self.assertEqual(model.model(made).of("dotprod")[0].flags, ())
+
+
+if __name__ == "__main__":
+    unittest.main()
