@@ -5,6 +5,7 @@ there and destinations that cannot be written or would overwrite what
 the sweep runs are refused in one line with status 2."""
 
 import argparse
+import difflib
 import math
 import os
 import sys
@@ -40,6 +41,8 @@ class Config:
     warmup: int                # untimed runs of each program per length
     tolerance: float
     timeout: float
+    cpus: tuple | None         # every run is pinned to these, or None
+    seed: int                  # shuffles the turns in each round
     fail_fast: bool
     plot: Destination | None
     json: Destination | None
@@ -62,7 +65,22 @@ class UsageError(Exception):
 
 class Parser(argparse.ArgumentParser):
     def error(self, message):
-        raise UsageError(message)
+        raise UsageError(f"{message}{self.nearest(message)}; usage: {self.short_usage()}")
+
+    def options(self):
+        return [o for action in self._actions for o in action.option_strings]
+
+    def nearest(self, message):
+        """For an option not known, the known one it may have meant."""
+        words = message.rpartition(": ")[2].split() if "unrecognized" in message else []
+        for word in words:
+            found = difflib.get_close_matches(word.split("=")[0], self.options(), 1, 0.6)
+            if found:
+                return f" (did you mean {found[0]}?)"
+        return ""
+
+    def short_usage(self):
+        return f"{self.prog} [OPTION]... (--help lists them)"
 
 
 def plain(text):
@@ -104,6 +122,24 @@ percent = checked_number(float, lambda v: 0 <= v < math.inf, "a percentage of 0 
 # Past a million seconds a limit means nothing, and the clock calls
 # that wait for it would overflow.
 seconds = checked_number(float, lambda v: 0 < v <= 1e6, "a number of seconds from 0 to 1000000")
+
+
+def cpu_list(text):
+    """CPU numbers as taskset takes them: 0,2-3. Each must be one the sweep
+    may use."""
+    try:
+        cpus = set()
+        for part in plain(text).split(","):
+            first, _, last = part.partition("-")
+            cpus.update(range(int(first), int(last or first) + 1))
+    except ValueError:
+        raise argparse.ArgumentTypeError(f"not a list of CPUs such as 0,2-3: {text!r}")
+    allowed = os.sched_getaffinity(0)
+    if not cpus or not cpus <= allowed:
+        raise argparse.ArgumentTypeError(
+            f"{text!r} names CPUs the sweep may not use (it may use "
+            f"{','.join(map(str, sorted(allowed)))})")
+    return tuple(sorted(cpus))
 
 
 def scan(text):
@@ -171,6 +207,12 @@ def parser(programs):
     p.add_argument("--tolerance", type=fraction, default=0.0, metavar="REL",
                    help="widen what float rounding may explain by REL times the exact value "
                    "(default: 0)")
+    p.add_argument("--cpus", type=cpu_list, metavar="LIST",
+                   help="run every program on these CPUs only, e.g. 0,2-3 (default: all "
+                   "the sweep may use)")
+    p.add_argument("--seed", type=count, metavar="N",
+                   help="the seed that shuffles the programs' turns in each round "
+                   "(default: a new one, recorded in the JSON)")
     p.add_argument("--timeout", type=seconds, default=600, metavar="SECONDS",
                    help="kill a run that takes longer (default: 600)")
     p.add_argument("--fail-fast", action="store_true",
@@ -356,13 +398,15 @@ def config(argv, programs):
         raise UsageError(f"{json.shown} is the run compared with: it would be overwritten")
     if not os.access(GNU_TIME, os.X_OK):
         raise UsageError(f"{GNU_TIME} is missing (Debian package time); it measures peak memory")
-    cpus = usable_cpus()
+    cpus = len(args.cpus) if args.cpus else usable_cpus()
     return Config(
         reference=reference, candidates=tuple(expanded), baseline=baseline, exact=exact,
         ceiling=ceiling, ceiling_threads=(1,) if cpus == 1 else (1, cpus),
         lengths=args.lengths, repeats=args.repeats, time_budget=args.budget,
         warmup=(1 if expanded else 0) if args.warmup is None else args.warmup,
-        tolerance=args.tolerance, timeout=args.timeout, fail_fast=args.fail_fast,
+        tolerance=args.tolerance, timeout=args.timeout, cpus=args.cpus,
+        seed=int.from_bytes(os.urandom(4), "little") if args.seed is None else args.seed,
+        fail_fast=args.fail_fast,
         plot=plot, json=json, csv=csv, wide=args.wide, compare=old,
         threshold=args.threshold, fail_above=args.fail_above, argv=tuple(argv))
 

@@ -6,7 +6,7 @@ import signal
 import sys
 
 from . import comparison, config, document, machine, measure, model, plot, safely, saved, session, table
-from .messages import SweepError, progress, say
+from .messages import SweepError, call_me, progress, say
 
 
 def is_open(fd):
@@ -135,6 +135,8 @@ def sweep(cfg):
     fast, a run failed, or a file could not be written; else, with
     --compare, the comparison's status."""
     old = loaded(cfg.compare) if cfg.compare else None
+    if cfg.cpus:  # every run inherits it, and each of its threads and ranks
+        os.sched_setaffinity(0, cfg.cpus)
     def work(folder):
         runs = measure.sweep(cfg, folder, machine.machine())
         made = model.model(runs)
@@ -182,6 +184,7 @@ def main(argv, programs):
 def entry(programs):
     """The launcher's whole work: the status to exit with. programs is the
     folder where dotprod and its companions are found by default."""
+    call_me(sys.argv[0])
     try:
         return main(sys.argv[1:], programs)
     except KeyboardInterrupt:  # before the signal handlers were in place

@@ -11,10 +11,11 @@ Each run's standard output goes to a temporary file, never to a pipe
 read while the loop runs, so that reading it cannot slow the loop."""
 
 import os
+import random
 import time
 
 from . import machine, model, printed, runner
-from .messages import SweepError, progress
+from .messages import SweepError, progress, say
 from .runs import NOT_RUN, PROBE, TIMED, WARMUP, Ceiling, Run, Runs
 
 MIN_ROUNDS = 6   # the fewest repeats whose order statistics give a 95 % interval
@@ -72,6 +73,32 @@ def worth_a_round(elapsed, round_seconds, budget):
     return elapsed + round_seconds <= budget
 
 
+def turns(programs, seed, n, kind, repeat):
+    """The programs in a round, shuffled: a program that always ran first,
+    or just after another, would carry what the order does to its time.
+    The same seed gives the same order."""
+    order = list(programs)
+    random.Random(f"{seed} {n} {kind} {repeat}").shuffle(order)
+    return order
+
+
+def warnings(config, box):
+    """What makes the timings doubtful before any run: a loaded machine,
+    and programs that ask for more threads than there are CPUs."""
+    cpus = len(config.cpus) if config.cpus else box["cores"]
+    found = []
+    load = box.get("load_start")
+    if load is not None and load > cpus / 2:
+        found.append(f"the load average is {load:.2f} on {cpus} CPUs: other work will slow "
+                     f"the runs and widen the intervals")
+    for cmd in config.candidates:
+        threads = dict(cmd.env).get("OMP_NUM_THREADS", "")
+        if threads.isdigit() and int(threads) > cpus:
+            found.append(f"{cmd.label} asks for {threads} threads on {cpus} CPUs: they will "
+                         f"take turns, and its time says little")
+    return found
+
+
 class Sweep:
     def __init__(self, config, folder, box):
         self.config = config
@@ -87,7 +114,8 @@ class Sweep:
             probe_lengths=PROBE_LENGTHS if config.candidates else (), tolerance=config.tolerance,
             params={c.label: c.params for c in config.candidates},
             families={c.label: c.family for c in config.candidates}, machine=box,
-            shown={c.label: c.shown for c in config.programs}, setup=setup(config))
+            shown={c.label: c.shown for c in config.programs}, setup=setup(config),
+            seed=config.seed)
 
     def first_plan(self):
         c = self.config
@@ -173,7 +201,7 @@ class Sweep:
             self.runs.ceilings.append(Ceiling(n, threads, printed.value(seconds), ended.wall))
 
     def round(self, n, kind, repeat):
-        for cmd in self.config.programs:
+        for cmd in turns(self.config.programs, self.config.seed, n, kind, repeat):
             if not self.failed(cmd, n):
                 self.measure(cmd, n, kind, repeat)
 
@@ -238,4 +266,6 @@ class Sweep:
 
 def sweep(config, folder, box):
     """Every run the config asks for, checked as it ends; box: the machine."""
+    for line in warnings(config, box):
+        say(line)
     return Sweep(config, folder, box).all()

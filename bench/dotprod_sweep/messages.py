@@ -2,7 +2,14 @@
 """What the sweep tells its user on standard error, and the error that
 stops it."""
 
+import os
 import sys
+
+_name = ["sweep"]  # what the sweep calls itself: the name it was run as
+
+
+def call_me(argv0):
+    _name[0] = os.path.basename(argv0) or "sweep"
 
 
 class SweepError(Exception):
@@ -19,7 +26,7 @@ def say(text):
     """One line on standard error. A standard error that cannot be
     written has no better place to complain to, so it is let be."""
     try:
-        sys.stderr.write(f"sweep: {one_line(text)}\n")
+        sys.stderr.write(f"{_name[0]}: {one_line(text)}\n")
         sys.stderr.flush()
     except (AttributeError, OSError, ValueError):
         pass

@@ -69,6 +69,7 @@ class Runs:
     shown: dict = field(default_factory=dict)     # label -> its command as the user wrote it
     setup: dict = field(default_factory=dict)     # the arguments and commands, for the record
     stopped: str | None = None  # what ended the sweep before all was run
+    seed: int | None = None     # what shuffled the turns in each round
 
     def of(self, program, n, kind=TIMED):
         return [r for r in self.runs if r.program == program and r.length == n and r.kind == kind]

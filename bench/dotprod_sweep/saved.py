@@ -33,7 +33,7 @@ def facts(runs):
                   "probe_lengths": list(runs.probe_lengths), "tolerance": runs.tolerance,
                   "params": {k: [list(p) for p in v] for k, v in runs.params.items()},
                   "families": dict(runs.families), "shown": dict(runs.shown),
-                  "stopped": runs.stopped},
+                  "stopped": runs.stopped, "seed": runs.seed},
         "exact": [{"length": n, "value": v} for n, v in runs.exact.items()],
         "ceiling_runs": [{"length": c.length, "threads": c.threads, "seconds": c.seconds,
                           "wall": c.wall, "failure": c.failure} for c in runs.ceilings],
@@ -58,7 +58,7 @@ def runs_from(document):
                   for c in document["ceiling_runs"]],
         params={k: tuple(tuple(p) for p in v) for k, v in sweep["params"].items()},
         families=dict(sweep["families"]), machine=document["machine"],
-        shown=dict(sweep["shown"]), stopped=sweep["stopped"],
+        shown=dict(sweep["shown"]), stopped=sweep["stopped"], seed=sweep["seed"],
         setup={"arguments": document["arguments"], "programs": document["programs"]})
 
 

@@ -161,10 +161,27 @@ class Scaling(unittest.TestCase):
         self.assertEqual(table.rows, (("1", 1.0, 1.0), ("2", 1.6, 0.8)))
 
 
-class Budget(unittest.TestCase):
+class Plan(unittest.TestCase):
     def test_a_round_must_end_within_the_budget(self):
         self.assertTrue(measure.worth_a_round(100.0, 19.0, 120.0))
         self.assertFalse(measure.worth_a_round(100.0, 21.0, 120.0))
+
+    def test_turns_are_shuffled_from_the_seed(self):
+        programs = tuple("abcdefgh")
+        orders = {tuple(measure.turns(programs, 7, 100, TIMED, r)) for r in range(1, 7)}
+        self.assertGreater(len(orders), 1)
+        self.assertTrue(all(sorted(o) == list(programs) for o in orders))
+        self.assertEqual(measure.turns(programs, 7, 100, TIMED, 3),
+                         measure.turns(programs, 7, 100, TIMED, 3))
+
+    def test_warnings_before_any_run(self):
+        class Cmd:
+            label, env = "omp", (("OMP_NUM_THREADS", "4"),)
+        class Config:
+            cpus, candidates = None, (Cmd,)
+        said = measure.warnings(Config, {"cores": 2, "load_start": 1.5})
+        self.assertEqual(len(said), 2, said)
+        self.assertEqual(measure.warnings(Config, {"cores": 4, "load_start": 2.0}), [])
 
 
 if __name__ == "__main__":
