@@ -74,7 +74,7 @@ class Parser(argparse.ArgumentParser):
         """For an option not known, the known one it may have meant."""
         words = message.rpartition(": ")[2].split() if "unrecognized" in message else []
         for word in words:
-            found = difflib.get_close_matches(word.split("=")[0], self.options(), 1, 0.6)
+            found = difflib.get_close_matches(word.split("=")[0], self.options(), 1, 0.75)
             if found:
                 return f" (did you mean {found[0]}?)"
         return ""
