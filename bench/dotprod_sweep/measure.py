@@ -10,16 +10,24 @@ lasts.
 Each run's standard output goes to a temporary file, never to a pipe
 read while the loop runs, so that reading it cannot slow the loop."""
 
+import dataclasses
 import os
 import time
 
-from . import model, output, runner
+from . import evidence, model, output, runner
 from .messages import SweepError, progress, say
 from .runs import PROBE, TIMED, WARMUP, Ceiling, Run, Runs
 
 MIN_ROUNDS = 6   # the fewest repeats whose order statistics give a 95 % interval
 MAX_ROUNDS = 60  # where more repeats no longer narrow a noisy interval much
 PROBES = (1, 5, 29, 165, 1022, 2077)
+
+
+def probe_lengths(config):
+    """The short probes, and odd ones up to the largest length asked for."""
+    if not config.candidates:
+        return ()
+    return PROBES + evidence.probe_lengths(max(config.lengths))
 
 
 def check_time(seconds, wall, what):
@@ -60,7 +68,7 @@ class Sweep:
         self.runs = Runs(
             programs=tuple(c.label for c in config.programs), reference=config.reference.label,
             baseline=config.baseline, lengths=config.lengths,
-            probes=PROBES if config.candidates else (), tolerance=config.tolerance,
+            probes=probe_lengths(config), tolerance=config.tolerance,
             params={c.label: c.params for c in config.candidates},
             families={c.label: c.family for c in config.candidates}, machine=box)
 
@@ -68,7 +76,7 @@ class Sweep:
         c = self.config
         per_length = 1 + len(c.ceiling_threads) + (c.warmup + (c.repeats or MIN_ROUNDS)) * len(
             c.programs)
-        probes = len(PROBES) * (1 + len(c.programs)) if c.candidates else 0
+        probes = len(probe_lengths(c)) * (1 + len(c.programs))
         return per_length * len(c.lengths) + probes
 
     def show(self, what):
@@ -120,12 +128,20 @@ class Sweep:
         cmd = self.config.exact
         if cmd is None:
             return
+        # Candidates are judged against the float orders too.
+        orders = bool(self.config.candidates)
+        if orders:
+            cmd = dataclasses.replace(cmd, words=(cmd.words[0], "--orders", *cmd.words[1:]))
         what = f"{cmd.shown} {n}"
         ended, path = self.execute(cmd, n, what)
         try:
             if ended.failure:
                 raise SweepError(ended.failure)
-            self.runs.exact[n] = output.read_exact(path)
+            if orders:
+                exact, low, high, nearest = output.read_orders(path)
+                self.runs.exact[n], self.runs.orders[n] = exact, (low, high, nearest)
+            else:
+                self.runs.exact[n] = output.read_exact(path)
         except output.OutputError as error:
             raise SweepError(f"{what} {error}") from None
 

@@ -7,7 +7,7 @@ them. Pure functions: nothing here starts a process."""
 import statistics
 from dataclasses import dataclass
 
-from . import stats, verdict
+from . import evidence, stats, verdict
 from .runs import PROBE
 
 MIB = 1024 * 1024
@@ -54,6 +54,8 @@ def judged(runs, program, n, kind):
     reference_text = reference[0].result_text if reference else None
     classes = [verdict.classify(n, r.result, r.result_half_unit, exact, reference_text,
                                 runs.tolerance) for r in own]
+    if program != runs.reference and evidence.wrong_at(runs, program, n):
+        classes.append(verdict.WRONG)
     farthest = max(own, key=lambda r: abs(r.result - exact))
     return verdict.worst(classes), farthest
 
@@ -223,7 +225,8 @@ class Model:
 
 def candidate_verdict(runs, program):
     """The line that says why program is wrong, from the length where its
-    result lies farthest beyond float rounding, or None."""
+    result lies farthest beyond float rounding, or from the evidence, or
+    None."""
     worst = None
     for n, kind in [(n, "timed") for n in runs.lengths] + [(n, PROBE) for n in runs.probes]:
         klass, farthest = judged(runs, program, n, kind)
@@ -232,10 +235,10 @@ def candidate_verdict(runs, program):
         exact = runs.exact[n]
         excess = abs(farthest.result - exact) / verdict.float_bound(
             n, farthest.result, exact, farthest.result_half_unit, runs.tolerance)
-        if worst is None or excess > worst[0]:
+        if excess > 1 and (worst is None or excess > worst[0]):  # else the evidence says why
             worst = (excess, verdict.evidence(program, n, farthest.result_text, exact,
                                               farthest.result_half_unit, runs.tolerance))
-    return worst[1] if worst else None
+    return evidence.reason(runs, program, worst[1] if worst else None)
 
 
 def model(runs):

@@ -81,6 +81,23 @@ def read_exact(path):
     return value(text)
 
 
+def read_orders(path):
+    """What `dotprod-exact --orders` printed on its one line: the exact
+    value, then the lowest, the highest and the nearest plain result of
+    the usual float orders."""
+    lines = last_lines(path, 2)
+    try:
+        words = lines[0].decode().split() if len(lines) == 1 else []
+    except UnicodeDecodeError:
+        words = []
+    if len(words) != 4 or not all(NUMBER.fullmatch(w) and math.isfinite(value(w)) for w in words):
+        raise OutputError("printed no usable exact value and float orders")
+    exact, low, high, nearest = (value(w) for w in words)
+    if not low <= nearest <= high:
+        raise OutputError("printed float orders out of order")
+    return exact, low, high, nearest
+
+
 def sum_lines(path, wanted):
     """The sum lines of the given term counts, from a run's output."""
     found = {}
