@@ -2,9 +2,9 @@
 // dotprod-exact LENGTH: the true dot product of the two vectors that
 // dotprod builds for LENGTH, the yardstick for the results of faster
 // versions. Prints one line: the value to 17 significant digits.
-// dotprod-exact --orders LENGTH: the same line, then on it what the usual
-// float summation orders give (orders.h): the lowest, the highest and the
-// plain one nearest the exact value.
+// dotprod-exact --orders LENGTH: the same value, then on the same line the
+// lowest and the highest result of the usual float summation orders
+// (orders.h).
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -74,7 +74,7 @@ int main(int argc, char *argv[])
         try {
             Orders o = floatOrders(A, B, n);
             // %.9g gives a float back exactly.
-            printf("%.17g %.9g %.9g %.9g\n", exact, o.low, o.high, o.nearest(exact));
+            printf("%.17g %.9g %.9g\n", exact, o.low, o.high);
         } catch (const std::bad_alloc &) {
             fprintf(stderr, "dotprod-exact: cannot allocate the sorted copy of %d terms\n", n);
             freeVector(A);

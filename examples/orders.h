@@ -10,24 +10,9 @@
 #include <cstdint>
 #include <vector>
 
-// The lowest and highest of them all, and every plain one (compensated
-// sums aside) for the one nearest the exact value.
 struct Orders {
     double low = INFINITY, high = -INFINITY;
-    std::vector<float> plain;
-    void add(float x, bool compensated = false)
-    {
-        low = std::min(low, (double)x), high = std::max(high, (double)x);
-        if (!compensated)
-            plain.push_back(x);
-    }
-    double nearest(double exact) const
-    {
-        double best = INFINITY;
-        for (float x : plain)
-            best = std::fabs(x - exact) < std::fabs(best - exact) ? x : best;
-        return best;
-    }
+    void add(float x) { low = std::min(low, (double)x), high = std::max(high, (double)x); }
 };
 
 // One float addition of a*b: the product rounded to float first, or fused.
@@ -58,7 +43,7 @@ template <bool Fused> static void floatOrders(Orders &o, const float *A, const f
         float y = step<Fused>(-lost, A[k], B[k]), t = kahan + y;
         lost = (t - kahan) - y, kahan = t;
     }
-    o.add(forward), o.add(reverse), o.add(kahan, true), o.add(pairwise<Fused>(A, B, n));
+    o.add(forward), o.add(reverse), o.add(kahan), o.add(pairwise<Fused>(A, B, n));
     // p partial sums, as vector lanes (term k into sum k % p) and as threads
     // (contiguous blocks), then added in turn and, for lanes, pairwise too.
     for (int p : {2, 3, 4, 8, 16, 32, 64, 128, 256}) {

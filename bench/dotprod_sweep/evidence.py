@@ -11,6 +11,8 @@ Their lowest and highest results bound, with a margin, what real float
 summation gives; why that holds is argued in docs/comparing.md. Pure
 functions: nothing here starts a process."""
 
+import struct
+
 from . import verdict
 
 # How far outside the orders' range a right result may lie: 64 units of
@@ -22,10 +24,6 @@ from . import verdict
 # the exact value. Lost work moves a result by thousands of units.
 MARGIN = 64
 SPREAD_SHARE = 1 / 8
-# A plain float order within the accurate band by chance is common; one
-# this many times outside it is not: only then does accuracy reveal a
-# double or compensated sum.
-VISIBLE = 4
 # Each longer probe is 4n + 1 terms: odd, and a quarter of the next, so
 # that all of them together cost about a third of the largest length.
 FIRST_PROBE = 2077
@@ -56,38 +54,41 @@ def compensated_bound(n, exact, half_unit):
         3 * u + 2 * n * u * u + (n + 2) * verdict.DOUBLE_UNIT) * abs(exact)
 
 
-def beyond_float(n, exact, nearest, half_unit):
-    """Whether no plain float order comes near the accurate band at n, as
-    a result printed to half_unit sees it: nearest is the plain order
-    closest to the exact value."""
-    return abs(nearest - exact) > VISIBLE * verdict.accurate_bound(n, exact, half_unit)
+def nearest_float(x):
+    return struct.unpack("f", struct.pack("f", x))[0]
+
+
+def tight_bound(n, exact, half_unit):
+    """What a double sum of the exact products can be off by: N double
+    additions, twice over for good measure."""
+    return verdict.printed_error(half_unit) + 2 * (n + 2) * verdict.DOUBLE_UNIT * abs(exact)
 
 
 def better_than_float(points):
-    """The first length where a result is accurate and no plain float
-    order is, or None. points: (n, result, half_unit, exact, nearest)."""
-    for n, result, half_unit, exact, nearest in sorted(points):
-        if (abs(result - exact) <= verdict.accurate_bound(n, exact, half_unit)
-                and beyond_float(n, exact, nearest, half_unit)):
+    """The first length where a result is nearer the exact value than any
+    float is, or None: no float sum, whatever its order, prints that (its
+    result is a float). points: (n, result, half_unit, exact)."""
+    for n, result, half_unit, exact in sorted(points):
+        # A float printed to half_unit lies at least this far from exact.
+        gap = abs(nearest_float(exact) - exact) - verdict.printed_error(half_unit)
+        if abs(result - exact) <= tight_bound(n, exact, half_unit) < gap:
             return n
     return None
 
 
 def stays_accurate(points):
     """A version that sums better than float somewhere does so everywhere:
-    (the length that showed it, the first point beyond a compensated sum's
-    bound) or None."""
+    (the length that showed it, [the points beyond a compensated sum's
+    bound]) or None."""
     shown = better_than_float(points)
     if shown is None:
         return None
-    for point in sorted(points):
-        n, result, half_unit, exact, _ = point
-        if abs(result - exact) > compensated_bound(n, exact, half_unit):
-            return shown, point
-    return None
+    beyond = [(n, result, half_unit, exact) for n, result, half_unit, exact in sorted(points)
+              if abs(result - exact) > compensated_bound(n, exact, half_unit)]
+    return (shown, beyond) if beyond else None
 
 
-def agree(results, n, exact, low=None, high=None, nearest=None):
+def agree(results, n, exact, low=None, high=None):
     """Whether one version's results at length n, (value, half unit) each,
     over all its runs, differ by no more than its class allows: a better
     than float sum, its bound; a float sum, the orders' spread and margin;
@@ -98,8 +99,7 @@ def agree(results, n, exact, low=None, high=None, nearest=None):
     values = [value for value, _ in results]
     spread = max(values) - min(values)
     half_unit = max(half for _, half in results)
-    points = [(n, value, half, exact, nearest) for value, half in results]
-    if nearest is not None and better_than_float(points) is not None:
+    if better_than_float([(n, value, half, exact) for value, half in results]):
         allowed = 2 * compensated_bound(n, exact, half_unit)
     elif low is not None:
         allowed = high - low + 2 * margin(exact, half_unit, low, high)
@@ -150,21 +150,20 @@ def results(runs, program):
 
 
 def points(runs, program):
-    return [(n, r.result, r.result_half_unit, runs.exact[n], runs.orders[n][2])
-            for n, own in results(runs, program).items() if n in runs.orders for r in own]
+    return [(n, r.result, r.result_half_unit, runs.exact[n])
+            for n, own in results(runs, program).items() for r in own]
 
 
 def disagreement(runs, n, own):
-    low, high, nearest = runs.orders.get(n, (None, None, None))
-    return agree([(r.result, r.result_half_unit) for r in own], n, runs.exact[n],
-                 low, high, nearest)
+    low, high = runs.orders.get(n, (None, None))
+    return agree([(r.result, r.result_half_unit) for r in own], n, runs.exact[n], low, high)
 
 
 def outside(runs, n, own):
     """The run at n whose result no usual float order explains, or None."""
     if n not in runs.orders:
         return None
-    low, high, _ = runs.orders[n]
+    low, high = runs.orders[n]
     return next((r for r in own if not plausible(r.result, r.result_half_unit, low, high, n,
                                                  runs.exact[n], runs.tolerance)), None)
 
@@ -174,7 +173,7 @@ def wrong_at(runs, program, n):
     own = results(runs, program).get(n, [])
     broken = stays_accurate(points(runs, program))
     return bool(own) and bool(disagreement(runs, n, own) or outside(runs, n, own)
-                              or (broken and broken[1][0] == n))
+                              or (broken and n in [point[0] for point in broken[1]]))
 
 
 def reason(runs, program, bounded=None):
@@ -191,10 +190,10 @@ def reason(runs, program, bounded=None):
     for n in sorted(own):
         r = outside(runs, n, own[n])
         if r:
-            return implausible(program, n, r.result_text, runs.exact[n], *runs.orders[n][:2])
+            return implausible(program, n, r.result_text, runs.exact[n], *runs.orders[n])
     broken = stays_accurate(points(runs, program))
     if broken:
-        shown, (n, result, *_) = broken
+        shown, [(n, result, *_), *_] = broken
         text = next(r.result_text for r in own[n] if r.result == result)
         return less_accurate(program, shown, n, text, runs.exact[n])
     return None

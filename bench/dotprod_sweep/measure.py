@@ -138,8 +138,8 @@ class Sweep:
             if ended.failure:
                 raise SweepError(ended.failure)
             if orders:
-                exact, low, high, nearest = output.read_orders(path)
-                self.runs.exact[n], self.runs.orders[n] = exact, (low, high, nearest)
+                exact, low, high = output.read_orders(path)
+                self.runs.exact[n], self.runs.orders[n] = exact, (low, high)
             else:
                 self.runs.exact[n] = output.read_exact(path)
         except output.OutputError as error:

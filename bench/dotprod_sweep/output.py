@@ -83,19 +83,19 @@ def read_exact(path):
 
 def read_orders(path):
     """What `dotprod-exact --orders` printed on its one line: the exact
-    value, then the lowest, the highest and the nearest plain result of
-    the usual float orders."""
+    value, then the lowest and the highest result of the usual float
+    orders."""
     lines = last_lines(path, 2)
     try:
         words = lines[0].decode().split() if len(lines) == 1 else []
     except UnicodeDecodeError:
         words = []
-    if len(words) != 4 or not all(NUMBER.fullmatch(w) and math.isfinite(value(w)) for w in words):
+    if len(words) != 3 or not all(NUMBER.fullmatch(w) and math.isfinite(value(w)) for w in words):
         raise OutputError("printed no usable exact value and float orders")
-    exact, low, high, nearest = (value(w) for w in words)
-    if not low <= nearest <= high:
+    exact, low, high = (value(w) for w in words)
+    if low > high:
         raise OutputError("printed float orders out of order")
-    return exact, low, high, nearest
+    return exact, low, high
 
 
 def sum_lines(path, wanted):
