@@ -73,6 +73,13 @@ class Agree(unittest.TestCase):
                     self.assertAlmostEqual(got[1] / wanted[1], 1, places=3)
 
 
+    def test_tolerance_widens_the_spread(self):
+        # 11.14 apart is more than 9.7847; REL = 0.01 adds 2 * 0.01 * S = 6.667.
+        results = [(329.139282, TINY), (318.0, TINY)]
+        self.assertIsNotNone(evidence.agree(results, N7, S7, LOW7, HIGH7))
+        self.assertIsNone(evidence.agree(results, N7, S7, LOW7, HIGH7, tolerance=0.01))
+
+
 class StaysAccurate(unittest.TestCase):
     def test_better_than_float(self):
         # A float result is at least 2^-23 from S5, less what its print hides:
@@ -150,7 +157,7 @@ class Verdicts(unittest.TestCase):
                   "mine is not reproducible at N=10000000: its 3 results spread over 129"),
                  (["333.3", "333.3"], "3.00000011920929", verdict.WRONG,
                   "mine is wrong at N=10000000: its result 333.3 is off the exact value "
-                  "333.3529133 by 1.59e-04, though at N=100000 it summed better")]
+                  "333.3529133 by 1.59e-04, though at N=100000 its result was nearer")]
         for at_7, at_5, klass, line in cases:
             with self.subTest(at_7=at_7):
                 figures = self.judge(at_7, at_5)
