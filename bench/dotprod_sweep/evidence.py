@@ -142,18 +142,35 @@ def less_accurate(label, shown, n, result_text, exact):
 # What a sweep's runs say: every run of a program that printed a result,
 # warm-ups and probes included, judged by the rules above.
 
+def grouped(runs):
+    """{program: {length: [run]}} of the runs that printed a result, and
+    {program: lost accuracy}, kept on runs until more runs or exact values
+    come: the model asks for them at every length of every program."""
+    key = (len(runs.runs), len(runs.exact))
+    cached = getattr(runs, "_evidence", None)
+    if cached is None or cached[0] != key:
+        found = {}
+        for r in runs.runs:
+            if not r.failure and r.length in runs.exact:
+                found.setdefault(r.program, {}).setdefault(r.length, []).append(r)
+        cached = (key, found, {})
+        runs._evidence = cached
+    return cached[1], cached[2]
+
+
 def results(runs, program):
     """{length: [run]} of a program's runs that printed a result."""
-    found = {}
-    for r in runs.runs:
-        if r.program == program and not r.failure and r.length in runs.exact:
-            found.setdefault(r.length, []).append(r)
-    return found
+    return grouped(runs)[0].get(program, {})
 
 
-def points(runs, program):
-    return [(n, r.result, r.result_half_unit, runs.exact[n])
-            for n, own in results(runs, program).items() for r in own]
+def lost_accuracy(runs, program):
+    """stays_accurate over every result of program."""
+    found, lost = grouped(runs)
+    if program not in lost:
+        lost[program] = stays_accurate([(n, r.result, r.result_half_unit, runs.exact[n])
+                                        for n, own in found.get(program, {}).items()
+                                        for r in own])
+    return lost[program]
 
 
 def disagreement(runs, n, own):
@@ -174,7 +191,7 @@ def outside(runs, n, own):
 def wrong_at(runs, program, n):
     """Whether the evidence makes program wrong at length n."""
     own = results(runs, program).get(n, [])
-    broken = stays_accurate(points(runs, program))
+    broken = lost_accuracy(runs, program)
     return bool(own) and bool(disagreement(runs, n, own) or outside(runs, n, own)
                               or (broken and n in [point[0] for point in broken[1]]))
 
@@ -194,7 +211,7 @@ def reason(runs, program, bounded=None):
         r = outside(runs, n, own[n])
         if r:
             return implausible(program, n, r.result_text, runs.exact[n], *runs.orders[n])
-    broken = stays_accurate(points(runs, program))
+    broken = lost_accuracy(runs, program)
     if broken:
         shown, [(n, result, *_), *_] = broken
         text = next(r.result_text for r in own[n] if r.result == result)
