@@ -2,12 +2,18 @@
 // dotprod-exact LENGTH: the true dot product of the two vectors that
 // dotprod builds for LENGTH, the yardstick for the results of faster
 // versions. Prints one line: the value to 17 significant digits.
+// dotprod-exact --orders LENGTH: the same value, then on the same line the
+// lowest and the highest result of the usual float summation orders
+// (orders.h).
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
+#include <new>
 
 #include <dotprod/arrays.h>
 #include "common.h"
+#include "orders.h"
 #include "program.h"
 
 // Neumaier's compensated sum (Kahan-Babuska): `total` is the running sum,
@@ -42,7 +48,10 @@ static double exactDot(const float *A, const float *B, std::int64_t n)
 
 int main(int argc, char *argv[])
 {
-    int n = parseLength("dotprod-exact", argc, argv);
+    // --orders comes first, so that the length stays the last word.
+    bool orders = argc == 3 && strcmp(argv[1], "--orders") == 0;
+    int n = orders ? parseLength("dotprod-exact", 2, argv + 1)
+                   : parseLength("dotprod-exact", argc, argv);
     if (n < 0)
         return statusWithoutLength("dotprod-exact", n);
 
@@ -58,7 +67,21 @@ int main(int argc, char *argv[])
         freeVector(B);
         return 255;
     }
-    printf("%.17g\n", exactDot(A, B, n));
+    double exact = exactDot(A, B, n);
+    if (!orders) {
+        printf("%.17g\n", exact);
+    } else {
+        try {
+            Orders o = floatOrders(A, B, n);
+            // %.9g gives a float back exactly.
+            printf("%.17g %.9g %.9g\n", exact, o.low, o.high);
+        } catch (const std::bad_alloc &) {
+            fprintf(stderr, "dotprod-exact: cannot allocate the sorted copy of %d terms\n", n);
+            freeVector(A);
+            freeVector(B);
+            return 255;
+        }
+    }
     freeVector(A);
     freeVector(B);
     return checkOutput("dotprod-exact", 0);

@@ -10,11 +10,12 @@ lasts.
 Each run's standard output goes to a temporary file, never to a pipe
 read while the loop runs, so that reading it cannot slow the loop."""
 
+import dataclasses
 import os
 import random
 import time
 
-from . import machine, model, printed, runner
+from . import evidence, machine, model, printed, runner
 from .messages import SweepError, progress, say
 from .runs import NOT_RUN, PROBE, TIMED, WARMUP, Ceiling, Run, Runs
 
@@ -22,6 +23,13 @@ MIN_ROUNDS = 6   # the fewest repeats whose order statistics give a 95 % interva
 MAX_ROUNDS = 60  # where more repeats no longer narrow a noisy interval much
 PROBE_LENGTHS = (1, 5, 29, 165, 1022, 2077)
 OUTPUT_ROOM = 64 * 2**20  # what any run may print beside dotprod's sum lines
+
+
+def probe_lengths(config):
+    """The short probes, and odd ones up to the largest length asked for."""
+    if not config.candidates:
+        return ()
+    return PROBE_LENGTHS + evidence.probe_lengths(max(config.lengths))
 
 
 def check_time(seconds, wall):
@@ -111,7 +119,7 @@ class Sweep:
         self.runs = Runs(
             programs=tuple(c.label for c in config.programs), reference=config.reference.label,
             baseline=config.baseline, lengths=config.lengths,
-            probe_lengths=PROBE_LENGTHS if config.candidates else (), tolerance=config.tolerance,
+            probe_lengths=probe_lengths(config), tolerance=config.tolerance,
             params={c.label: c.params for c in config.candidates},
             families={c.label: c.family for c in config.candidates}, machine=box,
             shown={c.label: c.shown for c in config.programs}, setup=setup(config),
@@ -121,7 +129,7 @@ class Sweep:
         c = self.config
         per_length = 1 + len(c.ceiling_threads) + (c.warmup + (c.repeats or MIN_ROUNDS)) * len(
             c.programs)
-        probing = len(PROBE_LENGTHS) * (1 + len(c.programs)) if c.candidates else 0
+        probing = len(probe_lengths(c)) * (1 + len(c.programs))
         return per_length * len(c.lengths) + probing
 
     def show(self, what):
@@ -177,12 +185,20 @@ class Sweep:
         cmd = self.config.exact
         if cmd is None:
             return
+        # Candidates are judged against the float orders too.
+        orders = bool(self.config.candidates)
+        if orders:
+            cmd = dataclasses.replace(cmd, words=(cmd.words[0], "--orders", *cmd.words[1:]))
         what = f"{cmd.shown} {n}"
         ended, path = self.execute(cmd, n, what)
         try:
             if ended.failure:
                 raise SweepError(f"{what} {ended.failure}")
-            self.runs.exact[n] = printed.read_exact(path)
+            if orders:
+                exact, low, high = printed.read_orders(path)
+                self.runs.exact[n], self.runs.orders[n] = exact, (low, high)
+            else:
+                self.runs.exact[n] = printed.read_exact(path)
         except printed.OutputError as error:
             raise SweepError(f"{what} {error}") from None
 

@@ -8,7 +8,7 @@ import math
 import statistics
 from dataclasses import dataclass, replace
 
-from . import saved, stats, verdict
+from . import evidence, saved, stats, verdict
 from .runs import NOT_RUN, PROBE, TIMED
 
 MIB = 1024 * 1024
@@ -70,6 +70,8 @@ def judged(runs, program, n, kind):
     reference_text = reference[0].result_text if reference else None
     classes = [verdict.classify(n, r.result, r.result_half_unit, exact, reference_text,
                                 runs.tolerance) for r in own]
+    if program != runs.reference and evidence.wrong_at(runs, program, n):
+        classes.append(verdict.WRONG)
     farthest = max(own, key=lambda r: abs(r.result - exact))
     return verdict.worst(classes), farthest
 
@@ -391,7 +393,8 @@ def noise_floor(runs, n):
 
 def wrong_line(runs, program):
     """The line that says why program is wrong, from the length where its
-    result lies farthest beyond float rounding, or None."""
+    result lies farthest beyond float rounding, or from the evidence, or
+    None."""
     worst = None
     for n, kind in [(n, TIMED) for n in runs.lengths] + [(n, PROBE) for n in runs.probe_lengths]:
         klass, farthest = judged(runs, program, n, kind)
@@ -400,10 +403,10 @@ def wrong_line(runs, program):
         exact = runs.exact[n]
         excess = abs(farthest.result - exact) / verdict.float_bound(
             n, farthest.result, exact, farthest.result_half_unit, runs.tolerance)
-        if worst is None or excess > worst[0]:
+        if excess > 1 and (worst is None or excess > worst[0]):  # else the evidence says why
             worst = (excess, verdict.evidence(program, n, farthest.result_text, exact,
                                               farthest.result_half_unit, runs.tolerance))
-    return worst[1] if worst else None
+    return evidence.reason(runs, program, worst[1] if worst else None)
 
 
 def impossible_line(s):

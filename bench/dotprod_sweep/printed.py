@@ -81,6 +81,23 @@ def read_exact(path):
     return value(text)
 
 
+def read_orders(path):
+    """What `dotprod-exact --orders` printed on its one line: the exact
+    value, then the lowest and the highest result of the usual float
+    orders."""
+    lines = last_lines(path, 2)
+    try:
+        words = lines[0].decode().split() if len(lines) == 1 else []
+    except UnicodeDecodeError:
+        words = []
+    if len(words) != 3 or not all(NUMBER.fullmatch(w) and math.isfinite(value(w)) for w in words):
+        raise OutputError("printed no usable exact value and float orders")
+    exact, low, high = (value(w) for w in words)
+    if low > high:
+        raise OutputError("printed float orders out of order")
+    return exact, low, high
+
+
 def sum_lines(path, wanted):
     """The sum lines of the given term counts, from a run's output."""
     found = {}

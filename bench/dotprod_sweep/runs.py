@@ -62,6 +62,7 @@ class Runs:
     tolerance: float = 0.0  # widens what float rounding may explain, times the exact value
     runs: list = field(default_factory=list)
     exact: dict = field(default_factory=dict)     # length -> exact value
+    orders: dict = field(default_factory=dict)    # length -> (low, high) of the float orders
     ceilings: list = field(default_factory=list)  # Ceiling
     params: dict = field(default_factory=dict)    # label -> its scan values
     families: dict = field(default_factory=dict)  # label -> the command it was scanned from

@@ -35,6 +35,8 @@ def facts(runs):
                   "families": dict(runs.families), "shown": dict(runs.shown),
                   "stopped": runs.stopped, "seed": runs.seed},
         "exact": [{"length": n, "value": v} for n, v in runs.exact.items()],
+        "orders": [{"length": n, "low": low, "high": high}
+                   for n, (low, high) in runs.orders.items()],
         "ceiling_runs": [{"length": c.length, "threads": c.threads, "seconds": c.seconds,
                           "wall": c.wall, "failure": c.failure} for c in runs.ceilings],
         "runs": [run_facts(r) for r in runs.runs],
@@ -54,6 +56,7 @@ def runs_from(document):
         probe_lengths=tuple(sweep["probe_lengths"]), tolerance=sweep["tolerance"],
         runs=[run_from(r) for r in document["runs"]],
         exact={e["length"]: e["value"] for e in document["exact"]},
+        orders={o["length"]: (o["low"], o["high"]) for o in document["orders"]},
         ceilings=[Ceiling(c["length"], c["threads"], c["seconds"], c["wall"], c["failure"])
                   for c in document["ceiling_runs"]],
         params={k: tuple(tuple(p) for p in v) for k, v in sweep["params"].items()},

@@ -8,7 +8,7 @@ line, 'latin1' ends with bytes that are not UTF-8, 'crash' dies of SIGSEGV,
 'orphan' leaves a sleeping child behind, its pid in STANDIN_PIDFILE,
 and 'escape' one in a session of its own; 'noisy' writes 1 MB to standard
 error and fails, 'flood' prints 70 MiB; 'exact' prints an exact value up
-to N = 10 and fails beyond.
+to N = 10 (with --orders, the orders' range too) and fails beyond.
 STANDIN_TIME replaces the printed seconds.
 
 Run through a symlink named after one of VERSIONS, it is instead a
@@ -54,7 +54,7 @@ VERSIONS = {
     "skip-tenth": lambda v: float_sum(v[:len(v) - len(v) // 10]),
 }
 
-n = int(sys.argv[1])
+n = int(sys.argv[-1])  # after --orders, for the exact value
 version = os.path.basename(sys.argv[0])
 if version == "crash":
     os.kill(os.getpid(), signal.SIGSEGV)
@@ -92,7 +92,7 @@ if mode == "noisy":
 if mode == "flood":
     sys.stdout.write("x" * (70 * 2**20))
 if mode == "exact":
-    sys.exit(print(n * 1e-6) if n <= 10 else 3)
+    sys.exit(print(*[n * 1e-6] * (3 if "--orders" in sys.argv else 1)) if n <= 10 else 3)
 if mode == "short":
     sys.exit(print("Tiempo: 0.000001"))
 if mode == "latin1":

@@ -19,6 +19,7 @@ DOTPROD = os.environ["DOTPROD"]
 EXACT = os.environ["EXACT"]
 QUIET = os.environ["QUIET"]
 PARALLEL = os.environ.get("PARALLEL")
+RACE = os.environ["RACE"]
 STANDIN = os.path.join(os.path.dirname(os.path.abspath(__file__)), "standin.py")
 PROBES = (1, 5, 29, 165, 1022, 2077)
 
@@ -500,6 +501,24 @@ class Compare(unittest.TestCase):
                          "--repeats", "1", "--tolerance", "0.2",
                          "--candidate", os.path.join(tmp, "skip-tenth"))
             self.assertEqual((done.returncode, done.stderr), (0, ""))
+
+
+class Race(unittest.TestCase):
+    def test_threads_that_lose_updates_are_wrong(self):
+        """Two threads adding into one shared sum, at 10^6: wrong at the
+        length asked for and at every probe from 5 terms up, the longer
+        probes (up to 531,797) included."""
+        with tempfile.TemporaryDirectory() as tmp:
+            out = os.path.join(tmp, "runs.json")
+            done = sweep("--binary", DOTPROD, "--exact", EXACT, "--lengths", "1000000",
+                         "--repeats", "2", "--json", out, "--candidate", RACE, "--name", "race")
+            self.assertEqual(done.returncode, 1, done.stderr)
+            self.assertRegex(done.stderr, r"sweep: race is (wrong|not reproducible) at N=\d+")
+            with open(out) as f:
+                probes = {p["length"]: p["verdict"] for p in json.load(f)["probe_verdicts"]
+                          if p["program"] == "race"}
+        self.assertEqual(sorted(probes), sorted(PROBES + (8309, 33237, 132949, 531797)))
+        self.assertEqual({n for n, klass in probes.items() if klass != "wrong"} - {1}, set())
 
 
 if __name__ == "__main__":

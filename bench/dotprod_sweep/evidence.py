@@ -1,0 +1,219 @@
+# SPDX-License-Identifier: MIT
+"""Evidence that a result is plausible, beyond the rigorous bound of
+verdict.py, which at large N is too wide to tell a float sum in another
+order from lost or extra work (±46 % at N = 10^7).
+
+The evidence is what the usual float orders give on the very vectors at
+that length, as `dotprod-exact --orders` prints it: forward and reverse,
+pairwise, Kahan, 2 to 256 partial sums as vector lanes and as threads'
+blocks, terms sorted ascending and descending, products rounded or fused.
+Their lowest and highest results bound, with a margin, what real float
+summation gives; why that holds is argued in docs/comparing.md. Pure
+functions: nothing here starts a process."""
+
+import struct
+
+from . import verdict
+
+# How far outside the orders' range a right result may lie: 64 units of
+# 2^-24 of the exact value, and an eighth of the range. At every length
+# from 1 to 3,000 and at 69 longer ones up to 2^24 + 1, versions outside the orders' own (middle out,
+# random order, 5, 7 or 100 partial sums, threads over lanes, sorted terms
+# over partial sums, numpy's and BLAS's blocks) lay at most 19 units
+# beyond the range, or 0.0023 of it where the range lies on one side of
+# the exact value. Lost work moves a result by thousands of units.
+MARGIN = 64
+SPREAD_SHARE = 1 / 8
+# Each longer probe is 4n + 1 terms: odd, and a quarter of the next, so
+# that all of them together hold fewer than 4/3 of the largest length's.
+FIRST_PROBE = 2077
+
+
+def margin(exact, half_unit, low, high):
+    return (verdict.printed_error(half_unit) + MARGIN * verdict.FLOAT_UNIT * abs(exact)
+            + SPREAD_SHARE * (high - low))
+
+
+def plausible(result, half_unit, low, high, n, exact, tolerance=0.0):
+    """Whether a result is one that a float sum in some usual order, or a
+    better sum, gives at length n. low and high: the orders' extremes;
+    tolerance widens the room, times the exact value, as it widens the
+    float bound."""
+    if abs(result - exact) <= verdict.accurate_bound(n, exact, half_unit):
+        return True
+    room = margin(exact, half_unit, low, high) + tolerance * abs(exact)
+    return low - room <= result <= high + room
+
+
+def compensated_bound(n, exact, half_unit):
+    """What a double or compensated sum can be off by: the products' own
+    rounding (2^-24 each), Kahan's 2u + N u^2 in float, and N double
+    additions."""
+    u = verdict.FLOAT_UNIT
+    return verdict.printed_error(half_unit) + (
+        3 * u + 2 * n * u * u + (n + 2) * verdict.DOUBLE_UNIT) * abs(exact)
+
+
+def nearest_float(x):
+    return struct.unpack("f", struct.pack("f", x))[0]
+
+
+def tight_bound(n, exact, half_unit):
+    """What a double sum of the exact products can be off by: N double
+    additions, twice over for good measure."""
+    return verdict.printed_error(half_unit) + 2 * (n + 2) * verdict.DOUBLE_UNIT * abs(exact)
+
+
+def better_than_float(points):
+    """The first length where a result is nearer the exact value than any
+    float is, or None: no float sum, whatever its order, prints that (its
+    result is a float). points: (n, result, half_unit, exact)."""
+    for n, result, half_unit, exact in sorted(points):
+        # A float printed to half_unit lies at least this far from exact.
+        gap = abs(nearest_float(exact) - exact) - verdict.printed_error(half_unit)
+        if abs(result - exact) <= tight_bound(n, exact, half_unit) < gap:
+            return n
+    return None
+
+
+def stays_accurate(points):
+    """A version that sums better than float somewhere does so everywhere:
+    (the length that showed it, [the points beyond a compensated sum's
+    bound]) or None."""
+    shown = better_than_float(points)
+    if shown is None:
+        return None
+    beyond = [(n, result, half_unit, exact) for n, result, half_unit, exact in sorted(points)
+              if abs(result - exact) > compensated_bound(n, exact, half_unit)]
+    return (shown, beyond) if beyond else None
+
+
+def agree(results, n, exact, low=None, high=None, tolerance=0.0):
+    """Whether one version's results at length n, (value, half unit) each,
+    over all its runs, differ by no more than its class allows: a better
+    than float sum, its bound; a float sum, the orders' spread and margin;
+    without the orders, the rigorous float bound; tolerance widens the
+    last two as it widens the float bound. (spread, allowed) when they
+    do not, else None."""
+    if len(results) < 2:
+        return None
+    values = [value for value, _ in results]
+    spread = max(values) - min(values)
+    half_unit = max(half for _, half in results)
+    if better_than_float([(n, value, half, exact) for value, half in results]):
+        allowed = 2 * compensated_bound(n, exact, half_unit)
+    elif low is not None:
+        allowed = high - low + 2 * margin(exact, half_unit, low, high) + 2 * tolerance * exact
+    else:
+        allowed = 2 * max(verdict.float_bound(n, value, exact, half_unit, tolerance)
+                          for value in values)
+    return (spread, allowed) if spread > allowed else None
+
+
+def probe_lengths(largest):
+    """The probe lengths beyond the first few, up to below the largest
+    length asked for: a fault that starts late shows at one of them."""
+    lengths, n = [], 4 * FIRST_PROBE + 1
+    while n < largest:
+        lengths.append(n)
+        n = 4 * n + 1
+    return tuple(lengths)
+
+
+def implausible(label, n, result_text, exact, low, high):
+    return (f"{label} is wrong at N={n}: its result {result_text} lies outside what float "
+            f"sums in the usual orders give there ({low:.9g} to {high:.9g}), off the exact "
+            f"value {exact:.10g} by {verdict.relative(abs(float(result_text) - exact), exact):.2e}")
+
+
+def not_reproducible(label, n, count, spread, allowed, exact):
+    return (f"{label} is not reproducible at N={n}: its {count} results spread over "
+            f"{spread:.3g} ({verdict.relative(spread, exact):.2e} of the exact value), more "
+            f"than float rounding allows ({verdict.relative(allowed, exact):.2e})")
+
+
+def less_accurate(label, shown, n, result_text, exact):
+    return (f"{label} is wrong at N={n}: its result {result_text} is off the exact value "
+            f"{exact:.10g} by {verdict.relative(abs(float(result_text) - exact), exact):.2e}, "
+            f"though at N={shown} its result was nearer that value than any float, as a "
+            f"double or compensated sum's is, and such a sum stays that near at every length")
+
+
+# What a sweep's runs say: every run of a program that printed a result,
+# warm-ups and probes included, judged by the rules above.
+
+def grouped(runs):
+    """{program: {length: [run]}} of the runs that printed a result, and
+    {program: lost accuracy}, kept on runs until more runs or exact values
+    come: the model asks for them at every length of every program."""
+    key = (len(runs.runs), len(runs.exact))
+    cached = getattr(runs, "_evidence", None)
+    if cached is None or cached[0] != key:
+        found = {}
+        for r in runs.runs:
+            if not r.failure and r.length in runs.exact:
+                found.setdefault(r.program, {}).setdefault(r.length, []).append(r)
+        cached = (key, found, {})
+        runs._evidence = cached
+    return cached[1], cached[2]
+
+
+def results(runs, program):
+    """{length: [run]} of a program's runs that printed a result."""
+    return grouped(runs)[0].get(program, {})
+
+
+def lost_accuracy(runs, program):
+    """stays_accurate over every result of program."""
+    found, lost = grouped(runs)
+    if program not in lost:
+        lost[program] = stays_accurate([(n, r.result, r.result_half_unit, runs.exact[n])
+                                        for n, own in found.get(program, {}).items()
+                                        for r in own])
+    return lost[program]
+
+
+def disagreement(runs, n, own):
+    low, high = runs.orders.get(n, (None, None))
+    return agree([(r.result, r.result_half_unit) for r in own], n, runs.exact[n], low, high,
+                 runs.tolerance)
+
+
+def outside(runs, n, own):
+    """The run at n whose result no usual float order explains, or None."""
+    if n not in runs.orders:
+        return None
+    low, high = runs.orders[n]
+    return next((r for r in own if not plausible(r.result, r.result_half_unit, low, high, n,
+                                                 runs.exact[n], runs.tolerance)), None)
+
+
+def wrong_at(runs, program, n):
+    """Whether the evidence makes program wrong at length n."""
+    own = results(runs, program).get(n, [])
+    broken = lost_accuracy(runs, program)
+    return bool(own) and bool(disagreement(runs, n, own) or outside(runs, n, own)
+                              or (broken and n in [point[0] for point in broken[1]]))
+
+
+def reason(runs, program, bounded=None):
+    """The one line that says why program is wrong, or None: results that
+    disagree first, then bounded (the rigorous bound's line), then a
+    result no float order explains, then lost accuracy."""
+    own = results(runs, program)
+    for n in sorted(own):
+        spread = disagreement(runs, n, own[n])
+        if spread:
+            return not_reproducible(program, n, len(own[n]), *spread, runs.exact[n])
+    if bounded:
+        return bounded
+    for n in sorted(own):
+        r = outside(runs, n, own[n])
+        if r:
+            return implausible(program, n, r.result_text, runs.exact[n], *runs.orders[n])
+    broken = lost_accuracy(runs, program)
+    if broken:
+        shown, [(n, result, *_), *_] = broken
+        text = next(r.result_text for r in own[n] if r.result == result)
+        return less_accurate(program, shown, n, text, runs.exact[n])
+    return None
