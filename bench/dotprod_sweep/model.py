@@ -418,8 +418,14 @@ def impossible_line(s):
             f"reads at best")
 
 
-def standing(wrong, impossible, failed):
-    return "wrong" if wrong else "impossible" if impossible else "failed" if failed else "ok"
+def standing(wrong, impossible, failed, unchecked=()):
+    """A candidate's word in the probe table: what was not checked is said,
+    never passed as ok."""
+    if wrong or impossible or failed:
+        return "wrong" if wrong else "impossible" if impossible else "failed"
+    if unchecked:
+        return f"not checked at N={', '.join(map(str, unchecked))}"
+    return "ok"
 
 
 def failure_lines(runs):
@@ -510,7 +516,10 @@ def model(runs):
     failed = {r.program for r in runs.runs if r.failure}
     too_fast = {s.program for s in summaries if s.impossible}
     impossible = tuple(impossible_line(s) for s in summaries if s.impossible)
-    standings = {p: standing(wrong[p], p in too_fast, p in failed) for p in candidates}
+    unchecked = {p: [n for n in runs.probe_lengths if probe_verdicts[(p, n)] is None]
+                 for p in candidates}
+    standings = {p: standing(wrong[p], p in too_fast, p in failed, unchecked[p])
+                 for p in candidates}
     answers = tuple(answer_of(p, [s for s in summaries if s.program == p], standings[p])
                     for p in candidates)
     status = 1 if any(wrong.values()) or impossible or failed or runs.stopped else 0

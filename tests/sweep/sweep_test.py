@@ -21,6 +21,8 @@ QUIET = os.environ["QUIET"]
 PARALLEL = os.environ.get("PARALLEL")
 RACE = os.environ["RACE"]
 STANDIN = os.path.join(os.path.dirname(os.path.abspath(__file__)), "standin.py")
+NUMPY_DOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "examples",
+                         "numpy_dot.py")
 PROBES = (1, 5, 29, 165, 1022, 2077)
 
 
@@ -28,6 +30,8 @@ STOP_SIGNALS = (signal.SIGINT, signal.SIGTERM, signal.SIGHUP, signal.SIGQUIT,
                 signal.SIGUSR1, signal.SIGUSR2, signal.SIGALRM)
 HAS_GNUPLOT = subprocess.run(["sh", "-c", "command -v gnuplot"],
                              capture_output=True).returncode == 0
+HAS_NUMPY = subprocess.run(["/usr/bin/python3", "-c", "import numpy"],
+                           capture_output=True).returncode == 0
 
 
 LOADED = re.compile(r"^sweep: the load average is [^\n]*\n", re.M)
@@ -493,6 +497,14 @@ class Compare(unittest.TestCase):
                     repeats[budget] = [s["repeats"] for s in json.load(f)["summary"]]
         self.assertGreater(min(repeats["120"]), 6)
         self.assertEqual(repeats["0.01"], [6, 6])
+
+    @unittest.skipUnless(HAS_NUMPY, "no numpy for /usr/bin/python3 (Debian's python3-numpy)")
+    def test_a_candidate_in_python(self):
+        done = sweep("--binary", DOTPROD, "--exact", EXACT, "--lengths", "1000", "--repeats", "1",
+                     "--candidate", NUMPY_DOT, "--name", "numpy")
+        self.assertEqual((done.returncode, done.stderr), (0, ""))
+        numpy_row, = [r for r in table_rows(done.stdout) if r["program"] == "numpy"]
+        self.assertIn(numpy_row["verdict"], ("same as dotprod", "accurate"))
 
     def test_tolerance_widens_the_bound(self):
         with tempfile.TemporaryDirectory() as tmp:

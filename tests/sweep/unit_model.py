@@ -119,6 +119,14 @@ class Summaries(unittest.TestCase):
         self.assertEqual(made.standing["fast"], "wrong")
         self.assertEqual(made.status, 1)
 
+    def test_what_was_not_checked_is_not_ok(self):
+        cases = [((None, False, False, ()), "ok"), ((None, False, False, (5, 29)),
+                  "not checked at N=5, 29"), (("line", True, True, (5,)), "wrong"),
+                 ((None, True, True, ()), "impossible"), ((None, False, True, ()), "failed")]
+        for args, word in cases:
+            with self.subTest(args):
+                self.assertEqual(model.standing(*args), word)
+
     def test_the_wrong_line_names_the_worst_length(self):
         # At N = 5, 0.099 is 1e-3 off, about 2,000 times what rounding
         # allows there; at N = 100, 0.4 is 0.12 off, some 34,000 times.
