@@ -73,6 +73,6 @@ int main(int argc, char *argv[])
     if (rank != 0)
         return finish(0);
     printf("Resultado: %f\n", sum);
-    printf("Tiempo: %f\n", fin - ini);
+    printf("Tiempo: %.9f\n", fin - ini);
     return finish(checkOutput("dotprod-mpi", 0));
 }

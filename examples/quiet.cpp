@@ -31,7 +31,7 @@ int main(int argc, char *argv[])
     double fin = seconds();
 
     printf("Resultado: %f\n", sum);
-    printf("Tiempo: %f\n", fin - ini);
+    printf("Tiempo: %.9f\n", fin - ini);
     freeVector(A);
     freeVector(B);
     return checkOutput("dotprod-quiet", 0);

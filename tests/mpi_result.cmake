@@ -12,7 +12,7 @@ math(EXPR exact "${CMAKE_MATCH_1} * 1000000000 + ${decimals}")
 
 execute_process(COMMAND ${MPIEXEC} ${NUMPROC_FLAG} ${RANKS} --oversubscribe ${PROGRAM} ${LENGTH}
     RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
-set(seconds "[0-9]+\\.[0-9][0-9][0-9][0-9][0-9][0-9]")
+set(seconds "[0-9]+\\.[0-9][0-9][0-9][0-9][0-9][0-9][0-9][0-9][0-9]")
 if(status OR NOT out MATCHES "^Resultado: ([0-9]+)\\.([0-9][0-9][0-9][0-9][0-9][0-9])\nTiempo: ${seconds}\n$")
     message(FATAL_ERROR "${RANKS} ranks of ${PROGRAM} ${LENGTH} (status ${status}) printed:\n${out}"
                         "and on standard error:\n${err}")

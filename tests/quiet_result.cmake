@@ -8,7 +8,7 @@ if(status OR NOT result)
 endif()
 string(REPLACE "." "\\." pattern "${result}")
 execute_process(COMMAND ${EMULATOR} ${QUIET} ${LENGTH} RESULT_VARIABLE status OUTPUT_VARIABLE out)
-set(seconds "[0-9]+\\.[0-9][0-9][0-9][0-9][0-9][0-9]")
+set(seconds "[0-9]+\\.[0-9][0-9][0-9][0-9][0-9][0-9][0-9][0-9][0-9]")
 if(status OR NOT "\n${out}" MATCHES "^${pattern}Tiempo: ${seconds}\n$")
     message(FATAL_ERROR "dotprod-quiet ${LENGTH} (status ${status}) printed:\n${out}"
                         "dotprod's result line:${result}")
