@@ -120,6 +120,8 @@ def note(s):
         return "failed"
     if s.impossible:
         return "too fast"  # for the machine: its line on standard error says more
+    if s.role == "candidate" and s.ceiling is None and s.median is not None:
+        return "speed not checked"
     return (flag_notes(s) or ["baseline" if s.baseline else ""])[0]
 
 

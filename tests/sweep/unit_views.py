@@ -53,6 +53,15 @@ class Table(unittest.TestCase):
                          ("0.000000762", "0%", "1.00 (tree)"))
         self.assertEqual((fast["relative error"], fast["verdict"]), ("0.00e+00", "accurate"))
 
+    def test_a_speed_with_no_ceiling_is_not_checked(self):
+        made = runs()
+        made.ceilings.clear()
+        fast = [r for r in rows(table.render(model.model(made)).decode())
+                if r["program"] == "fast"][0]
+        self.assertEqual(fast["note"], "speed not checked")
+        self.assertTrue(model.model(made).unchecked_line.startswith(
+            "speeds not checked against the machine's ceiling at N=100"))
+
     def test_a_load_that_could_not_be_read(self):
         text = table.render(model.model(runs())).decode()
         self.assertIn("Machine: Test CPU, 2 cores, Linux 6, glibc 2.36; load average unknown "
