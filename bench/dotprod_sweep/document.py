@@ -6,6 +6,7 @@ full disk leaves the earlier file whole and two sweeps never interleave."""
 
 import json
 
+from . import launchers
 from .messages import SweepError
 from .model import scaling
 from .safely import replace
@@ -18,7 +19,16 @@ def command(c):
             "params": dict(c.params), "given": c.shown}
 
 
-def summary(s):
+def launched(s, runs):
+    """What the launcher was asked for, and the ranks' memory."""
+    launch, ranks = runs.launches.get(s.program), None
+    if launch and launch.launcher != launchers.NONE and s.runs:
+        ranks = launchers.memory([r.rank_peaks for r in s.runs])
+    return {"launch": launch and launchers.facts(launch, runs.machine.get("online_cpus")),
+            "rank_memory": ranks and {"total_bytes": ranks[0], "largest_rank_bytes": ranks[1]}}
+
+
+def summary(s, runs):
     return {"program": s.program, "role": s.role, "baseline": s.baseline, "length": s.length, "params": dict(s.params),
             "failure": s.failure, "repeats": len(s.runs), "time": s.median, "time_min": s.low,
             "time_max": s.high, "wall": s.wall, "peak_bytes": s.peak, "peak_of": s.peak_of,
@@ -27,13 +37,14 @@ def summary(s):
             "noisy": s.noisy, "two_clusters": s.clusters, "coarse": s.coarse, "gbs": s.gbs,
             "ceiling_gbs": s.ceiling_gbs, "impossible": s.impossible,
             "result": s.farthest.result_text if s.farthest else None,
-            "relative_error": s.relative_error, "verdict": s.verdict}
+            "relative_error": s.relative_error, "verdict": s.verdict, **launched(s, runs)}
 
 
 def run(r):
     return {"program": r.program, "length": r.length, "repeat": r.repeat, "kind": r.kind,
             "time": r.seconds if r.time_text else None, "wall": r.wall, "peak_bytes": r.peak,
-            "peak_of": r.peak_of, "result": r.result_text, "failure": r.failure}
+            "peak_of": r.peak_of, "rank_peaks_bytes": r.rank_peaks and list(r.rank_peaks),
+            "result": r.result_text, "failure": r.failure}
 
 
 def document(model, config):
@@ -58,7 +69,7 @@ def document(model, config):
                      "values": [{"value": v, "speedup": sp, "efficiency": e}
                                 for v, sp, e in values]}
                     for family, name, n, values in scaling(model)],
-        "summary": [summary(s) for s in model.summaries],
+        "summary": [summary(s, runs) for s in model.summaries],
         "runs": [run(r) for r in runs.runs],
     }
 

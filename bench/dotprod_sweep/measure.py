@@ -13,7 +13,7 @@ read while the loop runs, so that reading it cannot slow the loop."""
 import os
 import time
 
-from . import model, output, runner
+from . import launchers, model, output, runner
 from .messages import SweepError, progress, say
 from .runs import PROBE, TIMED, WARMUP, Ceiling, Run, Runs
 
@@ -62,7 +62,8 @@ class Sweep:
             baseline=config.baseline, lengths=config.lengths,
             probes=PROBES if config.candidates else (), tolerance=config.tolerance,
             params={c.label: c.params for c in config.candidates},
-            families={c.label: c.family for c in config.candidates}, machine=box)
+            families={c.label: c.family for c in config.candidates}, machine=box,
+            launches={c.label: launchers.launch(c.words, c.env) for c in config.candidates})
 
     def first_plan(self):
         c = self.config
@@ -82,8 +83,11 @@ class Sweep:
         self.show(what)
         path = os.path.join(self.folder, "run.out")
         env = {**os.environ, **cmd.environment(n), **(env_extra or {})}
+        launch = self.runs.launches.get(cmd.label)
+        ranks = launchers.Ranks(launch) if launch and launch.launcher != launchers.NONE else None
+        env.update(ranks.environment() if ranks else {})
         try:
-            ended = runner.timed_run(cmd.argv(n), env, path, self.config.timeout, what)
+            ended = runner.timed_run(cmd.argv(n), env, path, self.config.timeout, what, ranks)
         except SweepError as error:  # a run past its time limit, or one that cannot start
             ended = runner.Ended(str(error), self.config.timeout, 0, "process")
         self.done += 1
@@ -104,7 +108,7 @@ class Sweep:
         if failure:
             say(failure)
         run = Run(cmd.label, n, repeat, kind, ended.wall, ended.peak, ended.peak_of,
-                  result, seconds, failure)
+                  result, seconds, failure, ended.rank_peaks)
         self.runs.runs.append(run)
         if cmd is self.config.reference and not failure:
             check_repeat(self.results.setdefault((n, kind), result), result, n, repeat)

@@ -30,6 +30,7 @@ PAGE = os.sysconf("SC_PAGE_SIZE")
 # What a stop signal cleans up. While either is being made, a signal is
 # held back until it exists under this name, so none can slip between.
 _child = None
+_ranks = None  # the run's launchers.Ranks, whose job a stop cancels
 _folder = None
 _holding = False
 _held = []
@@ -60,6 +61,8 @@ def _stop(signum):
         _kill_group(_child)
         with contextlib.suppress(ChildProcessError):
             os.waitpid(_child.pid, 0)
+    if _ranks is not None:
+        _ranks.cancel()
     if _folder is not None:
         shutil.rmtree(_folder, ignore_errors=True)
     os._exit(128 + signum)
@@ -176,6 +179,7 @@ class Watch:
     """What was seen of a run while it ran."""
     peak: int = 0       # the largest sum of its processes' resident memory
     processes: int = 0  # the most processes seen at once
+    ranks: object = None  # launchers.Ranks of a launched program, or None
 
 
 def _wait(child, timeout, watch):
@@ -202,6 +206,8 @@ def _wait(child, timeout, watch):
             resident, count = tree_memory(child.pid)
             watch.peak = max(watch.peak, resident)
             watch.processes = max(watch.processes, count)
+            if watch.ranks is not None:
+                watch.ranks.sample()
     finally:
         if fd is not None:
             os.close(fd)
@@ -211,12 +217,13 @@ def run(argv, out, timeout, what, env=None, cwd=None, stderr=None, watch=None):
     """Runs argv with its standard output in the open file out: its exit
     status and wall seconds, a stop left out. Past timeout seconds its
     group is killed and SweepError raised."""
-    global _child
+    global _child, _ranks
     start, paused = time.perf_counter(), _paused
     try:
         with signals_held():
             _child = subprocess.Popen(argv, stdin=subprocess.DEVNULL, stdout=out,
                                       stderr=stderr, cwd=cwd, env=env, start_new_session=True)
+            _ranks = watch and watch.ranks
     except OSError as error:
         raise SweepError(f"cannot start {what}: {error.strerror}") from None
     try:
@@ -227,6 +234,9 @@ def run(argv, out, timeout, what, env=None, cwd=None, stderr=None, watch=None):
         _kill_group(_child)
         status = _child.wait()
         _child = None
+        if _ranks is not None and not in_time:
+            _ranks.cancel()
+        _ranks = None
     if not in_time:
         raise SweepError(f"{what} ran longer than {timeout:g} s and was killed")
     return status, time.perf_counter() - start - (_paused - paused)
@@ -239,9 +249,10 @@ class Ended:
     wall: float
     peak: int            # resident bytes
     peak_of: str         # "tree": all its processes; "process": the largest one
+    rank_peaks: tuple | None = None  # each rank's peak bytes, if all were seen
 
 
-def timed_run(argv, env, out_path, timeout, what):
+def timed_run(argv, env, out_path, timeout, what, ranks=None):
     """Runs argv with its output in out_path, under GNU time.
 
     A child started from this interpreter would be charged the
@@ -250,7 +261,7 @@ def timed_run(argv, env, out_path, timeout, what):
     the tree's sum is sampled beside it. GNU time is handed an absolute
     path: no PATH search, no name taken as an option."""
     report = out_path + ".rss"
-    watch = Watch()
+    watch = Watch(ranks=ranks)
     with open(out_path, "wb") as out:
         status, wall = run([GNU_TIME, "-f", "%M", "-o", report, *argv], out, timeout, what,
                            env=env, watch=watch)
@@ -261,9 +272,10 @@ def timed_run(argv, env, out_path, timeout, what):
         largest = int(lines[-1]) * 1024
     except (IndexError, ValueError):
         raise SweepError(f"GNU time gave no peak memory for {what}") from None
+    rank_peaks = ranks.result() if ranks else None
     if watch.processes > 1:
-        return Ended(None, wall, max(largest, watch.peak), "tree")
-    return Ended(None, wall, largest, "process")
+        return Ended(None, wall, max(largest, watch.peak), "tree", rank_peaks)
+    return Ended(None, wall, largest, "process", rank_peaks)
 
 
 def _read_lines(path):

@@ -22,6 +22,7 @@ class Run:
     result_text: str | None = None  # as printed
     time_text: str | None = None
     failure: str | None = None      # why it failed, or None
+    rank_peaks: tuple | None = None  # under a launcher: each rank's peak bytes, if all were seen
 
     @property
     def result(self):
@@ -63,6 +64,7 @@ class Runs:
     params: dict = field(default_factory=dict)    # label -> its scan values
     families: dict = field(default_factory=dict)  # label -> the command it was scanned from
     machine: dict = field(default_factory=dict)   # what it ran on, and its load
+    launches: dict = field(default_factory=dict)  # label -> launchers.Launch
 
     def of(self, program, n, kind=TIMED):
         return [r for r in self.runs if r.program == program and r.length == n and r.kind == kind]

@@ -3,7 +3,7 @@
 own. Columns are padded, so that the table reads aligned in a terminal
 and still renders as Markdown."""
 
-from . import verdict
+from . import launchers, verdict
 from .machine import describe
 from .model import MIB, scaling
 
@@ -45,7 +45,12 @@ def single(model):
                     "r" * 9, rows)
 
 
-def memory(s):
+def memory(s, launch=None):
+    if launch and launch.launcher != launchers.NONE and s.runs:
+        ranks = launchers.memory([r.rank_peaks for r in s.runs])
+        if ranks is None:
+            return "unknown (outside the sweep)"
+        return f"{ranks[0] / MIB:.1f} total, {ranks[1] / MIB:.1f} largest rank"
     if s.peak is None:
         return "n/a"
     return f"{s.peak / MIB:.1f}" + (" (tree)" if s.peak_of == "tree" else "")
@@ -59,8 +64,8 @@ def judged(s):
     return "**wrong**" if s.verdict == verdict.WRONG else s.verdict
 
 
-def notes(s):
-    found = []
+def notes(s, launch=None, cpus=None):
+    found = ["oversubscribed"] if launch and launchers.oversubscribed(launch, cpus) else []
     if s.failure:
         found.append(f"failed: {s.failure}")
     if s.impossible:
@@ -84,11 +89,12 @@ def interval(s):
     return f"{s.speedup_low:.3g}–{s.speedup_high:.3g}"
 
 
-def row(s):
+def row(s, runs):
+    launch = runs.launches.get(s.program)
     return [s.length, s.program, cell(s.median), cell(s.wall), cell(s.speedup), interval(s),
-            cell(s.gbs), cell(s.of_ceiling, ".0%"), memory(s),
-            s.farthest.result_text if s.farthest else "n/a",
-            cell(s.relative_error, ".2e"), judged(s), notes(s)]
+            cell(s.gbs), cell(s.of_ceiling, ".0%"), memory(s, launch),
+            s.farthest.result_text if s.farthest else "n/a", cell(s.relative_error, ".2e"),
+            judged(s), notes(s, launch, runs.machine.get("online_cpus"))]
 
 
 def length_rows(model, n):
@@ -100,7 +106,7 @@ def length_rows(model, n):
         rows.append([n, f"ceiling, {threads} thread{'s' if threads > 1 else ''}", cell(seconds),
                      "", "", "", cell(8 * n / seconds / 1e9), "", "", "", "", "",
                      f"8·N bytes fit in {level}"])
-    return rows + [row(s) for s in model.at(n)]
+    return rows + [row(s, model.runs) for s in model.at(n)]
 
 
 def comparison(model):
