@@ -1,0 +1,87 @@
+# SPDX-License-Identifier: MIT
+"""What a launcher is asked for, oversubscription, the ranks' memory, and
+the table's memory cell under a launcher: in-process, but for the ranks
+found among real processes by the mark in their environment."""
+import os
+import subprocess
+import unittest
+
+from dotprod_sweep import launchers, table
+from dotprod_sweep.launchers import MPIRUN, NONE, SRUN, Launch
+
+
+class Reading(unittest.TestCase):
+    def test_ranks_nodes_and_threads_from_the_words(self):
+        hosts = {"hosts": "a slots=2\nb slots=2\n# c\na\n\n"}
+        cases = [
+            ("/usr/bin/srun -N 2 -n 4 --mpi=pmix prog", (), Launch(SRUN, 4, 2)),
+            ("srun --nodes=1-2 --ntasks=3 prog -n 9", (), Launch(SRUN, 3, 1)),
+            ("srun -n4 prog", (), Launch(SRUN, 4, None)),
+            ("srun -N 2 --ntasks-per-node 3 prog", (), Launch(SRUN, 6, 2)),
+            ("srun -N 2 prog", (), Launch(SRUN, 2, 2)),
+            ("srun -J x -N 2 prog -n 8", (), Launch(SRUN, 2, 2)),
+            ("mpirun --mca btl self -np 4 prog -np 1", (), Launch(MPIRUN, 4, 1)),
+            ("mpirun --host a,b:2,a -n 3 prog", (), Launch(MPIRUN, 3, 2)),
+            ("mpiexec --hostfile hosts -N 2 prog", (), Launch(MPIRUN, 4, 2)),
+            ("mpirun --hostfile gone -np 2 prog", (), Launch(MPIRUN, 2, None)),
+            ("/opt/prog -n 4", (("OMP_NUM_THREADS", "3"),), Launch(NONE, 1, 1, 3)),
+        ]
+        for text, env, wanted in cases:
+            with self.subTest(text):
+                got = launchers.launch(text.split(), env, read=lambda p: hosts[p] if p in hosts
+                                       else (_ for _ in ()).throw(OSError()))
+                self.assertEqual(got, wanted)
+
+    def test_oversubscribed_when_the_busiest_node_has_more_threads_than_cpus(self):
+        cases = [(Launch(SRUN, 4, 2), 2, False), (Launch(SRUN, 5, 2), 2, True),
+                 (Launch(MPIRUN, 2, 1, 2), 2, True), (Launch(NONE, 1, 1, 3), 2, True),
+                 (Launch(SRUN, 4, None), 2, False), (Launch(SRUN, 4, 1), None, False)]
+        for launch, cpus, wanted in cases:
+            with self.subTest(launch=launch, cpus=cpus):
+                self.assertEqual(launchers.oversubscribed(launch, cpus), wanted)
+
+
+class Memory(unittest.TestCase):
+    def test_total_and_largest_rank_or_unknown(self):
+        self.assertEqual(launchers.memory([(10, 30), (25, 20)]), (45, 30))
+        self.assertIsNone(launchers.memory([(10, 30), None]))
+
+    def test_table_never_shows_the_launchers_own_size(self):
+        class Summary:  # what the cell reads of a summary
+            peak, peak_of = 10 * 2**20, "tree"
+            runs = ()
+        s = Summary()
+        mib = 2**20
+        s.runs = (type("Run", (), {"rank_peaks": (40 * mib, 41 * mib)}),)
+        self.assertEqual(table.memory(s, Launch(SRUN, 2, 2)), "81.0 total, 41.0 largest rank")
+        s.runs = (type("Run", (), {"rank_peaks": None}),)
+        self.assertEqual(table.memory(s, Launch(SRUN, 2, 2)), "unknown (outside the sweep)")
+        self.assertEqual(table.memory(s, Launch(NONE, 1, 1)), "10.0 (tree)")
+
+    def test_ranks_are_the_marked_processes_with_a_rank(self):
+        ranks = launchers.Ranks(Launch(SRUN, 2, 2))
+        mark = ranks.environment()[launchers.MARK]
+        base = {k: v for k, v in os.environ.items() if k not in launchers.RANK_VARIABLES}
+        envs = [{launchers.MARK: mark, "SLURM_PROCID": "0"},
+                {launchers.MARK: mark, "PMIX_RANK": "1"},
+                {launchers.MARK: mark},                          # the launcher
+                {launchers.MARK: mark + "x", "PMIX_RANK": "2"}]  # another run's rank
+        children = [subprocess.Popen(["sleep", "30"], env={**base, **e}) for e in envs]
+        try:
+            for _ in range(50):
+                ranks.sample()
+                if len(ranks.peaks) >= 2:
+                    break
+            got = ranks.result()
+            self.assertEqual(len(got), 2)
+            self.assertTrue(all(p > 0 for p in got))
+            ranks.launch = Launch(SRUN, 3, 2)
+            self.assertIsNone(ranks.result())
+        finally:
+            for c in children:
+                c.kill()
+                c.wait()
+
+
+if __name__ == "__main__":
+    unittest.main()
