@@ -7,7 +7,9 @@ Under srun the ranks are started by Slurm's daemons, not by the launcher,
 so they are not in the run's process tree, whose memory is then the
 launcher's own. Every run is marked with a variable of its own in the
 environment, which both launchers hand on to the ranks; the ranks are the
-processes on this machine that carry it along with a rank number. Ranks
+processes on this machine that carry it along with a rank number that
+the sweep's own environment does not hold (inside a batch job the sweep,
+and so the launcher, have the job's SLURM_PROCID). Ranks
 on other machines cannot be seen: a run with fewer ranks seen than asked
 for has no rank memory ("unknown"), never a partial one.
 
@@ -25,6 +27,8 @@ from dataclasses import dataclass
 MARK = "DOTPROD_SWEEP_RUN"
 # What each launcher sets in a rank's environment, and no launcher in its own.
 RANK_VARIABLES = ("OMPI_COMM_WORLD_RANK", "PMIX_RANK", "PMI_RANK", "SLURM_PROCID")
+# With those, what tells a rank from the batch job the sweep may run in.
+IDENTITY = (*RANK_VARIABLES, "SLURM_STEP_ID")
 NONE, MPIRUN, SRUN = "none", "mpirun", "srun"
 MPIRUNS = {"mpirun", "mpiexec", "orterun", "mpirun.openmpi", "mpiexec.openmpi"}
 # The options that take a value as the next word, so that the program's
@@ -140,6 +144,11 @@ def launch(words, env=(), read=None):
     return Launch(NONE, 1, 1, threads)
 
 
+def nodes(launch):
+    """The nodes a ceiling is counted for: those asked for, else one."""
+    return launch.nodes if launch and launch.nodes else 1
+
+
 def oversubscribed(launch, cpus):
     """Whether the busiest node runs more threads than it has CPUs; every
     node is taken to have as many as this one."""
@@ -179,6 +188,10 @@ def _started(pid):
         return int(f.read().rsplit(")", 1)[1].split()[19])
 
 
+def _identity(env):
+    return tuple(env.get(v) for v in IDENTITY)
+
+
 def _now_ticks():
     with open("/proc/uptime") as f:
         return int(float(f.read().split()[0]) * os.sysconf("SC_CLK_TCK"))
@@ -200,6 +213,7 @@ class Ranks:
         # Inside an allocation srun makes a step of the user's job, which
         # must not be cancelled by name: only the steps seen are.
         self.outside = launch.launcher == SRUN and "SLURM_JOB_ID" not in os.environ
+        self.own = _identity(os.environ)
         self.name = f"dotprod-sweep.{self.mark}"
 
     def environment(self):
@@ -227,7 +241,7 @@ class Ranks:
                     continue
                 env = _environment(pid)
                 rank = next((env[v] for v in RANK_VARIABLES if v in env), None)
-                if env.get(MARK) != self.mark or rank is None:
+                if env.get(MARK) != self.mark or rank is None or _identity(env) == self.own:
                     self.ignored[pid] = program
                     continue
                 job = env.get("SLURM_JOB_ID")

@@ -7,7 +7,7 @@ them. Pure functions: nothing here starts a process."""
 import statistics
 from dataclasses import dataclass
 
-from . import stats, verdict
+from . import launchers, stats, verdict
 from .runs import PROBE
 
 MIB = 1024 * 1024
@@ -80,7 +80,7 @@ class Summary:
     coverage: float | None    # what that interval reaches, 0.95 or more with 6 repeats
     clusters: bool            # its times fall into two clusters
     coarse: bool              # its printed times are too short for their digits
-    ceiling: float | None     # bytes/s the machine reads with all its CPUs here
+    ceiling: float | None     # bytes/s its nodes read with all their CPUs here
     impossible: bool          # faster than the machine can be
     verdict: str | None       # its result's class here
     farthest: object          # the run whose result is farthest from the exact value
@@ -151,6 +151,8 @@ def summary(runs, program, n):
     if ratios:
         low, high, coverage = stats.median_interval(ratios)
     ceiling = max(ceiling_rates(runs, n).values(), default=None)
+    if ceiling:  # measured on the sweep's node: each node the program runs on reads as fast
+        ceiling *= launchers.nodes(runs.launches.get(program))
     impossible = bool(own and ceiling) and vector_bytes(n) / statistics.median(
         r.seconds + r.time_half_unit for r in own) > IMPOSSIBLE * ceiling
     klass, farthest = judged(runs, program, n, "timed")

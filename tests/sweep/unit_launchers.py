@@ -6,8 +6,9 @@ import os
 import subprocess
 import unittest
 
-from dotprod_sweep import launchers, table
+from dotprod_sweep import launchers, model, table
 from dotprod_sweep.launchers import MPIRUN, NONE, SRUN, Launch
+from dotprod_sweep.runs import Ceiling, Run, Runs
 
 
 class Reading(unittest.TestCase):
@@ -41,6 +42,23 @@ class Reading(unittest.TestCase):
                 self.assertEqual(launchers.oversubscribed(launch, cpus), wanted)
 
 
+class NodeCeilings(unittest.TestCase):
+    def test_each_node_adds_its_ceiling(self):
+        # The ceiling reads 8e6 bytes in 1 ms, 8 GB/s; a loop of 0.5 ms claims
+        # 16 GB/s: beyond one node's 1.5 x 8, within two nodes' 16 x 1.5.
+        def summary(launch):
+            runs = Runs(("dotprod", "mpi"), "dotprod", "dotprod", (10**6,), ())
+            runs.launches["mpi"] = launch
+            runs.runs += [Run(p, 10**6, 1, "timed", 1.0, 0, "process", "1.0", t)
+                          for p, t in (("dotprod", "0.1"), ("mpi", "0.0005000"))]
+            runs.ceilings.append(Ceiling(10**6, 2, 1e-3, 0.1))
+            return model.model(runs).of("mpi")[0]
+        self.assertTrue(summary(Launch(SRUN, 2, 1)).impossible)
+        self.assertTrue(summary(Launch(SRUN, 2, None)).impossible)
+        self.assertFalse(summary(Launch(SRUN, 2, 2)).impossible)
+        self.assertAlmostEqual(summary(Launch(SRUN, 2, 2)).of_ceiling, 1.0)
+
+
 class Memory(unittest.TestCase):
     def test_total_and_largest_rank_or_unknown(self):
         self.assertEqual(launchers.memory([(10, 30), (25, 20)]), (45, 30))
@@ -58,20 +76,25 @@ class Memory(unittest.TestCase):
         self.assertEqual(table.memory(s, Launch(SRUN, 2, 2)), "unknown (outside the sweep)")
         self.assertEqual(table.memory(s, Launch(NONE, 1, 1)), "10.0 (tree)")
 
-    def test_ranks_are_the_marked_processes_with_a_rank(self):
-        ranks = launchers.Ranks(Launch(SRUN, 2, 2))
-        mark = ranks.environment()[launchers.MARK]
-        base = {k: v for k, v in os.environ.items() if k not in launchers.RANK_VARIABLES}
-        envs = [{launchers.MARK: mark, "SLURM_PROCID": "0"},
-                {launchers.MARK: mark, "PMIX_RANK": "1"},
-                {launchers.MARK: mark},                          # the launcher
-                {launchers.MARK: mark + "x", "PMIX_RANK": "2"}]  # another run's rank
-        children = [subprocess.Popen(["sleep", "30"], env={**base, **e}) for e in envs]
+    def test_ranks_are_the_marked_processes_with_a_rank_of_their_own(self):
+        # As inside a batch job, whose SLURM_PROCID the launcher inherits.
+        saved = {v: os.environ.pop(v, None) for v in launchers.IDENTITY}
+        os.environ["SLURM_PROCID"] = "0"
+        children = []
         try:
+            ranks = launchers.Ranks(Launch(SRUN, 2, 2))
+            mark = ranks.environment()[launchers.MARK]
+            base = dict(os.environ)
+            envs = [{launchers.MARK: mark, "SLURM_STEP_ID": "3"},   # rank 0 of step 3
+                    {launchers.MARK: mark, "PMIX_RANK": "1"},
+                    {launchers.MARK: mark},                          # the launcher
+                    {launchers.MARK: mark + "x", "PMIX_RANK": "2"}]  # another run's rank
+            children = [subprocess.Popen(["sleep", "30"], env={**base, **e}) for e in envs]
             for _ in range(50):
                 ranks.sample()
                 if len(ranks.peaks) >= 2:
                     break
+            self.assertEqual(sorted(ranks.pids), sorted(c.pid for c in children[:2]))
             got = ranks.result()
             self.assertEqual(len(got), 2)
             self.assertTrue(all(p > 0 for p in got))
@@ -81,6 +104,10 @@ class Memory(unittest.TestCase):
             for c in children:
                 c.kill()
                 c.wait()
+            for v, value in saved.items():
+                os.environ.pop(v, None)
+                if value is not None:
+                    os.environ[v] = value
 
 
 if __name__ == "__main__":
