@@ -8,9 +8,11 @@ number is null."""
 import json
 import math
 
+from . import launchers
 
 
-def summary(s):
+
+def summary(s, cores):
     return {"program": s.program, "role": s.role, "baseline": s.baseline, "length": s.length,
             "params": dict(s.params), "failure": s.failure, "repeats": s.repeats,
             "time": s.median, "time_min": s.low, "time_max": s.high, "wall": s.wall,
@@ -20,6 +22,9 @@ def summary(s):
             "coarse": s.coarse, "gbs": s.gbs, "ceiling_gbs": s.ceiling_gbs,
             "impossible": s.impossible, "result": s.result,
             "relative_error": s.relative_error, "verdict": s.verdict,
+            "launch": s.launch and launchers.facts(s.launch, cores),
+            "rank_memory": s.rank_memory and {"total_bytes": s.rank_memory[0],
+                                              "largest_rank_bytes": s.rank_memory[1]},
             "own_noise": s.own_noise, "share": s.share, "share_threads": s.share_threads,
             "flags": [{"flag": f.kind, "advice": f.advice} for f in s.flags]}
 
@@ -45,7 +50,7 @@ def figures(model):
         "scaling": [{"command": t.family, "param": t.name, "length": t.length,
                      "values": [{"value": v, "speedup": sp, "efficiency": e}
                                 for v, sp, e in t.rows]} for t in model.scaling],
-        "summary": [summary(s) for s in model.summaries],
+        "summary": [summary(s, model.machine.get("cores")) for s in model.summaries],
         "answers": [answer(a) for a in model.answers],
         "status": model.status,
     }

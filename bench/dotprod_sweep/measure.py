@@ -15,7 +15,7 @@ import os
 import random
 import time
 
-from . import evidence, machine, model, printed, runner
+from . import evidence, launchers, machine, model, printed, runner
 from .messages import SweepError, progress, say
 from .runs import NOT_RUN, PROBE, TIMED, WARMUP, Ceiling, Run, Runs
 
@@ -100,9 +100,11 @@ def warnings(config, box):
         found.append(f"the load average is {load:.2f} on {cpus} CPUs: other work will slow "
                      f"the runs and widen the intervals")
     for cmd in config.candidates:
-        threads = dict(cmd.env).get("OMP_NUM_THREADS", "")
-        if threads.isdigit() and int(threads) > cpus:
-            found.append(f"{cmd.label} asks for {threads} threads on {cpus} CPUs: they will "
+        launch = launchers.launch(cmd.words, cmd.env)
+        if launchers.oversubscribed(launch, cpus):
+            asked = f"{launch.per_node} ranks of {launch.threads} threads" \
+                if launch.launcher != launchers.NONE else f"{launch.threads} threads"
+            found.append(f"{cmd.label} asks for {asked} on {cpus} CPUs a node: they will "
                          f"take turns, and its time says little")
     return found
 
@@ -123,6 +125,7 @@ class Sweep:
             params={c.label: c.params for c in config.candidates},
             families={c.label: c.family for c in config.candidates}, machine=box,
             shown={c.label: c.shown for c in config.programs}, setup=setup(config),
+            launches={c.label: launchers.launch(c.words, c.env) for c in config.candidates},
             seed=config.seed)
 
     def first_plan(self):
@@ -143,8 +146,11 @@ class Sweep:
         self.show(what)
         path = os.path.join(self.folder, "run.out")
         env = {**os.environ, **cmd.environment(n), **(env_extra or {})}
+        launch = self.runs.launches.get(cmd.label)
+        ranks = launchers.Ranks(launch) if launch and launch.launcher != launchers.NONE else None
+        env.update(ranks.environment() if ranks else {})
         ended = runner.timed_run(cmd.argv(n), env, path, self.config.timeout, what,
-                                 output_limit(n))
+                                 output_limit(n), ranks)
         self.done += 1
         return ended, path
 
@@ -164,7 +170,7 @@ class Sweep:
             except printed.OutputError as error:
                 failure = str(error)
         run = self.record(Run(cmd.label, n, repeat, kind, ended.wall, ended.peak, ended.peak_of,
-                              result, seconds, failure))
+                              result, seconds, failure, ended.rank_peaks))
         if failure and self.config.fail_fast:
             raise SweepError(f"{what} {failure}")
         if cmd is self.config.reference and not failure:

@@ -8,7 +8,7 @@ import math
 import statistics
 from dataclasses import dataclass, replace
 
-from . import evidence, saved, stats, verdict
+from . import evidence, launchers, saved, stats, verdict
 from .runs import NOT_RUN, PROBE, TIMED
 
 MIB = 1024 * 1024
@@ -98,7 +98,7 @@ class Summary:
     coverage: float | None    # what that interval reaches, 0.95 or more with 6 repeats
     clusters: bool            # its times fall into two clusters
     coarse: bool              # its printed times are too short for their digits
-    ceiling: float | None     # bytes/s the machine reads with all its CPUs here
+    ceiling: float | None     # bytes/s its nodes read with all their CPUs here
     impossible: bool          # faster than the machine can be
     verdict: str | None       # its result's class here
     result: str | None        # the printed result farthest from the exact value
@@ -108,6 +108,13 @@ class Summary:
     share: float | None = None      # its rate over the nearest ceiling's, below
     share_threads: int | None = None  # that ceiling's threads
     flags: tuple = ()               # Flag: what the interval does not say, and what to do
+    launch: object = None           # launchers.Launch: what its launcher was asked for
+    rank_memory: tuple | None = None  # under a launcher: (job total, largest rank) bytes
+    oversubscribed: bool = False    # a node runs more threads than it has CPUs
+
+    @property
+    def launched(self):
+        return self.launch is not None and self.launch.launcher != launchers.NONE
 
     @property
     def vectors(self):
@@ -252,6 +259,9 @@ def summary(runs, program, n):
         low, high, coverage = stats.median_interval(ratios)
     rates = ceiling_rates(runs, n)
     ceiling = max(rates.values(), default=None)
+    launch = runs.launches.get(program)
+    if ceiling:  # measured on the sweep's node: each node the program runs on reads as fast
+        ceiling *= launchers.nodes(launch)
     impossible = bool(own) and runs.reference != program and vector_bytes(n) / statistics.median(
         r.seconds + r.time_half_unit for r in own) > fastest_possible(runs, ceiling)
     klass, farthest = judged(runs, program, n, TIMED)
@@ -272,7 +282,11 @@ def summary(runs, program, n):
         verdict.relative(abs(farthest.result - exact), exact) if farthest else None, exact,
         stats.noise_floor(times), share, share_threads)
     base = [r for r in runs.of(runs.baseline, n) if not r.failure]
-    return replace(made, flags=flags(made, own, noise_floor(runs, n), base, runs))
+    launched = launch is not None and launch.launcher != launchers.NONE and own
+    return replace(made, flags=flags(made, own, noise_floor(runs, n), base, runs), launch=launch,
+                   rank_memory=launchers.memory([r.rank_peaks for r in own]) if launched else None,
+                   oversubscribed=launch is not None and launchers.oversubscribed(
+                       launch, runs.machine.get("cores")))
 
 
 @dataclass(frozen=True)

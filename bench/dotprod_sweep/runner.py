@@ -54,6 +54,7 @@ class Watch:
     limit: int = 0      # the most bytes any one of them may hold; 0: no limit
     peak: int = 0       # the largest sum of its processes' resident memory
     processes: int = 0  # the most processes seen at once
+    ranks: object = None  # launchers.Ranks of a launched program, or None
 
     def overflowing(self):
         return self.limit and any(os.fstat(f.fileno()).st_size > self.limit
@@ -90,6 +91,8 @@ def _wait(child, timeout, watch):
             resident, count = tree_memory(child.pid)
             watch.peak = max(watch.peak, resident)
             watch.processes = max(watch.processes, count)
+            if watch.ranks is not None:
+                watch.ranks.sample()
     finally:
         if fd is not None:
             os.close(fd)
@@ -117,16 +120,20 @@ def run(argv, out, timeout, what, env=None, cwd=None, stderr=None, watch=None):
         return subprocess.Popen(argv, stdin=subprocess.DEVNULL, stdout=out, stderr=stderr,
                                 cwd=cwd, env=env, start_new_session=True)
     try:
-        with session.tracking(begin) as child:
+        with session.tracking(begin, watch.ranks) as child:
+            ending = None
             try:
                 ending = _wait(child, timeout, watch)
             finally:
                 # Before reaping, while the group still has its leader:
                 # whatever the program left running in the background goes
-                # with it; what left the group is the session's to end.
+                # with it; what left the group is the session's to end. A
+                # launcher killed so leaves its Slurm job: it is cancelled.
                 session.kill_group(child)
                 status = child.wait()
                 session.end_strays()
+                if watch.ranks is not None and ending != ENDED:
+                    watch.ranks.cancel()
     except OSError as error:
         raise RunError(what, f"could not start: {error.strerror}") from None
     if ending == LATE:
@@ -145,9 +152,10 @@ class Ended:
     peak: int            # resident bytes
     peak_of: str         # "tree": all its processes; "process": the largest one
     timed_out: bool = False
+    rank_peaks: tuple | None = None  # each rank's peak bytes, if all were seen
 
 
-def timed_run(argv, env, out_path, timeout, what, limit):
+def timed_run(argv, env, out_path, timeout, what, limit, ranks=None):
     """Runs argv with its output in out_path and its standard error in
     out_path.err, under GNU time; either may hold limit bytes at most.
 
@@ -158,7 +166,7 @@ def timed_run(argv, env, out_path, timeout, what, limit):
     path: no PATH search, no name taken as an option."""
     report = out_path + ".rss"
     with open(out_path, "wb") as out, open(out_path + ".err", "w+b") as errors:
-        watch = Watch((out, errors), limit)
+        watch = Watch((out, errors), limit, ranks=ranks)
         try:
             status, wall = run([GNU_TIME, "-f", "%M", "-o", report, *argv], out, timeout, what,
                                env=env, stderr=errors, watch=watch)
@@ -173,9 +181,10 @@ def timed_run(argv, env, out_path, timeout, what, limit):
         largest = int(lines[-1]) * 1024
     except (IndexError, ValueError):
         raise SweepError(f"GNU time gave no peak memory for {what}") from None
+    rank_peaks = ranks.result() if ranks else None
     if watch.processes > 1:
-        return Ended(None, wall, max(largest, watch.peak), "tree")
-    return Ended(None, wall, largest, "process")
+        return Ended(None, wall, max(largest, watch.peak), "tree", rank_peaks=rank_peaks)
+    return Ended(None, wall, largest, "process", rank_peaks=rank_peaks)
 
 
 ERROR_TAIL = 3     # lines of a failed run's standard error that are shown

@@ -23,6 +23,7 @@ class Run:
     result_text: str | None = None  # as printed
     time_text: str | None = None
     failure: str | None = None      # why it failed, or None: "printed no ...", "was ..."
+    rank_peaks: tuple | None = None  # under a launcher: each rank's peak bytes, if all were seen
 
     @property
     def result(self):
@@ -68,6 +69,7 @@ class Runs:
     families: dict = field(default_factory=dict)  # label -> the command it was scanned from
     machine: dict = field(default_factory=dict)   # what it ran on, and its load
     shown: dict = field(default_factory=dict)     # label -> its command as the user wrote it
+    launches: dict = field(default_factory=dict)  # label -> launchers.Launch
     setup: dict = field(default_factory=dict)     # the arguments and commands, for the record
     stopped: str | None = None  # what ended the sweep before all was run
     seed: int | None = None     # what shuffled the turns in each round

@@ -3,8 +3,10 @@
 that a saved run loads into the same Runs, and so into the same model,
 the same table and the same plot."""
 
+import dataclasses
 import json
 
+from . import launchers
 from .runs import Ceiling, Run, Runs
 
 SCHEMA = 3
@@ -18,6 +20,7 @@ def run_facts(r):
     return {"program": r.program, "length": r.length, "repeat": r.repeat, "kind": r.kind,
             "time": r.seconds if r.time_text else None, "time_text": r.time_text,
             "wall": r.wall, "peak_bytes": r.peak, "peak_of": r.peak_of,
+            "rank_peaks_bytes": r.rank_peaks and list(r.rank_peaks),
             "result": r.result_text, "failure": r.failure}
 
 
@@ -33,7 +36,8 @@ def facts(runs):
                   "probe_lengths": list(runs.probe_lengths), "tolerance": runs.tolerance,
                   "params": {k: [list(p) for p in v] for k, v in runs.params.items()},
                   "families": dict(runs.families), "shown": dict(runs.shown),
-                  "stopped": runs.stopped, "seed": runs.seed},
+                  "stopped": runs.stopped, "seed": runs.seed,
+                  "launches": {k: dataclasses.asdict(v) for k, v in runs.launches.items()}},
         "exact": [{"length": n, "value": v} for n, v in runs.exact.items()],
         "orders": [{"length": n, "low": low, "high": high}
                    for n, (low, high) in runs.orders.items()],
@@ -44,8 +48,10 @@ def facts(runs):
 
 
 def run_from(d):
+    peaks = d["rank_peaks_bytes"]
     return Run(d["program"], d["length"], d["repeat"], d["kind"], d["wall"], d["peak_bytes"],
-               d["peak_of"], d["result"], d["time_text"], d["failure"])
+               d["peak_of"], d["result"], d["time_text"], d["failure"],
+               tuple(peaks) if peaks is not None else None)
 
 
 def runs_from(document):
@@ -62,6 +68,7 @@ def runs_from(document):
         params={k: tuple(tuple(p) for p in v) for k, v in sweep["params"].items()},
         families=dict(sweep["families"]), machine=document["machine"],
         shown=dict(sweep["shown"]), stopped=sweep["stopped"], seed=sweep["seed"],
+        launches={k: launchers.Launch(**v) for k, v in sweep["launches"].items()},
         setup={"arguments": document["arguments"], "programs": document["programs"]})
 
 

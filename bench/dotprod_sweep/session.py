@@ -29,6 +29,7 @@ class _State:
     is held back until it is recorded here, so that none slips between."""
     def __init__(self):
         self.child = None    # the Popen of the run under way
+        self.ranks = None    # its launchers.Ranks, whose Slurm job a stop cancels
         self.folder = None
         self.holding = False
         self.held = []
@@ -118,6 +119,8 @@ def _stop(signum):
         with contextlib.suppress(ChildProcessError):
             os.waitpid(child.pid, 0)
     end_strays()
+    if _state.ranks is not None:
+        _state.ranks.cancel()
     if _state.folder is not None:
         shutil.rmtree(_state.folder, ignore_errors=True)
     os._exit(128 + signum)
@@ -182,15 +185,16 @@ def signals_held():
 
 
 @contextlib.contextmanager
-def tracking(start):
+def tracking(start, ranks=None):
     """Starts a process with start(), signals held, and makes it the run
-    a stop signal kills until the block ends."""
+    a stop signal kills (and ranks, its launched ranks, the job it
+    cancels) until the block ends."""
     with signals_held():
-        _state.child = start()
+        _state.child, _state.ranks = start(), ranks
     try:
         yield _state.child
     finally:
-        _state.child = None
+        _state.child = _state.ranks = None
 
 
 @contextlib.contextmanager

@@ -78,6 +78,10 @@ def single(model):
 
 
 def memory(s):
+    if s.launched:
+        if s.rank_memory is None:
+            return "unknown (outside the sweep)"
+        return f"{plain(s.rank_memory[0] / MIB)} total, {plain(s.rank_memory[1] / MIB)} largest rank"
     if s.peak is None:
         return "n/a"
     return plain(s.peak / MIB) + (" (tree)" if s.peak_of == "tree" else "")
@@ -98,7 +102,7 @@ def flag_notes(s):
 
 
 def notes(s):
-    found = []
+    found = ["oversubscribed"] if s.oversubscribed else []
     if s.failure:
         found.append(f"failed: {s.failure}")
     if s.impossible:
@@ -122,6 +126,8 @@ def note(s):
         return "too fast"  # for the machine: its line on standard error says more
     if s.role == "candidate" and s.ceiling is None and s.median is not None:
         return "speed not checked"
+    if s.oversubscribed:
+        return "oversubscribed"
     return (flag_notes(s) or ["baseline" if s.baseline else ""])[0]
 
 

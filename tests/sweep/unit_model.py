@@ -184,7 +184,7 @@ class Plan(unittest.TestCase):
 
     def test_warnings_before_any_run(self):
         class Cmd:
-            label, env = "omp", (("OMP_NUM_THREADS", "4"),)
+            label, env, words = "omp", (("OMP_NUM_THREADS", "4"),), ("/bin/omp",)
         class Config:
             cpus, candidates = None, (Cmd,)
         said = measure.warnings(Config, {"cores": 2, "load_start": 1.5})

@@ -1,0 +1,116 @@
+# SPDX-License-Identifier: MIT
+"""What a launcher is asked for, oversubscription, the ranks' memory, and
+the table's memory cell under a launcher: in-process, but for the ranks
+found among real processes by the mark in their environment."""
+import os
+import subprocess
+import unittest
+
+from dotprod_sweep import launchers, model, table
+from dotprod_sweep.launchers import MPIRUN, NONE, SRUN, Launch
+from dotprod_sweep.runs import Ceiling, Run, Runs
+
+
+class Reading(unittest.TestCase):
+    def test_ranks_nodes_and_threads_from_the_words(self):
+        hosts = {"hosts": "a slots=2\nb slots=2\n# c\na\n\n"}
+        cases = [
+            ("/usr/bin/srun -N 2 -n 4 --mpi=pmix prog", (), Launch(SRUN, 4, 2)),
+            ("srun --nodes=1-2 --ntasks=3 prog -n 9", (), Launch(SRUN, 3, 1)),
+            ("srun -n4 prog", (), Launch(SRUN, 4, None)),
+            ("srun -N 2 --ntasks-per-node 3 prog", (), Launch(SRUN, 6, 2)),
+            ("srun -N 2 prog", (), Launch(SRUN, 2, 2)),
+            ("srun -J x -N 2 prog -n 8", (), Launch(SRUN, 2, 2)),
+            ("mpirun --mca btl self -np 4 prog -np 1", (), Launch(MPIRUN, 4, 1)),
+            ("mpirun --host a,b:2,a -n 3 prog", (), Launch(MPIRUN, 3, 2)),
+            ("mpiexec --hostfile hosts -N 2 prog", (), Launch(MPIRUN, 4, 2)),
+            ("mpirun --hostfile gone -np 2 prog", (), Launch(MPIRUN, 2, None)),
+            ("/opt/prog -n 4", (("OMP_NUM_THREADS", "3"),), Launch(NONE, 1, 1, 3)),
+        ]
+        for text, env, wanted in cases:
+            with self.subTest(text):
+                got = launchers.launch(text.split(), env, read=lambda p: hosts[p] if p in hosts
+                                       else (_ for _ in ()).throw(OSError()))
+                self.assertEqual(got, wanted)
+
+    def test_oversubscribed_when_the_busiest_node_has_more_threads_than_cpus(self):
+        cases = [(Launch(SRUN, 4, 2), 2, False), (Launch(SRUN, 5, 2), 2, True),
+                 (Launch(MPIRUN, 2, 1, 2), 2, True), (Launch(NONE, 1, 1, 3), 2, True),
+                 (Launch(SRUN, 4, None), 2, False), (Launch(SRUN, 4, 1), None, False)]
+        for launch, cpus, wanted in cases:
+            with self.subTest(launch=launch, cpus=cpus):
+                self.assertEqual(launchers.oversubscribed(launch, cpus), wanted)
+
+
+class NodeCeilings(unittest.TestCase):
+    def test_each_node_adds_its_ceiling(self):
+        # The ceiling reads 8e6 bytes in 1 ms, 8 GB/s; a loop of 0.5 ms claims
+        # 16 GB/s: beyond one node's 1.5 x 8, within two nodes' 16 x 1.5.
+        def summary(launch):
+            runs = Runs(("dotprod", "mpi"), "dotprod", "dotprod", (10**6,), ())
+            runs.launches["mpi"] = launch
+            runs.runs += [Run(p, 10**6, 1, "timed", 1.0, 0, "process", "1.0", t)
+                          for p, t in (("dotprod", "0.1"), ("mpi", "0.0005000"))]
+            runs.ceilings.append(Ceiling(10**6, 2, 1e-3, 0.1))
+            return model.model(runs).of("mpi")[0]
+        self.assertTrue(summary(Launch(SRUN, 2, 1)).impossible)
+        self.assertTrue(summary(Launch(SRUN, 2, None)).impossible)
+        self.assertFalse(summary(Launch(SRUN, 2, 2)).impossible)
+        self.assertAlmostEqual(summary(Launch(SRUN, 2, 2)).of_ceiling, 1.0)
+
+
+class Memory(unittest.TestCase):
+    def test_total_and_largest_rank_or_unknown(self):
+        self.assertEqual(launchers.memory([(10, 30), (25, 20)]), (45, 30))
+        self.assertIsNone(launchers.memory([(10, 30), None]))
+
+    def test_table_never_shows_the_launchers_own_size(self):
+        mib = 2**20
+        def cell(launch, peaks):
+            runs = Runs(("dotprod", "mpi"), "dotprod", "dotprod", (100,), (),
+                        launches={"mpi": launch}, machine={"cores": 2})
+            runs.runs += [Run("dotprod", 100, 1, "timed", 1.0, mib, "process", "0.5", "1.0"),
+                          Run("mpi", 100, 1, "timed", 1.0, 10 * mib, "tree", "0.5", "0.5",
+                              rank_peaks=peaks)]
+            return table.memory(model.model(runs).of("mpi")[0])
+        self.assertEqual(cell(Launch(SRUN, 2, 2), (40 * mib, 41 * mib)),
+                         "81.0 total, 41.0 largest rank")
+        self.assertEqual(cell(Launch(SRUN, 2, 2), None), "unknown (outside the sweep)")
+        self.assertEqual(cell(Launch(NONE, 1, 1), None), "10.0 (tree)")
+
+    def test_ranks_are_the_marked_processes_with_a_rank_of_their_own(self):
+        # As inside a batch job, whose SLURM_PROCID the launcher inherits.
+        saved = {v: os.environ.pop(v, None) for v in launchers.IDENTITY}
+        os.environ["SLURM_PROCID"] = "0"
+        children = []
+        try:
+            ranks = launchers.Ranks(Launch(SRUN, 2, 2))
+            mark = ranks.environment()[launchers.MARK]
+            base = dict(os.environ)
+            envs = [{launchers.MARK: mark, "SLURM_STEP_ID": "3"},   # rank 0 of step 3
+                    {launchers.MARK: mark, "PMIX_RANK": "1"},
+                    {launchers.MARK: mark},                          # the launcher
+                    {launchers.MARK: mark + "x", "PMIX_RANK": "2"}]  # another run's rank
+            children = [subprocess.Popen(["sleep", "30"], env={**base, **e}) for e in envs]
+            for _ in range(50):
+                ranks.sample()
+                if len(ranks.peaks) >= 2:
+                    break
+            self.assertEqual(sorted(ranks.pids), sorted(c.pid for c in children[:2]))
+            got = ranks.result()
+            self.assertEqual(len(got), 2)
+            self.assertTrue(all(p > 0 for p in got))
+            ranks.launch = Launch(SRUN, 3, 2)
+            self.assertIsNone(ranks.result())
+        finally:
+            for c in children:
+                c.kill()
+                c.wait()
+            for v, value in saved.items():
+                os.environ.pop(v, None)
+                if value is not None:
+                    os.environ[v] = value
+
+
+if __name__ == "__main__":
+    unittest.main()
