@@ -4,7 +4,7 @@
 # entry here, its source beside this file and its manual page
 # (docs/man/NAME.1.in).
 #
-#   NAME SOURCE [NEEDS OpenMP|MPI] [SIMD] [CHECKS CHECK...]
+#   NAME SOURCE [NEEDS OpenMP|MPI|BLAS] [SIMD] [CHECKS CHECK...]
 #
 # NEEDS: built only where CMake finds it. SIMD: the loops marked `omp simd`
 # are vectorised (-fopenmp-simd) without OpenMP's threads or its runtime.
@@ -17,7 +17,8 @@ set(dotprod_examples
     "dotprod-simd simd.cpp SIMD CHECKS double_result"
     "dotprod-parallel parallel.cpp NEEDS OpenMP CHECKS double_result threads"
     "dotprod-ceiling ceiling.cpp NEEDS OpenMP CHECKS threads"
-    "dotprod-mpi mpi.cpp NEEDS MPI SIMD")
+    "dotprod-mpi mpi.cpp NEEDS MPI SIMD"
+    "dotprod-blas blas.cpp NEEDS BLAS CHECKS double_result")
 # What the sources include besides the library's header and program.h.
 set(dotprod_example_headers common.h loops.h threads.h)
 
@@ -43,6 +44,23 @@ function(dotprod_example_find need out)
         find_package(MPI COMPONENTS CXX)
         if(MPI_CXX_FOUND)
             set(found MPI::MPI_CXX)
+        endif()
+    elseif(need STREQUAL "BLAS")
+        # Debian's libopenblas-dev, or any BLAS with the C interface: one
+        # without it (a Fortran-only BLAS, or the host's in a cross build)
+        # fails this link and leaves the example out.
+        find_package(BLAS QUIET)
+        if(BLAS_FOUND)
+            include(CheckCXXSourceCompiles)
+            set(CMAKE_REQUIRED_LIBRARIES ${BLAS_LIBRARIES})
+            set(CMAKE_REQUIRED_QUIET ON)
+            check_cxx_source_compiles([[
+                extern "C" double cblas_dsdot(int, const float *, int, const float *, int);
+                int main() { float x = 1; return (int)cblas_dsdot(1, &x, 1, &x, 1) - 1; }
+            ]] DOTPROD_CBLAS_DSDOT)
+            if(DOTPROD_CBLAS_DSDOT)
+                set(found BLAS::BLAS)
+            endif()
         endif()
     else()
         message(FATAL_ERROR "examples.cmake: no way to find ${need}")
