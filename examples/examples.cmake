@@ -14,7 +14,7 @@
 set(dotprod_examples
     "dotprod-exact exact.cpp"
     "dotprod-quiet quiet.cpp"
-    "dotprod-simd simd.cpp SIMD CHECKS double_result"
+    "dotprod-simd simd.cpp CHECKS double_result"
     "dotprod-parallel parallel.cpp NEEDS OpenMP CHECKS double_result threads"
     "dotprod-ceiling ceiling.cpp NEEDS OpenMP CHECKS threads"
     "dotprod-mpi mpi.cpp NEEDS MPI SIMD"
