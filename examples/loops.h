@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // The loops that the examples time: dotprod-simd's, which dotprod-parallel
-// runs on each thread's share, and dotprod-ceiling's read; and how they are
-// built for the processor that runs them.
+// runs on each thread's share, and dotprod-ceiling's reads; and how they
+// are built for the processor that runs them.
 #ifndef DOTPROD_EXAMPLES_LOOPS_H
 #define DOTPROD_EXAMPLES_LOOPS_H
 
@@ -23,37 +23,61 @@
 // The sum of A[k] * B[k] for k from begin to end - 1. A float times a float
 // is exact in double, and a double sum of N terms is off by at most about
 // N * 2^-53 of its value (1e-9 at N = 10^7), where dotprod's float sum ends
-// 1.26 % low. `omp simd reduction` (the programs are built with
-// -fopenmp-simd or -fopenmp) lets the compiler keep a partial sum in each
-// lane of its vector registers and add them up at the end, so no addition
-// waits for the one before it. The lanes, and so the last bits of the sum,
-// depend on the instructions chosen.
+// 1.26 % low.
+//
+// An addition takes 4 cycles before the next one into the same register
+// can start, and AVX-512 converts, multiplies and adds 8 terms at a time:
+// one running sum per lane, as `omp simd reduction` keeps, lets the core
+// add only 8 terms every 4 cycles, half what it can read from L2. So the
+// terms go into 32 separate sums (4 AVX-512 registers, 8 AVX2 ones), kept
+// across the whole loop and added up once at the end: the additions of one
+// group do not wait for each other. The lanes, and so the last bits of the
+// sum, depend on the instructions chosen.
 //
 // A core has only so many reads from memory in flight, and the time it
-// spends converting delays the next ones: the loop asks for each vector's
-// data `ahead` floats (8 KiB) early, so that memory works while the core
-// converts.
+// spends converting delays the next ones. The loop reads each vector at
+// two places at once, its first and its second half, so that the
+// processor's prefetcher follows four streams instead of two; and it asks
+// for each stream's data `ahead` floats (8 KiB) early, so that memory
+// works while the core converts. Without them the loop was slower at 10^7
+// terms on the project's machine (docs/results.md).
 VECTOR_VERSIONS inline double dotDouble(const float *A, const float *B, std::int64_t begin,
                                         std::int64_t end)
 {
-    constexpr std::int64_t block = 256, ahead = 2048, line = 64 / sizeof(float);
-    double sum = 0.0;
-    for (std::int64_t k = begin; k < end; k += block) {
-        std::int64_t stop = std::min(k + block, end);
-        for (std::int64_t j = k + ahead; j < std::min(stop + ahead, end); j += line) {
-            __builtin_prefetch(A + j);
-            __builtin_prefetch(B + j);
+    constexpr int lanes = 16, ahead = 2048, line = 64 / sizeof(float);
+    double part[2][lanes] = {}; // for the first half, and for the second
+    std::int64_t n = end - begin, half = n / (2 * lanes) * lanes;
+    const float *a = A + begin, *b = B + begin, *a2 = a + half, *b2 = b + half;
+    for (std::int64_t i = 0; i < half; i += lanes) {
+        // A hint only: it never faults, even past the end.
+        for (int l = 0; l < lanes; l += line) {
+            __builtin_prefetch(a + i + ahead + l);
+            __builtin_prefetch(b + i + ahead + l);
+            __builtin_prefetch(a2 + i + ahead + l);
+            __builtin_prefetch(b2 + i + ahead + l);
         }
-#pragma omp simd reduction(+ : sum)
-        for (std::int64_t j = k; j < stop; j++)
-            sum += (double)A[j] * B[j];
+        for (int l = 0; l < lanes; l++) {
+            part[0][l] += (double)a[i + l] * b[i + l];
+            part[1][l] += (double)a2[i + l] * b2[i + l];
+        }
     }
+    double sum = 0.0;
+    for (std::int64_t k = 2 * half; k < n; k++)
+        sum += (double)a[k] * b[k];
+    for (auto &sums : part)
+        for (double p : sums)
+            sum += p;
     return sum;
 }
 
-// The cheapest read that cannot be skipped, for dotprod-ceiling: adds both
-// vectors from begin to end - 1 into 16 float lanes, which the compiler
-// keeps in vector registers, so no addition waits for the one before it.
+// The cheap reads that cannot be skipped, for dotprod-ceiling: each adds
+// both vectors from begin to end - 1 into float lanes, which the compiler
+// keeps in vector registers, so no addition waits for the one before.
+// readBoth keeps 16 lanes (one AVX-512 register, two AVX2 ones); readWide
+// keeps 64, so that L1 and L2, not the additions, set its pace, and asks
+// for the data `ahead` floats early when ahead is not 0; readHalves reads
+// as dotDouble does, each vector at two places at once. No one of them is
+// the fastest on every processor and at every length.
 VECTOR_VERSIONS inline double readBoth(const float *A, const float *B, std::int64_t begin,
                                        std::int64_t end)
 {
@@ -68,6 +92,58 @@ VECTOR_VERSIONS inline double readBoth(const float *A, const float *B, std::int6
         total += A[k] + B[k];
     for (float sum : lane)
         total += sum;
+    return total;
+}
+
+VECTOR_VERSIONS inline double readWide(const float *A, const float *B, std::int64_t begin,
+                                       std::int64_t end, int ahead)
+{
+    constexpr int lanes = 64, line = 64 / sizeof(float);
+    float lane[lanes] = {};
+    const float *a = A + begin, *b = B + begin;
+    std::int64_t n = end - begin, full = n - n % lanes;
+    for (std::int64_t i = 0; i < full; i += lanes) {
+        if (ahead)
+            for (int l = 0; l < lanes; l += line) {
+                __builtin_prefetch(a + i + ahead + l);
+                __builtin_prefetch(b + i + ahead + l);
+            }
+        for (int j = 0; j < lanes; j++)
+            lane[j] += a[i + j] + b[i + j];
+    }
+    double total = 0.0;
+    for (std::int64_t k = full; k < n; k++)
+        total += a[k] + b[k];
+    for (float sum : lane)
+        total += sum;
+    return total;
+}
+
+VECTOR_VERSIONS inline double readHalves(const float *A, const float *B, std::int64_t begin,
+                                         std::int64_t end)
+{
+    constexpr int lanes = 32, ahead = 2048, line = 64 / sizeof(float);
+    float lane[2][lanes] = {};
+    std::int64_t n = end - begin, half = n / (2 * lanes) * lanes;
+    const float *a = A + begin, *b = B + begin, *a2 = a + half, *b2 = b + half;
+    for (std::int64_t i = 0; i < half; i += lanes) {
+        for (int l = 0; l < lanes; l += line) {
+            __builtin_prefetch(a + i + ahead + l);
+            __builtin_prefetch(b + i + ahead + l);
+            __builtin_prefetch(a2 + i + ahead + l);
+            __builtin_prefetch(b2 + i + ahead + l);
+        }
+        for (int j = 0; j < lanes; j++) {
+            lane[0][j] += a[i + j] + b[i + j];
+            lane[1][j] += a2[i + j] + b2[i + j];
+        }
+    }
+    double total = 0.0;
+    for (std::int64_t k = 2 * half; k < n; k++)
+        total += a[k] + b[k];
+    for (auto &sums : lane)
+        for (float sum : sums)
+            total += sum;
     return total;
 }
 
