@@ -62,6 +62,14 @@ class Table(unittest.TestCase):
         self.assertTrue(model.model(made).unchecked_line.startswith(
             "speeds not checked against the machine's ceiling at N=100"))
 
+    def test_compact_table_lines_worked_out_by_hand(self):
+        # As in the wide rows: the floor's median step, and 800 bytes in 1 us.
+        text = table.render(model.model(runs())).decode()
+        self.assertIn("N=100: dotprod's noise floor ±33.3 %; ceiling 0.800 GB/s on 2T; "
+                      "8·N bytes fit in L1.\n", text)
+        fast, = [r for r in rows(text) if r["program"] == "fast"]
+        self.assertEqual((fast["speedup"], fast["verdict"]), ("4.00× (2.00–4.00)", "accurate"))
+
     def test_a_load_that_could_not_be_read(self):
         text = table.render(model.model(runs())).decode()
         self.assertIn("Machine: Test CPU, 2 cores, Linux 6, glibc 2.36; load average unknown "
