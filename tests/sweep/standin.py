@@ -63,7 +63,8 @@ if version in VERSIONS:
         with open(os.environ["STANDIN_LOG"], "a") as log:
             log.write(f"{version} {n}\n")
     print(f"Resultado: {VERSIONS[version](vector(n)):f}")
-    print(f"Tiempo: {random.uniform(0.9e-3, 1.1e-3) if version == 'jitter' else 1e-6:.9f}")
+    # A millisecond: a time no machine's ceiling makes impossible, sanitized or not.
+    print(f"Tiempo: {random.uniform(0.9e-3, 1.1e-3) if version == 'jitter' else 1e-3:.9f}")
     sys.exit()
 
 mode = os.environ.get("STANDIN_MODE", "")
