@@ -147,6 +147,18 @@ class Flags(unittest.TestCase):
                 found = flagged(base[:len(times)], times)
                 self.assertEqual([f.kind for f in found], kinds, found)
 
+    def test_erratic_beyond_three_floors_and_five_percent(self):
+        # Runs alternating in step with dotprod's: the ratios stay tight, and
+        # only the run-to-run steps differ. A floor of 2 %: steps of 6.8 %
+        # are erratic, 3.9 % are not; a floor of 1 %: steps of 4.4 % beat 3
+        # floors but not the least 5 %.
+        cases = [(1.02, 1.07, ["erratic"]), (1.02, 1.04, []), (1.01, 1.045, []),
+                 (1.025, 1.062, [])]  # 6 % steps, under 3 floors of 2.5 %
+        for base, own, kinds in cases:
+            with self.subTest((base, own)):
+                found = flagged([1.0, base] * 15, [1.0, own] * 15)
+                self.assertEqual([f.kind for f in found], kinds)
+
     def test_advice_names_the_cause(self):
         noisy = [1.0, 1.3, 0.9, 1.25, 0.95, 1.3, 1.0, 1.2, 0.9]
         cases = [(noisy, self.STEADY, ("dotprod", "mine"),
