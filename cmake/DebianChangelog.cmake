@@ -1,7 +1,9 @@
 # SPDX-License-Identifier: MIT
 # dotprod_debian_changelog(MARKDOWN OUTPUT MAINTAINER LATEST) writes
 # Debian's changelog for the history in MARKDOWN (CHANGELOG.md), whose
-# entries are a heading `## VERSION - YYYY-MM-DD` and a list of `- ` items
+# entries are a heading `## VERSION - YYYY-MM-DD [HH:MM]` (UTC; the time
+# for a second release on one day, which Debian needs later than the first)
+# and a list of `- ` items
 # continued on lines indented by two spaces; LATEST gets the newest
 # entry's version. One history, in the form users read, for both.
 include_guard(GLOBAL)
@@ -20,21 +22,25 @@ function(dotprod_weekday year month day out)
     set(${out} ${name} PARENT_SCOPE)
 endfunction()
 
-# `VERSION - YYYY-MM-DD` as Debian's version and date, in `version` and
-# `date` of the caller.
+# `VERSION - YYYY-MM-DD [HH:MM]` as Debian's version and date, in `version`
+# and `date` of the caller.
 function(dotprod_debian_heading heading)
-    if(NOT heading MATCHES "^([0-9][0-9.]*) - ([0-9][0-9][0-9][0-9])-([0-9][0-9])-([0-9][0-9])$")
-        message(FATAL_ERROR "CHANGELOG.md: a heading is `## VERSION - YYYY-MM-DD`, not `## ${heading}`")
+    if(NOT heading MATCHES "^([0-9][0-9.]*) - ([0-9][0-9][0-9][0-9])-([0-9][0-9])-([0-9][0-9])( ([0-2][0-9]):([0-5][0-9]))?$")
+        message(FATAL_ERROR "CHANGELOG.md: a heading is `## VERSION - YYYY-MM-DD [HH:MM]`, not `## ${heading}`")
     endif()
     set(version ${CMAKE_MATCH_1} PARENT_SCOPE)
     set(year ${CMAKE_MATCH_2})
     set(day ${CMAKE_MATCH_4})
+    set(time "00:00")
+    if(CMAKE_MATCH_5)
+        set(time "${CMAKE_MATCH_6}:${CMAKE_MATCH_7}")
+    endif()
     math(EXPR month "${CMAKE_MATCH_3}")
     dotprod_weekday(${year} ${month} ${day} weekday)
     set(months Jan Feb Mar Apr May Jun Jul Aug Sep Oct Nov Dec)
     math(EXPR index "${month} - 1")
     list(GET months ${index} monthName)
-    set(date "${weekday}, ${day} ${monthName} ${year} 00:00:00 +0000" PARENT_SCOPE)
+    set(date "${weekday}, ${day} ${monthName} ${year} ${time}:00 +0000" PARENT_SCOPE)
 endfunction()
 
 # An entry's items as Debian's: `  * ` for `- `, continuations indented by
