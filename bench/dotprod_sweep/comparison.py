@@ -280,15 +280,3 @@ def status(comparison, fail_above):
         return 3
     return 0
 
-
-def compare_files(old_runs, new_runs, threshold=THRESHOLD, fail_above=None, names=("old", "new")):
-    """What `dotprod-sweep compare` prints, and its status. threshold and
-    fail_above are percents, as typed; names are the two files' names.
-    Status 2 where the files share no program, scan values and length:
-    a gate must not pass on a comparison of nothing."""
-    from .comparison_view import render
-    result = compare(old_runs, new_runs, threshold / 100)
-    text = render(result, names, None if fail_above is None else fail_above / 100)
-    if not result.rows:
-        return text, 2
-    return text, status(result, None if fail_above is None else fail_above / 100)

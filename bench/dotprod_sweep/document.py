@@ -22,7 +22,7 @@ def summary(s, cores):
             "coarse": s.coarse, "gbs": s.gbs, "ceiling_gbs": s.ceiling_gbs,
             "impossible": s.impossible, "result": s.result,
             "relative_error": s.relative_error, "verdict": s.verdict,
-            "launch": s.launch and launchers.facts(s.launch, cores),
+            "launch": s.launch and launchers.facts(s.launch, cores, s.oversubscribed),
             "rank_memory": s.rank_memory and {"total_bytes": s.rank_memory[0],
                                               "largest_rank_bytes": s.rank_memory[1]},
             "own_noise": s.own_noise, "share": s.share, "share_threads": s.share_threads,

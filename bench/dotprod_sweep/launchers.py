@@ -294,8 +294,8 @@ def _slurm(*argv):
     return done.stdout.decode(errors="replace").strip() if done.returncode == 0 else ""
 
 
-def facts(launch, cpus):
-    """A command's launch, for the JSON."""
+def facts(launch, cpus, over):
+    """A command's launch, for the JSON; over: whether it oversubscribes."""
     return {"launcher": launch.launcher, "ranks": launch.ranks, "nodes": launch.nodes,
             "threads_per_rank": launch.threads, "ranks_per_node": launch.per_node,
-            "node_cpus": cpus, "oversubscribed": oversubscribed(launch, cpus)}
+            "node_cpus": cpus, "oversubscribed": over}

@@ -5,7 +5,7 @@ import os
 import signal
 import sys
 
-from . import comparison, config, document, machine, measure, model, plot, safely, saved, session, table
+from . import comparison_view, config, document, machine, measure, model, plot, safely, saved, session, table
 from .messages import SweepError, call_me, progress, say
 
 
@@ -111,7 +111,7 @@ def loaded(run):
 def compared(old, new, names, threshold, fail_above):
     """Prints the comparison of two runs; its status: 0, 3 for a slowdown
     beyond fail_above, 2 where they share nothing to compare."""
-    text, status = comparison.compare_files(old, new, threshold, fail_above, names)
+    text, status = comparison_view.compare_files(old, new, threshold, fail_above, names)
     write_out(text)
     return status
 

@@ -6,6 +6,7 @@ import unittest
 from unittest import mock
 
 from dotprod_sweep import comparison as c
+from dotprod_sweep import comparison_view as view
 from dotprod_sweep.runs import TIMED, Run, Runs
 
 # Two draws of one distribution: both medians are 1.005.
@@ -78,7 +79,7 @@ class Compare(unittest.TestCase):
         self.assertEqual([r.coarse for r in result.rows], [False, True, False])
         self.assertAlmostEqual(result.rows[0].ratio, 1.0)
         self.assertEqual(c.status(result, 0.0), 0)
-        text = " ".join(c.compare_files(old, new)[0].decode().split())
+        text = " ".join(view.compare_files(old, new)[0].decode().split())
         self.assertIn("worth more than 1 % of the time): quiet at N=1000.", text)
 
     def test_twice_the_work(self):
@@ -89,7 +90,7 @@ class Compare(unittest.TestCase):
                     ("quiet", 1000): OLD, ("quiet", 10**6): OLD})
         new = runs({("simd", 1000): scaled(NEW, 2), ("simd", 10**6): scaled(NEW, 2),
                     ("quiet", 1000): scaled(NEW, 2), ("quiet", 10**6): NEW})
-        text, status = c.compare_files(old, new, 5, 20)
+        text, status = view.compare_files(old, new, 5, 20)
         result = c.compare(old, new)
         simd, quiet = result.means
         self.assertEqual((simd.call, simd.ratio), (c.SLOWER, 2.0))
@@ -97,8 +98,8 @@ class Compare(unittest.TestCase):
         self.assertIn("| simd    |       1.00e+00 |       2.01e+00 |", text.decode())
         self.assertIn("slower, about 2×", text.decode())
         self.assertEqual(status, 3)
-        self.assertEqual(c.compare_files(old, new, 5, None)[1], 0)
-        self.assertEqual(c.compare_files(old, new, 5, 150)[1], 0)
+        self.assertEqual(view.compare_files(old, new, 5, None)[1], 0)
+        self.assertEqual(view.compare_files(old, new, 5, 150)[1], 0)
 
     def test_unmatched_and_failed(self):
         # Scan values are part of the match, whether held as pairs or a dict.
@@ -113,8 +114,8 @@ class Compare(unittest.TestCase):
                                            ("omp", (("t", "2"),), 10**4)))
         self.assertEqual(result.only_new, (("mpi", (("r", "4"),), 1000),
                                            ("omp", (("t", "2"),), 10**5)))
-        self.assertIn("failed in old", c.compare_files(old, new, 5, 0)[0].decode())
-        self.assertEqual(c.compare_files(old, runs({("other", 5): NEW}))[1], 2)
+        self.assertIn("failed in old", view.compare_files(old, new, 5, 0)[0].decode())
+        self.assertEqual(view.compare_files(old, runs({("other", 5): NEW}))[1], 2)
 
     def test_machine_differences_come_first(self):
         box = {"cpu": "X", "kernel": "Linux 6.1", "commit": "c1", "load_start": 0.1,
@@ -127,7 +128,7 @@ class Compare(unittest.TestCase):
                          (c.Difference("commit", "c1", "c2"),
                           c.Difference("kernel", "Linux 6.1", "Linux 6.5"),
                           c.Difference("OMP_NUM_THREADS", "2", "unset")))
-        text = c.compare_files(old, new)[0].decode()
+        text = view.compare_files(old, new)[0].decode()
         self.assertEqual(text.splitlines()[2], "  commit: c1 (old), c2 (new)")
         self.assertIn("Load average at the start: 0.10 (old), 2.00 (new).", text)
         self.assertIn("dotprod is called slower at N=1: unless it changed, the machine", text)
@@ -136,7 +137,7 @@ class Compare(unittest.TestCase):
         label = "x" * 20
         old = runs({(label, 2147483647): OLD, (label, 1): scaled(OLD, 1e-6)})
         new = runs({(label, 2147483647): scaled(NEW, 1.1), (label, 1): scaled(NEW, 1.23e-8)})
-        text = c.compare_files(old, new)[0].decode()
+        text = view.compare_files(old, new)[0].decode()
         self.assertIn("faster, about 81×", text)
         self.assertLessEqual(max(len(line) for line in text.splitlines() if "|" in line), 120)
 
