@@ -11,7 +11,8 @@ processes on this machine that carry it along with a rank number that
 the sweep's own environment does not hold (inside a batch job the sweep,
 and so the launcher, have the job's SLURM_PROCID). Ranks
 on other machines cannot be seen: a run with fewer ranks seen than asked
-for has no rank memory ("unknown"), never a partial one.
+for has no rank memory, never a partial one, and a row none of whose runs
+saw them all says "unknown".
 
 A launcher killed outright leaves a Slurm job running: its ranks run on,
 and the job stays queued. Runs under srun outside an allocation get a job
@@ -157,11 +158,14 @@ def oversubscribed(launch, cpus):
 
 
 def memory(peaks_per_run):
-    """(job total, largest rank) in bytes over runs, each given as its
-    ranks' peaks; None where any run's ranks were not all seen."""
-    if not peaks_per_run or any(p is None for p in peaks_per_run):
+    """(job total, largest rank) in bytes over the runs whose ranks were
+    all seen, each given as its ranks' peaks; None where no run's were. A
+    rank missed by the sampling (one that ended between two looks, on a
+    busy machine) costs that run its figure, not the row's."""
+    seen = [p for p in peaks_per_run if p is not None]
+    if not seen:
         return None
-    return max(sum(p) for p in peaks_per_run), max(max(p) for p in peaks_per_run)
+    return max(sum(p) for p in seen), max(max(p) for p in seen)
 
 
 def _environment(pid):

@@ -62,7 +62,8 @@ class NodeCeilings(unittest.TestCase):
 class Memory(unittest.TestCase):
     def test_total_and_largest_rank_or_unknown(self):
         self.assertEqual(launchers.memory([(10, 30), (25, 20)]), (45, 30))
-        self.assertIsNone(launchers.memory([(10, 30), None]))
+        self.assertEqual(launchers.memory([(10, 30), None]), (40, 30))
+        self.assertIsNone(launchers.memory([None, None]))
 
     def test_table_never_shows_the_launchers_own_size(self):
         mib = 2**20
