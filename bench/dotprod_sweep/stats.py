@@ -10,8 +10,9 @@ CONFIDENCE = 0.95
 # tell apart differences a user would act on; a tighter one is an answer,
 # "the same speed" included.
 WIDE = 0.10
-CLUSTER_GAP = 0.1  # two clusters: at least 10 % apart, ...
-CLUSTER_RATIO = 2  # ... and farther apart than either cluster is wide
+CLUSTER_GAP = 0.1     # two clusters: at least 10 % apart, ...
+CLUSTER_RATIO = 2     # ... farther apart than either cluster is wide, ...
+CLUSTER_SHARE = 0.25  # ... and each a quarter of the runs or more
 
 
 def binomial_tail(n, k):
@@ -39,14 +40,17 @@ def is_wide(low, middle, high):
 
 
 def two_clusters(values):
-    """Whether values fall into two groups, each of two or more, whose
-    gap is large beside both the groups' own spreads."""
+    """Whether values fall into two groups, each of two or more and of
+    CLUSTER_SHARE of them or more, whose gap is large beside both the
+    groups' own spreads. A few runs far off are outliers, which the median
+    and its interval ignore; two groups of a size each can carry the
+    median from one to the other between sweeps."""
     logs = sorted(math.log(v) for v in values if v > 0)
     if len(logs) < 4:
         return False
     gap, at = max((logs[i + 1] - logs[i], i + 1) for i in range(len(logs) - 1))
     lower, upper = logs[:at], logs[at:]
-    if min(len(lower), len(upper)) < 2:
+    if min(len(lower), len(upper)) < max(2, CLUSTER_SHARE * len(logs)):
         return False
     spread = max(lower[-1] - lower[0], upper[-1] - upper[0])
     return gap > math.log1p(CLUSTER_GAP) and gap > CLUSTER_RATIO * spread

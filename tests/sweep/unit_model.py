@@ -92,6 +92,10 @@ class Intervals(unittest.TestCase):
         self.assertTrue(stats.two_clusters([1.0, 1.01, 1.02, 3.0, 3.05, 3.1]))
         self.assertFalse(stats.two_clusters([1.0, 1.1, 1.2, 1.3, 1.4, 1.5]))
         self.assertFalse(stats.two_clusters([1.0, 1.0, 1.0, 1.0, 1.0, 5.0]))  # one outlier
+        steady = [1.0, 1.01, 1.02, 1.03] * 2
+        # Two of 12 runs an interrupt slowed are outliers; three are a group.
+        self.assertFalse(stats.two_clusters(steady + [1.04, 1.05, 2.6, 2.7]))
+        self.assertTrue(stats.two_clusters(steady + [1.04, 2.5, 2.6, 2.7]))
 
 
 class Summaries(unittest.TestCase):
