@@ -314,7 +314,7 @@ class Answer:
     machine's ceiling it comes at best."""
     program: str
     length: int | None        # that length, or None where it has no speedup
-    answer: str | None        # "faster", "slower", "the same speed" or "unclear"
+    answer: str | None        # "faster", "slower", "the same speed", "unclear" or "baseline"
     factor: float | None      # times faster or slower; the speedup itself otherwise
     factor_low: float | None  # its 95 % interval
     factor_high: float | None
@@ -344,6 +344,8 @@ def answer_of(program, summaries, standing):
     best_facts = (best.share, best.share_threads, best.length) if best else (None, None, None)
     if not timed:
         return Answer(program, None, None, None, None, None, klass, *best_facts)
+    if any(s.baseline for s in summaries):  # 1 by definition: not an answer
+        return Answer(program, None, "baseline", None, None, None, klass, *best_facts)
     last = max(timed, key=lambda s: s.length)
     return Answer(program, last.length, *answer(last), klass, *best_facts)
 

@@ -259,6 +259,8 @@ def answer_line(a, baseline):
     said = [f"{a.program}:"]
     if a.answer is None:
         said.append(f"no speedup measured,")
+    elif a.answer == "baseline":
+        said.append("the baseline,")
     else:
         span = f"at N={length_text(a.length)} ({plain(a.factor_low)}–{plain(a.factor_high)})"
         said.append({"faster": f"{plain(a.factor)}× faster than {baseline} {span},",

@@ -115,6 +115,11 @@ class Answers(unittest.TestCase):
         self.assertEqual((a.verdict, a.share, a.share_threads, a.share_length, a.length),
                          (verdict.FLOAT, 0.7, 1, 100, 100))
         self.assertEqual(model.answer_of("fast", summaries, "wrong").verdict, "wrong")
+        # A candidate that is the baseline is 1 by definition, not "the same speed".
+        base = model.answer_of("fast", [replace(s, baseline=True) for s in summaries], "ok")
+        self.assertEqual(table.answer_line(base, "fast"),
+                         "fast: the baseline, within float rounding, 70 % of the 1-thread "
+                         "ceiling at N=100")
 
     def test_share_of_the_nearest_ceiling(self):
         rates = {1: 20.0, 2: 30.0}
