@@ -20,6 +20,10 @@ ABSURD_PER_CPU = 1e12  # bytes per second
 COARSE = 0.01       # a printed time whose last digit is worth more than 1 % of it
 ERRATIC = 3         # a program whose runs differ this many times the machine's floor, ...
 ERRATIC_LEAST = 0.05  # ... and by more than 5 %, is erratic
+# Loops whose medians lie within this factor of each other run on the same
+# time scale: a loop of microseconds varies more than one of seconds on any
+# machine, so only the first is a floor for the second.
+PEER_SCALE = 10
 QUIET = "dotprod-quiet"  # dotprod's loop without its printing: a steady baseline
 
 
@@ -190,11 +194,27 @@ def from_length(n, own):
     return f"lengths from N={longer} on" if longer else "longer lengths"
 
 
-def flags(s, own, floor, base, runs):
+def steadiest(runs, n, seconds):
+    """(noise, program): the least run-to-run noise among the programs
+    whose loops at length n take within PEER_SCALE of seconds, or (None,
+    None): the floor a loop that long reached on this machine in this
+    sweep."""
+    found = []
+    for p in runs.programs:
+        times = [r.seconds for r in runs.of(p, n) if not r.failure]
+        middle = statistics.median(times) if times else 0
+        noise = stats.noise_floor(times)
+        if noise is not None and middle > 0 and seconds / PEER_SCALE <= middle <= \
+                seconds * PEER_SCALE:
+            found.append((noise, p))
+    return min(found, default=(None, None))
+
+
+def flags(s, own, floor, base, runs, steady=(None, None)):
     """Flags only where the interval alone would mislead or cannot be
     acted on: a candidate's row only, each with what the user can do.
     own and base: the row's and the baseline's timed runs; floor: the
-    baseline's noise floor."""
+    baseline's noise floor; steady: steadiest() for the row's median."""
     if s.baseline or s.failure or s.speedup is None:
         return ()
     found = []
@@ -226,11 +246,11 @@ def flags(s, own, floor, base, runs):
                       f"than {b}'s ±{floor * 100:.0f} %: pin its threads (OMP_PROC_BIND=true, "
                       f"taskset -c), or use a quieter machine")
         found.append(Flag("wide", advice))
-    elif own_noise > max(ERRATIC * floor, ERRATIC_LEAST):
+    elif steady[0] is not None and own_noise > max(ERRATIC * steady[0], ERRATIC_LEAST):
         found.append(Flag("erratic", f"{p}'s runs differ by ±{own_noise * 100:.0f} %, over "
-                          f"{ERRATIC} times {b}'s ±{floor * 100:.0f} %: its median is known, a "
-                          f"single run's time is not: pin its threads (OMP_PROC_BIND=true, "
-                          f"taskset -c)"))
+                          f"{ERRATIC} times the ±{steady[0] * 100:.0f} % of {steady[1]}, whose "
+                          f"loop takes about as long: its median is known, a single run's "
+                          f"time is not: pin its threads (OMP_PROC_BIND=true, taskset -c)"))
     return tuple(found)
 
 
@@ -283,7 +303,9 @@ def summary(runs, program, n):
         stats.noise_floor(times), share, share_threads)
     base = [r for r in runs.of(runs.baseline, n) if not r.failure]
     launched = launch is not None and launch.launcher != launchers.NONE and own
-    return replace(made, flags=flags(made, own, noise_floor(runs, n), base, runs), launch=launch,
+    steady = steadiest(runs, n, made.median) if own else (None, None)
+    return replace(made, flags=flags(made, own, noise_floor(runs, n), base, runs, steady),
+                   launch=launch,
                    rank_memory=launchers.memory([r.rank_peaks for r in own]) if launched else None,
                    oversubscribed=launch is not None and launchers.oversubscribed(
                        launch, runs.machine.get("cores")))

@@ -164,6 +164,21 @@ class Flags(unittest.TestCase):
                 found = flagged([1.0, base] * 15, [1.0, own] * 15)
                 self.assertEqual([f.kind for f in found], kinds)
 
+    def test_erratic_only_beside_a_loop_as_long(self):
+        # dotprod's loop takes 1000 times mine's, and a loop that long varies
+        # less on any machine: no floor for mine. A steady peer of its length is.
+        n, mine = 10**5, [1.0, 1.07] * 15
+        cases = [({}, []), ({"peer": [1.0, 1.01] * 15}, ["erratic"]),
+                 ({"peer": [100.0, 101.0] * 15}, [])]  # 100 times as long: no peer
+        for others, kinds in cases:
+            with self.subTest(others):
+                made = Runs(("dotprod", *others, "mine"), "dotprod", "dotprod", (n,), ())
+                made.runs += timed("dotprod", n, [1000.0, 1001.0] * 15) + timed("mine", n, mine)
+                for p, times in others.items():
+                    made.runs += timed(p, n, times)
+                found = model.model(made).of("mine")[0].flags
+                self.assertEqual([f.kind for f in found], kinds)
+
     def test_advice_names_the_cause(self):
         noisy = [1.0, 1.3, 0.9, 1.25, 0.95, 1.3, 1.0, 1.2, 0.9]
         cases = [(noisy, self.STEADY, ("dotprod", "mine"),
