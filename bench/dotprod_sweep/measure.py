@@ -220,7 +220,8 @@ class Sweep:
             except printed.OutputError as error:
                 self.runs.ceilings.append(Ceiling(n, threads, 0.0, ended.wall, str(error)))
                 continue
-            self.runs.ceilings.append(Ceiling(n, threads, printed.value(seconds), ended.wall))
+            self.runs.ceilings.append(Ceiling(n, threads, printed.value(seconds), ended.wall,
+                                              first=printed.read_first_pass(path)))
 
     def round(self, n, kind, repeat):
         for cmd in turns(self.config.programs, self.config.seed, n, kind, repeat):

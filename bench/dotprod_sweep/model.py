@@ -47,6 +47,13 @@ def ceiling_rates(runs, n):
             if c.length == n and c.seconds > 0}
 
 
+def first_pass_rates(runs, n):
+    """The best read rates of a first pass over vectors just built, where
+    the ceiling said: {threads: rate}."""
+    return {c.threads: vector_bytes(n) / c.first for c in runs.ceilings
+            if c.length == n and c.seconds > 0 and c.first}
+
+
 def fastest_possible(runs, ceiling):
     """The highest rate in bytes per second that a run may claim: a margin
     over the measured ceiling, or what no machine reaches where none was
@@ -111,6 +118,7 @@ class Summary:
     own_noise: float | None = None  # how much its consecutive runs differ, as noise_floor
     share: float | None = None      # its rate over the nearest ceiling's, below
     share_threads: int | None = None  # that ceiling's threads
+    share_first: bool = False       # that ceiling is of first passes
     flags: tuple = ()               # Flag: what the interval does not say, and what to do
     launch: object = None           # launchers.Launch: what its launcher was asked for
     rank_memory: tuple | None = None  # under a launcher: (job total, largest rank) bytes
@@ -166,15 +174,21 @@ class Flag:
     advice: str   # what the user can do about it, in one sentence
 
 
-def nearest_ceiling(rates, rate):
-    """(share, threads) of rate against the ceiling with the fewest threads
-    that reads at least as fast: a rate one thread can reach is set against
-    one thread's ceiling, a faster one against the next. Past them all,
-    against the fastest. rates: {threads: rate}."""
+def nearest_ceiling(rates, rate, firsts=None):
+    """(share, threads, first) of rate against the ceiling with the fewest
+    threads that reads at least as fast, and for as many threads, a first
+    pass's ceiling before the best pass's: a rate one thread reaches on a
+    first pass is set against that, a faster one against the next. Past
+    them all, against the fastest. rates and firsts: {threads: rate}; a
+    loop timed on vectors just built, as dotprod's, meets firsts."""
     if not rates or not rate:
-        return None, None
-    threads = next((t for t in sorted(rates) if rates[t] >= rate), max(rates, key=rates.get))
-    return rate / rates[threads], threads
+        return None, None, False
+    ceilings = sorted([(t, 0, r) for t, r in (firsts or {}).items()] +
+                      [(t, 1, r) for t, r in rates.items()])
+    best = max(rates, key=rates.get)
+    threads, kind, ceiling = next((c for c in ceilings if c[2] >= rate),
+                                  (best, 1, rates[best]))
+    return rate / ceiling, threads, kind == 0
 
 
 def power_of_ten_above(x):
@@ -286,9 +300,9 @@ def summary(runs, program, n):
         r.seconds + r.time_half_unit for r in own) > fastest_possible(runs, ceiling)
     klass, farthest = judged(runs, program, n, TIMED)
     exact = runs.exact.get(n)
-    share, share_threads = nearest_ceiling(
+    share, share_threads, share_first = nearest_ceiling(
         rates, vector_bytes(n) / statistics.median(times) if own and statistics.median(times)
-        else None)
+        else None, first_pass_rates(runs, n))
     made = Summary(
         program, role(runs, program), program == runs.baseline, n, runs.params.get(program, ()),
         len(own), failure,
@@ -300,7 +314,7 @@ def summary(runs, program, n):
         stats.two_clusters(times), coarse(own), ceiling, impossible, klass,
         farthest.result_text if farthest else None,
         verdict.relative(abs(farthest.result - exact), exact) if farthest else None, exact,
-        stats.noise_floor(times), share, share_threads)
+        stats.noise_floor(times), share, share_threads, share_first)
     base = [r for r in runs.of(runs.baseline, n) if not r.failure]
     launched = launch is not None and launch.launcher != launchers.NONE and own
     steady = steadiest(runs, n, made.median) if own else (None, None)
@@ -317,6 +331,7 @@ class CeilingRow:
     seconds: float     # its best pass
     gbs: float         # 8·N bytes over that pass
     fits_in: str       # the nearest cache level that holds 8·N bytes, or "memory"
+    first_gbs: float | None = None  # 8·N bytes over its best first pass, where said
 
 
 @dataclass(frozen=True)
@@ -344,6 +359,7 @@ class Answer:
     share: float | None       # its best share of a ceiling
     share_threads: int | None
     share_length: int | None
+    share_first: bool = False  # that share is of a first pass's ceiling
 
 
 def answer(s):
@@ -363,7 +379,8 @@ def answer_of(program, summaries, standing):
     shared = [s for s in summaries if s.share is not None]
     shared = [s for s in shared if not (s.coarse or s.impossible)] or shared
     best = max(shared, key=lambda s: s.share, default=None)
-    best_facts = (best.share, best.share_threads, best.length) if best else (None, None, None)
+    best_facts = (best.share, best.share_threads, best.length, best.share_first) if best \
+        else (None, None, None, False)
     if not timed:
         return Answer(program, None, None, None, None, None, klass, *best_facts)
     if any(s.baseline for s in summaries):  # 1 by definition: not an answer
@@ -421,7 +438,8 @@ class Model:
 
 def ceiling_rows(runs, n):
     level = fits_in(runs.machine.get("caches", []), vector_bytes(n))
-    return tuple(CeilingRow(c.threads, c.seconds, vector_bytes(n) / c.seconds / 1e9, level)
+    return tuple(CeilingRow(c.threads, c.seconds, vector_bytes(n) / c.seconds / 1e9, level,
+                            vector_bytes(n) / c.first / 1e9 if c.first else None)
                  for c in runs.ceilings if c.length == n and c.seconds > 0)
 
 

@@ -10,6 +10,7 @@ import re
 
 RESULT = "Resultado: "
 TIME = "Tiempo: "
+FIRST_PASS = "First pass: "  # a ceiling's line before them
 TAIL = 65536  # the most of a run's ending that is read
 # What printf's %f, %e or %g can print, at any precision; \d must not
 # take other scripts' digits, which float() would read.
@@ -67,6 +68,16 @@ def read_ending(path):
     if seconds is None or not math.isfinite(value(seconds)) or value(seconds) < 0:
         raise OutputError(f"printed no usable time: {time_line.rstrip()!r}")
     return result, seconds
+
+
+def read_first_pass(path):
+    """The seconds a ceiling's "First pass: " line gives before its result
+    and time lines, or None where it has none."""
+    lines = last_lines(path, 3)
+    if len(lines) < 3 or not lines[0].startswith(FIRST_PASS.encode()):
+        return None
+    seconds = number_text(lines[0].decode(errors="replace"), FIRST_PASS)
+    return value(seconds) if seconds is not None and value(seconds) > 0 else None
 
 
 def read_exact(path):

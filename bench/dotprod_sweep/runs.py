@@ -49,6 +49,7 @@ class Ceiling:
     seconds: float       # the best pass it timed; 0 where it failed
     wall: float          # what calibrating took
     failure: str | None = None
+    first: float | None = None  # its best first pass over vectors just built, if it said
 
 
 @dataclass

@@ -150,8 +150,13 @@ def rate(s):
         return "n/a"
     if s.share is None:
         return plain(s.gbs)
-    threads = "" if s.share_threads == 1 else f" {s.share_threads}T"
-    return f"{plain(s.gbs)} ({percent(s.share)}{threads})"
+    return f"{plain(s.gbs)} ({percent(s.share)}{ceiling_mark(s.share_threads, s.share_first)})"
+
+
+def ceiling_mark(threads, first):
+    """" 2T" for two threads' ceiling; a dagger for a first pass's."""
+    mark = "" if threads == 1 else f" {threads}T"
+    return mark + ("†" if mark else " †") if first else mark
 
 
 def narrow_table(model):
@@ -176,7 +181,8 @@ def length_rows(model, n):
     for c in model.ceilings[n]:
         rows.append([n, f"ceiling, {c.threads} thread{'s' if c.threads > 1 else ''}",
                      cell(c.seconds), "", "", "", cell(c.gbs), "", "", "", "", "",
-                     f"8·N bytes fit in {c.fits_in}"])
+                     f"8·N bytes fit in {c.fits_in}" + (
+                         f"; first pass {plain(c.first_gbs)} GB/s" if c.first_gbs else "")])
     return rows + [row(s) for s in model.at(n)]
 
 
@@ -197,15 +203,17 @@ def length_lines(model):
     """Per length: the baseline's noise floor, and the ceilings that the
     rates' shares are of."""
     lines = [f"Speedups are over {model.baseline}, with their 95 % interval; a share is of "
-             f"the ceiling with the fewest threads (1T unless marked) that reads as fast."]
+             f"the ceiling with the fewest threads (1T unless marked) that reads as fast; "
+             f"for as many threads, that of a first pass over vectors just built (marked †), "
+             f"the pass dotprod times, comes before the best pass's."]
     for n in model.lengths:
         floor = model.noise_floors[n]
         said = [f"N={n}: {model.baseline}'s noise floor "
                 + (f"±{plain(floor * 100)} %" if floor is not None else "n/a")]
         ceilings = model.ceilings[n]
         if ceilings:
-            said.append("ceiling " + ", ".join(f"{plain(c.gbs)} GB/s on {c.threads}T"
-                                               for c in ceilings)
+            said.append("ceiling " + ", ".join(f"{plain(c.gbs)} GB/s on {c.threads}T" + (
+                f" (first pass {plain(c.first_gbs)})" if c.first_gbs else "") for c in ceilings)
                         + f"; 8·N bytes fit in {ceilings[0].fits_in}")
         lines.append("; ".join(said) + ".")
     return "\n".join(wrapped(line) for line in lines)
@@ -271,7 +279,8 @@ def answer_line(a, baseline):
     if a.share is not None:
         where = "" if a.share_length == a.length else f" at N={length_text(a.share_length)}"
         said[-1] += ","
-        said.append(f"{percent(a.share)} of the {a.share_threads}-thread ceiling{where}")
+        kind = " first-pass" if a.share_first else ""
+        said.append(f"{percent(a.share)} of the {a.share_threads}-thread{kind} ceiling{where}")
     return " ".join(said)
 
 
@@ -283,7 +292,7 @@ def answer_lines(model):
 CSV_COLUMNS = ("length", "program", "role", "params", "repeats", "time", "time_min",
                "time_max", "wall", "speedup", "speedup_low", "speedup_high",
                "interval_coverage", "gbs", "ceiling_gbs", "of_ceiling", "share",
-               "share_threads", "peak_bytes", "peak_of", "result", "relative_error",
+               "share_threads", "share_first", "peak_bytes", "peak_of", "result", "relative_error",
                "verdict", "flags", "failure", "exact", "noise_floor")
 
 
@@ -291,7 +300,7 @@ def csv_row(s, model):
     return (s.length, s.program, s.role, " ".join(f"{k}={v}" for k, v in s.params),
             s.repeats, s.median, s.low, s.high, s.wall, s.speedup, s.speedup_low,
             s.speedup_high, s.coverage, s.gbs, s.ceiling_gbs, s.of_ceiling, s.share,
-            s.share_threads, s.peak, s.peak_of, s.result, s.relative_error, s.verdict,
+            s.share_threads, s.share_first, s.peak, s.peak_of, s.result, s.relative_error, s.verdict,
             "; ".join(flag_notes(s)), s.failure, s.exact, model.noise_floors.get(s.length))
 
 

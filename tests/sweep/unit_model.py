@@ -2,6 +2,7 @@
 """The sweep's pure logic, in-process: the verdict's bounds, the
 intervals, the summaries. Expected values are worked out here by hand,
 not by calling the code under test."""
+import tempfile
 import unittest
 
 from dotprod_sweep import measure, model, printed, stats, verdict
@@ -46,6 +47,15 @@ class Verdict(unittest.TestCase):
                            ("12", 0.5), ("333.35291331780826", 5e-15)]:
             with self.subTest(text):
                 self.assertAlmostEqual(printed.half_unit(text) / half, 1.0)
+
+    def test_a_ceilings_first_pass_line(self):
+        ending = "Resultado: 1.000000\nTiempo: 0.000002000\n"
+        for before, wanted in [("First pass: 0.000004000\n", 4e-6), ("", None),
+                               ("First pass: inf\n", None), ("sum=1.0\n", None)]:
+            with self.subTest(before), tempfile.NamedTemporaryFile("w") as f:
+                f.write(before + ending)
+                f.flush()
+                self.assertEqual(printed.read_first_pass(f.name), wanted)
 
     def test_the_weakest_evidence_wins(self):
         for classes, wanted in [((verdict.SAME, verdict.WRONG, verdict.ACCURATE), verdict.WRONG),

@@ -37,12 +37,12 @@ class Numbers(unittest.TestCase):
 def worst_case():
     """A model whose every narrow column holds its widest plausible cell:
     a 20-character label, N = 10^7, speedups under 1, a share of the
-    2-thread ceiling, the longest verdict and note."""
+    2-thread first-pass ceiling, the longest verdict and note."""
     base = model.model(small_runs())
     dotprod, fast = base.summaries
     label = "dotprod-parallel t=2"
     common = {"length": 10**7, "speedup": 0.01234, "speedup_low": 0.01181,
-              "speedup_high": 0.01312, "share": 0.91, "share_threads": 2}
+              "speedup_high": 0.01312, "share": 0.91, "share_threads": 2, "share_first": True}
     summaries = (
         replace(dotprod, **common, verdict=verdict.SAME),
         replace(fast, program=label, **common, verdict=verdict.FLOAT, impossible=True),
@@ -66,7 +66,7 @@ class Narrow(unittest.TestCase):
         self.assertEqual((parallel["program"], parallel["speedup"], parallel["GB/s (ceiling)"],
                           parallel["verdict"], parallel["note"]),
                          ("dotprod-parallel t=2", "0.0123× (0.0118–0.0131)",
-                          "0.0762 (91 % 2T)", "float rounding", "too fast"))
+                          "0.0762 (91 % 2T†)", "float rounding", "too fast"))
         self.assertEqual((dotprod["speedup"], other["note"]), ("1×", "clusters"))
 
     def test_the_noise_floor_has_a_line_of_its_own(self):
@@ -105,6 +105,8 @@ class Answers(unittest.TestCase):
         self.assertEqual(table.answer_line(a, "dotprod"),
                          "dotprod-simd: 533× faster than dotprod at N=10^7 (498–567), "
                          "accurate, 69 % of the 1-thread ceiling")
+        self.assertTrue(table.answer_line(replace(a, share_first=True), "dotprod").endswith(
+            "69 % of the 1-thread first-pass ceiling"))
 
     def test_weakest_verdict_and_best_share(self):
         made = model.model(small_runs())
@@ -122,10 +124,16 @@ class Answers(unittest.TestCase):
                          "ceiling at N=100")
 
     def test_share_of_the_nearest_ceiling(self):
-        rates = {1: 20.0, 2: 30.0}
-        for rate, wanted in [(10.0, (0.5, 1)), (24.0, (0.8, 2)), (45.0, (1.5, 2))]:
-            with self.subTest(rate):
-                self.assertEqual(model.nearest_ceiling(rates, rate), wanted)
+        # Per thread count, a first pass's ceiling comes before the best pass's.
+        rates, firsts = {1: 20.0, 2: 30.0}, {1: 12.5, 2: 25.0}
+        cases = [(None, 10.0, (0.5, 1, False)), (None, 24.0, (0.8, 2, False)),
+                 (firsts, 10.0, (0.8, 1, True)), (firsts, 15.0, (0.75, 1, False)),
+                 (firsts, 24.0, (0.96, 2, True)), (firsts, 27.0, (0.9, 2, False)),
+                 (firsts, 45.0, (1.5, 2, False))]
+        for first, rate, wanted in cases:
+            with self.subTest((first, rate)):
+                share, threads, is_first = model.nearest_ceiling(rates, rate, first)
+                self.assertEqual((round(share, 9), threads, is_first), wanted)
 
 
 class Flags(unittest.TestCase):
