@@ -77,12 +77,19 @@ def panels(model, folder):
     ]
     ceilings = sorted({c.threads for n in model.lengths for c in model.ceilings[n]})
     if model.candidates:
+        firsts = [t for t in ceilings if any(c.threads == t and c.first_gbs
+                                             for n in model.lengths for c in model.ceilings[n])]
         write_blocks(os.path.join(folder, "ceilings.dat"), [
             [(n, c.gbs) for n in model.lengths for c in model.ceilings[n] if c.threads == t]
-            for t in ceilings])
-        lines = ", ".join(f"'ceilings.dat' index {k} using 1:2 with lines dashtype {k + 2} "
-                          f"linecolor 'black' title 'ceiling, {t} thread{'s' * (t > 1)}'"
-                          for k, t in enumerate(ceilings))
+            for t in ceilings] + [
+            [(n, c.first_gbs) for n in model.lengths for c in model.ceilings[n]
+             if c.threads == t and c.first_gbs] for t in firsts])
+        lines = ", ".join([f"'ceilings.dat' index {k} using 1:2 with lines dashtype {k + 2} "
+                           f"linecolor 'black' title 'ceiling, {t} thread{'s' * (t > 1)}'"
+                           for k, t in enumerate(ceilings)] +
+                          [f"'ceilings.dat' index {len(ceilings) + k} using 1:2 with lines "
+                           f"dashtype {k + 2} linecolor 'dark-gray' title 'first pass, {t} "
+                           f"thread{'s' * (t > 1)}'" for k, t in enumerate(firsts)])
         found.append(LOG_N + "set title 'Read rate: 8·N bytes over the loop time'\n"
                      "set ylabel 'GB/s'\nset logscale y\n"
                      "plot " + curves("programs.dat", styled, "1:5", "linespoints")
