@@ -300,9 +300,11 @@ def summary(runs, program, n):
         r.seconds + r.time_half_unit for r in own) > fastest_possible(runs, ceiling)
     klass, farthest = judged(runs, program, n, TIMED)
     exact = runs.exact.get(n)
+    nodes = launchers.nodes(launch)  # each node reads as fast as the sweep's
     share, share_threads, share_first = nearest_ceiling(
-        rates, vector_bytes(n) / statistics.median(times) if own and statistics.median(times)
-        else None, first_pass_rates(runs, n))
+        {t: r * nodes for t, r in rates.items()},
+        vector_bytes(n) / statistics.median(times) if own and statistics.median(times)
+        else None, {t: r * nodes for t, r in first_pass_rates(runs, n).items()})
     made = Summary(
         program, role(runs, program), program == runs.baseline, n, runs.params.get(program, ()),
         len(own), failure,

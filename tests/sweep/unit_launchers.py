@@ -57,6 +57,7 @@ class NodeCeilings(unittest.TestCase):
         self.assertTrue(summary(Launch(SRUN, 2, None)).impossible)
         self.assertFalse(summary(Launch(SRUN, 2, 2)).impossible)
         self.assertAlmostEqual(summary(Launch(SRUN, 2, 2)).of_ceiling, 1.0)
+        self.assertAlmostEqual(summary(Launch(SRUN, 2, 2)).share, 1.0)
 
 
 class Memory(unittest.TestCase):
