@@ -26,7 +26,7 @@ def summary(s, cores):
             "rank_memory": s.rank_memory and {"total_bytes": s.rank_memory[0],
                                               "largest_rank_bytes": s.rank_memory[1]},
             "own_noise": s.own_noise, "share": s.share, "share_threads": s.share_threads,
-            "share_first": s.share_first,
+            "share_first": s.share_pass == 1, "share_second": s.share_pass == 2,
             "flags": [{"flag": f.kind, "advice": f.advice} for f in s.flags]}
 
 
@@ -34,14 +34,16 @@ def answer(a):
     return {"program": a.program, "length": a.length, "answer": a.answer, "factor": a.factor,
             "factor_low": a.factor_low, "factor_high": a.factor_high, "verdict": a.verdict,
             "share": a.share, "share_threads": a.share_threads,
-            "share_length": a.share_length, "share_first": a.share_first}
+            "share_length": a.share_length, "share_first": a.share_pass == 1,
+            "share_second": a.share_pass == 2}
 
 
 def figures(model):
     return {
         "lengths": [{"length": n, "exact": model.exact.get(n), "noise_floor": model.noise_floors[n],
                      "ceilings": [{"threads": c.threads, "seconds": c.seconds, "gbs": c.gbs,
-                                   "first_gbs": c.first_gbs, "fits_in": c.fits_in}
+                                   "first_gbs": c.first_gbs, "second_gbs": c.second_gbs,
+                                   "fits_in": c.fits_in}
                                   for c in model.ceilings[n]]}
                     for n in model.lengths],
         "probe_verdicts": [{"program": p, "length": n, "verdict": model.probe_verdicts[(p, n)]}

@@ -220,8 +220,9 @@ class Sweep:
             except printed.OutputError as error:
                 self.runs.ceilings.append(Ceiling(n, threads, 0.0, ended.wall, str(error)))
                 continue
+            first, second = printed.read_passes(path)
             self.runs.ceilings.append(Ceiling(n, threads, printed.value(seconds), ended.wall,
-                                              first=printed.read_first_pass(path)))
+                                              first=first, second=second))
 
     def round(self, n, kind, repeat):
         for cmd in turns(self.config.programs, self.config.seed, n, kind, repeat):

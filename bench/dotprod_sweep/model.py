@@ -47,11 +47,12 @@ def ceiling_rates(runs, n):
             if c.length == n and c.seconds > 0}
 
 
-def first_pass_rates(runs, n):
-    """The best read rates of a first pass over vectors just built, where
-    the ceiling said: {threads: rate}."""
-    return {c.threads: vector_bytes(n) / c.first for c in runs.ceilings
-            if c.length == n and c.seconds > 0 and c.first}
+def pass_rates(runs, n):
+    """The best read rates of a first and of a second pass over vectors
+    just built, where the ceiling said: ({threads: rate}, {threads: rate})."""
+    return tuple({c.threads: vector_bytes(n) / getattr(c, which) for c in runs.ceilings
+                  if c.length == n and c.seconds > 0 and getattr(c, which)}
+                 for which in ("first", "second"))
 
 
 def fastest_possible(runs, ceiling):
@@ -118,7 +119,7 @@ class Summary:
     own_noise: float | None = None  # how much its consecutive runs differ, as noise_floor
     share: float | None = None      # its rate over the nearest ceiling's, below
     share_threads: int | None = None  # that ceiling's threads
-    share_first: bool = False       # that ceiling is of first passes
+    share_pass: int | None = None   # that ceiling is of first (1) or second (2) passes
     flags: tuple = ()               # Flag: what the interval does not say, and what to do
     launch: object = None           # launchers.Launch: what its launcher was asked for
     rank_memory: tuple | None = None  # under a launcher: (job total, largest rank) bytes
@@ -174,21 +175,24 @@ class Flag:
     advice: str   # what the user can do about it, in one sentence
 
 
-def nearest_ceiling(rates, rate, firsts=None):
-    """(share, threads, first) of rate against the ceiling with the fewest
+def nearest_ceiling(rates, rate, passes=()):
+    """(share, threads, pass) of rate against the ceiling with the fewest
     threads that reads at least as fast, and for as many threads, a first
-    pass's ceiling before the best pass's: a rate one thread reaches on a
-    first pass is set against that, a faster one against the next. Past
-    them all, against the fastest. rates and firsts: {threads: rate}; a
-    loop timed on vectors just built, as dotprod's, meets firsts."""
+    pass's ceiling before a second pass's, before the best pass's: a rate
+    one thread reaches on a first pass is set against that, a faster one
+    against the next. Past them all, against the fastest. pass: 1 or 2 for
+    a first or second pass's ceiling, None for the best pass's. rates and
+    each of passes: {threads: rate}; a loop timed on vectors just built,
+    as dotprod's, meets the first, one timed after an untimed run the
+    second."""
     if not rates or not rate:
-        return None, None, False
-    ceilings = sorted([(t, 0, r) for t, r in (firsts or {}).items()] +
-                      [(t, 1, r) for t, r in rates.items()])
+        return None, None, None
+    ceilings = sorted([(t, k, r) for k, by in enumerate(passes, 1) for t, r in by.items()] +
+                      [(t, len(passes) + 1, r) for t, r in rates.items()])
     best = max(rates, key=rates.get)
     threads, kind, ceiling = next((c for c in ceilings if c[2] >= rate),
-                                  (best, 1, rates[best]))
-    return rate / ceiling, threads, kind == 0
+                                  (best, len(passes) + 1, rates[best]))
+    return rate / ceiling, threads, kind if kind <= len(passes) else None
 
 
 def power_of_ten_above(x):
@@ -301,10 +305,10 @@ def summary(runs, program, n):
     klass, farthest = judged(runs, program, n, TIMED)
     exact = runs.exact.get(n)
     nodes = launchers.nodes(launch)  # each node reads as fast as the sweep's
-    share, share_threads, share_first = nearest_ceiling(
+    share, share_threads, share_pass = nearest_ceiling(
         {t: r * nodes for t, r in rates.items()},
         vector_bytes(n) / statistics.median(times) if own and statistics.median(times)
-        else None, {t: r * nodes for t, r in first_pass_rates(runs, n).items()})
+        else None, [{t: r * nodes for t, r in by.items()} for by in pass_rates(runs, n)])
     made = Summary(
         program, role(runs, program), program == runs.baseline, n, runs.params.get(program, ()),
         len(own), failure,
@@ -316,7 +320,7 @@ def summary(runs, program, n):
         stats.two_clusters(times), coarse(own), ceiling, impossible, klass,
         farthest.result_text if farthest else None,
         verdict.relative(abs(farthest.result - exact), exact) if farthest else None, exact,
-        stats.noise_floor(times), share, share_threads, share_first)
+        stats.noise_floor(times), share, share_threads, share_pass)
     base = [r for r in runs.of(runs.baseline, n) if not r.failure]
     launched = launch is not None and launch.launcher != launchers.NONE and own
     steady = steadiest(runs, n, made.median) if own else (None, None)
@@ -334,6 +338,7 @@ class CeilingRow:
     gbs: float         # 8·N bytes over that pass
     fits_in: str       # the nearest cache level that holds 8·N bytes, or "memory"
     first_gbs: float | None = None  # 8·N bytes over its best first pass, where said
+    second_gbs: float | None = None  # and over its best second pass
 
 
 @dataclass(frozen=True)
@@ -361,7 +366,7 @@ class Answer:
     share: float | None       # its best share of a ceiling
     share_threads: int | None
     share_length: int | None
-    share_first: bool = False  # that share is of a first pass's ceiling
+    share_pass: int | None = None  # that share is of a first or second pass's ceiling
 
 
 def answer(s):
@@ -381,8 +386,8 @@ def answer_of(program, summaries, standing):
     shared = [s for s in summaries if s.share is not None]
     shared = [s for s in shared if not (s.coarse or s.impossible)] or shared
     best = max(shared, key=lambda s: s.share, default=None)
-    best_facts = (best.share, best.share_threads, best.length, best.share_first) if best \
-        else (None, None, None, False)
+    best_facts = (best.share, best.share_threads, best.length, best.share_pass) if best \
+        else (None, None, None, None)
     if not timed:
         return Answer(program, None, None, None, None, None, klass, *best_facts)
     if any(s.baseline for s in summaries):  # 1 by definition: not an answer
@@ -441,7 +446,7 @@ class Model:
 def ceiling_rows(runs, n):
     level = fits_in(runs.machine.get("caches", []), vector_bytes(n))
     return tuple(CeilingRow(c.threads, c.seconds, vector_bytes(n) / c.seconds / 1e9, level,
-                            vector_bytes(n) / c.first / 1e9 if c.first else None)
+                            *(vector_bytes(n) / p / 1e9 if p else None for p in (c.first, c.second)))
                  for c in runs.ceilings if c.length == n and c.seconds > 0)
 
 

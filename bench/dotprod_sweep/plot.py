@@ -77,19 +77,20 @@ def panels(model, folder):
     ]
     ceilings = sorted({c.threads for n in model.lengths for c in model.ceilings[n]})
     if model.candidates:
-        firsts = [t for t in ceilings if any(c.threads == t and c.first_gbs
-                                             for n in model.lengths for c in model.ceilings[n])]
+        # The best pass's ceilings in black; a first and a second pass's
+        # over vectors just built, where the ceiling said, in grays.
+        curves_of = [(t, "gbs", "black", "ceiling") for t in ceilings] + [
+            (t, kind, color, f"{kind[:-4]} pass") for kind, color in
+            (("first_gbs", "dark-gray"), ("second_gbs", "gray")) for t in ceilings
+            if any(c.threads == t and getattr(c, kind)
+                   for n in model.lengths for c in model.ceilings[n])]
         write_blocks(os.path.join(folder, "ceilings.dat"), [
-            [(n, c.gbs) for n in model.lengths for c in model.ceilings[n] if c.threads == t]
-            for t in ceilings] + [
-            [(n, c.first_gbs) for n in model.lengths for c in model.ceilings[n]
-             if c.threads == t and c.first_gbs] for t in firsts])
-        lines = ", ".join([f"'ceilings.dat' index {k} using 1:2 with lines dashtype {k + 2} "
-                           f"linecolor 'black' title 'ceiling, {t} thread{'s' * (t > 1)}'"
-                           for k, t in enumerate(ceilings)] +
-                          [f"'ceilings.dat' index {len(ceilings) + k} using 1:2 with lines "
-                           f"dashtype {k + 2} linecolor 'dark-gray' title 'first pass, {t} "
-                           f"thread{'s' * (t > 1)}'" for k, t in enumerate(firsts)])
+            [(n, getattr(c, kind)) for n in model.lengths for c in model.ceilings[n]
+             if c.threads == t and getattr(c, kind)] for t, kind, _, _ in curves_of])
+        lines = ", ".join(f"'ceilings.dat' index {k} using 1:2 with lines dashtype "
+                          f"{ceilings.index(t) + 2} linecolor '{color}' "
+                          f"title '{name}, {t} thread{'s' * (t > 1)}'"
+                          for k, (t, _, color, name) in enumerate(curves_of))
         found.append(LOG_N + "set title 'Read rate: 8·N bytes over the loop time'\n"
                      "set ylabel 'GB/s'\nset logscale y\n"
                      "plot " + curves("programs.dat", styled, "1:5", "linespoints")

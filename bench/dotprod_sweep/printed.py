@@ -10,7 +10,7 @@ import re
 
 RESULT = "Resultado: "
 TIME = "Tiempo: "
-FIRST_PASS = "First pass: "  # a ceiling's line before them
+PASSES = ("First pass: ", "Second pass: ")  # a ceiling's lines before them
 TAIL = 65536  # the most of a run's ending that is read
 # What printf's %f, %e or %g can print, at any precision; \d must not
 # take other scripts' digits, which float() would read.
@@ -70,14 +70,18 @@ def read_ending(path):
     return result, seconds
 
 
-def read_first_pass(path):
-    """The seconds a ceiling's "First pass: " line gives before its result
-    and time lines, or None where it has none."""
-    lines = last_lines(path, 3)
-    if len(lines) < 3 or not lines[0].startswith(FIRST_PASS.encode()):
-        return None
-    seconds = number_text(lines[0].decode(errors="replace"), FIRST_PASS)
-    return value(seconds) if seconds is not None and value(seconds) > 0 else None
+def read_passes(path):
+    """The seconds a ceiling's "First pass: " and "Second pass: " lines
+    give before its result and time lines: a tuple of both, None for
+    either it does not say."""
+    found = dict.fromkeys(PASSES)
+    for line in last_lines(path, 4)[:-2]:
+        text = line.decode(errors="replace")
+        for label in PASSES:
+            seconds = number_text(text, label) if text.startswith(label) else None
+            if seconds is not None and value(seconds) > 0:
+                found[label] = value(seconds)
+    return tuple(found.values())
 
 
 def read_exact(path):

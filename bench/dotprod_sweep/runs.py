@@ -50,6 +50,7 @@ class Ceiling:
     wall: float          # what calibrating took
     failure: str | None = None
     first: float | None = None  # its best first pass over vectors just built, if it said
+    second: float | None = None  # its best second pass over them, if it said
 
 
 @dataclass

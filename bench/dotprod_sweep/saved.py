@@ -42,7 +42,8 @@ def facts(runs):
         "orders": [{"length": n, "low": low, "high": high}
                    for n, (low, high) in runs.orders.items()],
         "ceiling_runs": [{"length": c.length, "threads": c.threads, "seconds": c.seconds,
-                          "wall": c.wall, "failure": c.failure, "first_seconds": c.first}
+                          "wall": c.wall, "failure": c.failure, "first_seconds": c.first,
+                          "second_seconds": c.second}
                          for c in runs.ceilings],
         "runs": [run_facts(r) for r in runs.runs],
     }
@@ -64,8 +65,9 @@ def runs_from(document):
         runs=[run_from(r) for r in document["runs"]],
         exact={e["length"]: e["value"] for e in document["exact"]},
         orders={o["length"]: (o["low"], o["high"]) for o in document["orders"]},
+        # Runs saved before they were measured have no pass times.
         ceilings=[Ceiling(c["length"], c["threads"], c["seconds"], c["wall"], c["failure"],
-                          c.get("first_seconds"))  # runs saved before it was measured
+                          c.get("first_seconds"), c.get("second_seconds"))
                   for c in document["ceiling_runs"]],
         params={k: tuple(tuple(p) for p in v) for k, v in sweep["params"].items()},
         families=dict(sweep["families"]), machine=document["machine"],

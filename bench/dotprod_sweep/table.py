@@ -150,13 +150,24 @@ def rate(s):
         return "n/a"
     if s.share is None:
         return plain(s.gbs)
-    return f"{plain(s.gbs)} ({percent(s.share)}{ceiling_mark(s.share_threads, s.share_first)})"
+    return f"{plain(s.gbs)} ({percent(s.share)}{ceiling_mark(s.share_threads, s.share_pass)})"
 
 
-def ceiling_mark(threads, first):
-    """" 2T" for two threads' ceiling; a dagger for a first pass's."""
+PASS_MARKS = {1: "†", 2: "‡"}  # a first pass's ceiling, a second pass's
+PASS_NAMES = {1: "first", 2: "second"}
+
+
+def ceiling_mark(threads, which):
+    """" 2T" for two threads' ceiling; a dagger for a first pass's, a
+    double one for a second pass's."""
     mark = "" if threads == 1 else f" {threads}T"
-    return mark + ("†" if mark else " †") if first else mark
+    return mark + ("" if mark else " ") + PASS_MARKS[which] if which else mark
+
+
+def pass_text(c):
+    """"first pass 14.2, second 15.9" of ceiling row c, or ""."""
+    return ", ".join(f"{name} {plain(gbs)}" for name, gbs in
+                     (("first pass", c.first_gbs), ("second", c.second_gbs)) if gbs)
 
 
 def narrow_table(model):
@@ -182,7 +193,7 @@ def length_rows(model, n):
         rows.append([n, f"ceiling, {c.threads} thread{'s' if c.threads > 1 else ''}",
                      cell(c.seconds), "", "", "", cell(c.gbs), "", "", "", "", "",
                      f"8·N bytes fit in {c.fits_in}" + (
-                         f"; first pass {plain(c.first_gbs)} GB/s" if c.first_gbs else "")])
+                         f"; {pass_text(c)} GB/s" if pass_text(c) else "")])
     return rows + [row(s) for s in model.at(n)]
 
 
@@ -205,7 +216,8 @@ def length_lines(model):
     lines = [f"Speedups are over {model.baseline}, with their 95 % interval; a share is of "
              f"the ceiling with the fewest threads (1T unless marked) that reads as fast; "
              f"for as many threads, that of a first pass over vectors just built (marked †), "
-             f"the pass dotprod times, comes before the best pass's."]
+             f"the pass dotprod times, and that of a second pass (‡) come before the best "
+             f"pass's."]
     for n in model.lengths:
         floor = model.noise_floors[n]
         said = [f"N={n}: {model.baseline}'s noise floor "
@@ -213,7 +225,7 @@ def length_lines(model):
         ceilings = model.ceilings[n]
         if ceilings:
             said.append("ceiling " + ", ".join(f"{plain(c.gbs)} GB/s on {c.threads}T" + (
-                f" (first pass {plain(c.first_gbs)})" if c.first_gbs else "") for c in ceilings)
+                f" ({pass_text(c)})" if pass_text(c) else "") for c in ceilings)
                         + f"; 8·N bytes fit in {ceilings[0].fits_in}")
         lines.append("; ".join(said) + ".")
     return "\n".join(wrapped(line) for line in lines)
@@ -279,7 +291,7 @@ def answer_line(a, baseline):
     if a.share is not None:
         where = "" if a.share_length == a.length else f" at N={length_text(a.share_length)}"
         said[-1] += ","
-        kind = " first-pass" if a.share_first else ""
+        kind = f" {PASS_NAMES[a.share_pass]}-pass" if a.share_pass else ""
         said.append(f"{percent(a.share)} of the {a.share_threads}-thread{kind} ceiling{where}")
     return " ".join(said)
 
@@ -292,15 +304,16 @@ def answer_lines(model):
 CSV_COLUMNS = ("length", "program", "role", "params", "repeats", "time", "time_min",
                "time_max", "wall", "speedup", "speedup_low", "speedup_high",
                "interval_coverage", "gbs", "ceiling_gbs", "of_ceiling", "share",
-               "share_threads", "share_first", "peak_bytes", "peak_of", "result", "relative_error",
-               "verdict", "flags", "failure", "exact", "noise_floor")
+               "share_threads", "share_first", "share_second", "peak_bytes", "peak_of", "result",
+               "relative_error", "verdict", "flags", "failure", "exact", "noise_floor")
 
 
 def csv_row(s, model):
     return (s.length, s.program, s.role, " ".join(f"{k}={v}" for k, v in s.params),
             s.repeats, s.median, s.low, s.high, s.wall, s.speedup, s.speedup_low,
             s.speedup_high, s.coverage, s.gbs, s.ceiling_gbs, s.of_ceiling, s.share,
-            s.share_threads, s.share_first, s.peak, s.peak_of, s.result, s.relative_error, s.verdict,
+            s.share_threads, s.share_pass == 1, s.share_pass == 2, s.peak, s.peak_of, s.result,
+            s.relative_error, s.verdict,
             "; ".join(flag_notes(s)), s.failure, s.exact, model.noise_floors.get(s.length))
 
 

@@ -48,14 +48,17 @@ class Verdict(unittest.TestCase):
             with self.subTest(text):
                 self.assertAlmostEqual(printed.half_unit(text) / half, 1.0)
 
-    def test_a_ceilings_first_pass_line(self):
+    def test_a_ceilings_pass_lines(self):
         ending = "Resultado: 1.000000\nTiempo: 0.000002000\n"
-        for before, wanted in [("First pass: 0.000004000\n", 4e-6), ("", None),
-                               ("First pass: inf\n", None), ("sum=1.0\n", None)]:
+        both = "First pass: 0.000004000\nSecond pass: 0.000003000\n"
+        for before, wanted in [(both, (4e-6, 3e-6)), ("First pass: 0.000004000\n", (4e-6, None)),
+                               ("", (None, None)),
+                               ("First pass: inf\nSecond pass: 0\n", (None, None)),
+                               ("sum=1.0\n", (None, None))]:
             with self.subTest(before), tempfile.NamedTemporaryFile("w") as f:
                 f.write(before + ending)
                 f.flush()
-                self.assertEqual(printed.read_first_pass(f.name), wanted)
+                self.assertEqual(printed.read_passes(f.name), wanted)
 
     def test_the_weakest_evidence_wins(self):
         for classes, wanted in [((verdict.SAME, verdict.WRONG, verdict.ACCURATE), verdict.WRONG),

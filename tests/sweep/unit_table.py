@@ -42,7 +42,7 @@ def worst_case():
     dotprod, fast = base.summaries
     label = "dotprod-parallel t=2"
     common = {"length": 10**7, "speedup": 0.01234, "speedup_low": 0.01181,
-              "speedup_high": 0.01312, "share": 0.91, "share_threads": 2, "share_first": True}
+              "speedup_high": 0.01312, "share": 0.91, "share_threads": 2, "share_pass": 1}
     summaries = (
         replace(dotprod, **common, verdict=verdict.SAME),
         replace(fast, program=label, **common, verdict=verdict.FLOAT, impossible=True),
@@ -105,12 +105,13 @@ class Answers(unittest.TestCase):
         self.assertEqual(table.answer_line(a, "dotprod"),
                          "dotprod-simd: 533× faster than dotprod at N=10^7 (498–567), "
                          "accurate, 69 % of the 1-thread ceiling")
-        self.assertTrue(table.answer_line(replace(a, share_first=True), "dotprod").endswith(
-            "69 % of the 1-thread first-pass ceiling"))
+        for which, kind in [(1, "first-pass "), (2, "second-pass ")]:
+            self.assertTrue(table.answer_line(replace(a, share_pass=which), "dotprod").endswith(
+                f"69 % of the 1-thread {kind}ceiling"))
 
     def test_weakest_verdict_and_best_share(self):
         made = model.model(small_runs())
-        fast = made.of("fast")[0]
+        fast = replace(made.of("fast")[0], share_pass=None)
         summaries = [replace(fast, length=10, verdict=verdict.FLOAT, share=0.5),
                      replace(fast, verdict=verdict.ACCURATE, share=0.7, share_threads=1)]
         a = model.answer_of("fast", summaries, "ok")
@@ -124,16 +125,20 @@ class Answers(unittest.TestCase):
                          "ceiling at N=100")
 
     def test_share_of_the_nearest_ceiling(self):
-        # Per thread count, a first pass's ceiling comes before the best pass's.
-        rates, firsts = {1: 20.0, 2: 30.0}, {1: 12.5, 2: 25.0}
-        cases = [(None, 10.0, (0.5, 1, False)), (None, 24.0, (0.8, 2, False)),
-                 (firsts, 10.0, (0.8, 1, True)), (firsts, 15.0, (0.75, 1, False)),
-                 (firsts, 24.0, (0.96, 2, True)), (firsts, 27.0, (0.9, 2, False)),
-                 (firsts, 45.0, (1.5, 2, False))]
-        for first, rate, wanted in cases:
-            with self.subTest((first, rate)):
-                share, threads, is_first = model.nearest_ceiling(rates, rate, first)
-                self.assertEqual((round(share, 9), threads, is_first), wanted)
+        # Per thread count, a first pass's ceiling comes before a second
+        # pass's, before the best pass's.
+        rates, passes = {1: 20.0, 2: 30.0}, ({1: 12.5, 2: 25.0}, {1: 16.0, 2: 27.0})
+        cases = [((), 10.0, (0.5, 1, None)), ((), 24.0, (0.8, 2, None)),
+                 (passes[:1], 10.0, (0.8, 1, 1)), (passes[:1], 15.0, (0.75, 1, None)),
+                 (passes[:1], 24.0, (0.96, 2, 1)), (passes[:1], 27.0, (0.9, 2, None)),
+                 (passes[:1], 45.0, (1.5, 2, None)), (passes, 15.0, (0.9375, 1, 2)),
+                 (passes, 18.0, (0.9, 1, None)), (passes, 26.0, (26 / 27, 2, 2)),
+                 (passes, 28.0, (28 / 30, 2, None))]
+        for by_pass, rate, wanted in cases:
+            with self.subTest((len(by_pass), rate)):
+                share, threads, which = model.nearest_ceiling(rates, rate, by_pass)
+                self.assertEqual((round(share, 9), threads, which),
+                                 (round(wanted[0], 9),) + wanted[1:])
 
 
 class Flags(unittest.TestCase):

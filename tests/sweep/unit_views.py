@@ -20,7 +20,7 @@ def runs():
                       Run("fast", 100, r, "timed", 1.0, 2**20, "tree", "0.520000", f)]
     made.runs += [Run("dotprod", 5, 1, PROBE, 1.0, 2**20, "process", "0.100000", "0.1"),
                   Run("fast", 5, 1, PROBE, 1.0, 2**20, "process", "0.100000", "0.1")]
-    made.ceilings.append(Ceiling(100, 2, 1e-6, 0.1))
+    made.ceilings.append(Ceiling(100, 2, 1e-6, 0.1, first=2e-6, second=1.6e-6))
     return made
 
 
@@ -43,7 +43,8 @@ class Table(unittest.TestCase):
         # 8·100 bytes in 1 us: 0.8 GB/s, and 800 bytes fit in L1.
         self.assertEqual((ceiling["program"], ceiling["loop median (s)"], ceiling["GB/s"],
                           ceiling["notes"]),
-                         ("ceiling, 2 threads", "0.00000100", "0.800", "8·N bytes fit in L1"))
+                         ("ceiling, 2 threads", "0.00000100", "0.800",
+                          "8·N bytes fit in L1; first pass 0.400, second 0.500 GB/s"))
         self.assertEqual((dotprod["verdict"], dotprod["notes"]), ("reference", "baseline"))
         # Ratios 4, 2, 4, 4: median 4, and with four repeats min to max.
         self.assertEqual((fast["speedup over dotprod"], fast["95 % interval"]),
@@ -65,8 +66,8 @@ class Table(unittest.TestCase):
     def test_compact_table_lines_worked_out_by_hand(self):
         # As in the wide rows: the floor's median step, and 800 bytes in 1 us.
         text = table.render(model.model(runs())).decode()
-        self.assertIn("N=100: dotprod's noise floor ±33.3 %; ceiling 0.800 GB/s on 2T; "
-                      "8·N bytes fit in L1.\n", text)
+        self.assertIn("N=100: dotprod's noise floor ±33.3 %; ceiling 0.800 GB/s on 2T (first "
+                      "pass 0.400, second 0.500); 8·N\n  bytes fit in L1.\n", text)
         fast, = [r for r in rows(text) if r["program"] == "fast"]
         self.assertEqual((fast["speedup"], fast["verdict"]), ("4.00× (2.00–4.00)", "accurate"))
 
