@@ -20,7 +20,11 @@ from .messages import SweepError, progress, say
 from .runs import NOT_RUN, PROBE, TIMED, WARMUP, Ceiling, Run, Runs
 
 MIN_ROUNDS = 6   # the fewest repeats whose order statistics give a 95 % interval
-MAX_ROUNDS = 60  # where more repeats no longer narrow a noisy interval much
+# The most rounds a length gets. A median's interval narrows as one over
+# the square root of the rounds; on a machine whose short loops vary ±25 %
+# from run to run, 60 rounds left it wider than ±10 % and 100 to 200 did
+# not, while the budget still bounds the sweep.
+MAX_ROUNDS = 250
 PROBE_LENGTHS = (1, 5, 29, 165, 1022, 2077)
 OUTPUT_ROOM = 64 * 2**20  # what any run may print beside dotprod's sum lines
 
@@ -79,6 +83,15 @@ def worth_a_round(elapsed, round_seconds, budget):
     """Whether one more round of round_seconds still ends within the time
     budget, elapsed seconds into the sweep."""
     return elapsed + round_seconds <= budget
+
+
+def next_length(wide):
+    """Of {length: (its wide rows, the seconds its rounds took)}, the
+    length where one more round narrows the most per second. An interval
+    narrows as one over the root of its rounds, so a round's worth at a
+    length falls as the time spent there grows: the cheapest length alone
+    would take the whole budget while a dearer one stays wide."""
+    return max(wide, key=lambda n: wide[n][0] / wide[n][1])
 
 
 def turns(programs, seed, n, kind, repeat):
@@ -246,23 +259,25 @@ class Sweep:
             self.exact(n)
             self.round(n, PROBE, 1)
 
+    def spent(self, n):
+        return sum(r.wall for r in self.runs.runs if r.length == n and r.kind == TIMED)
+
     def round_seconds(self, n):
-        return sum(r.wall for r in self.runs.runs if r.length == n and r.kind == TIMED) / max(
-            1, self.rounds(n))
+        return self.spent(n) / max(1, self.rounds(n))
 
     def narrow(self):
-        """More rounds where an interval is wide, cheapest length first,
-        until none is or the budget is spent."""
+        """More rounds where an interval is wide, where a round narrows
+        most per second first, until none is or the budget is spent."""
         while True:
             now = model.model(self.runs)
-            wide = [n for n in self.config.lengths if self.rounds(n) < MAX_ROUNDS
-                    and any(s.wide and not s.coarse for s in now.at(n) if not s.baseline)]
+            wide = {n: sum(s.wide and not s.coarse for s in now.at(n) if not s.baseline)
+                    for n in self.config.lengths if self.rounds(n) < MAX_ROUNDS}
             elapsed = time.monotonic() - self.started
-            wide = [n for n in wide
-                    if worth_a_round(elapsed, self.round_seconds(n), self.config.time_budget)]
+            wide = {n: (rows, max(self.spent(n), 1e-9)) for n, rows in wide.items() if rows
+                    and worth_a_round(elapsed, self.round_seconds(n), self.config.time_budget)}
             if not wide:
                 return
-            n = min(wide, key=self.round_seconds)
+            n = next_length(wide)
             self.planned += len(self.config.programs)
             self.round(n, TIMED, self.rounds(n) + 1)
 

@@ -191,6 +191,15 @@ class Plan(unittest.TestCase):
         self.assertTrue(measure.worth_a_round(100.0, 19.0, 120.0))
         self.assertFalse(measure.worth_a_round(100.0, 21.0, 120.0))
 
+    def test_more_rounds_where_they_narrow_most_per_second(self):
+        # One wide row after 1 s of rounds is worth more than four after
+        # 30 s, and less than four after 3 s.
+        for wide, wanted in [({10**5: (1, 1.0), 10**7: (4, 30.0)}, 10**5),
+                             ({10**5: (1, 1.0), 10**7: (4, 3.0)}, 10**7),
+                             ({10**5: (2, 10.0), 10**7: (5, 20.0)}, 10**7)]:
+            with self.subTest(wide):
+                self.assertEqual(measure.next_length(wide), wanted)
+
     def test_turns_are_shuffled_from_the_seed(self):
         programs = tuple("abcdefgh")
         orders = {tuple(measure.turns(programs, 7, 100, TIMED, r)) for r in range(1, 7)}
