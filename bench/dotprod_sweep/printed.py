@@ -79,7 +79,7 @@ def read_passes(path):
         text = line.decode(errors="replace")
         for label in PASSES:
             seconds = number_text(text, label) if text.startswith(label) else None
-            if seconds is not None and value(seconds) > 0:
+            if seconds is not None and 0 < value(seconds) < math.inf:
                 found[label] = value(seconds)
     return tuple(found.values())
 

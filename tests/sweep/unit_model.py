@@ -54,6 +54,7 @@ class Verdict(unittest.TestCase):
         for before, wanted in [(both, (4e-6, 3e-6)), ("First pass: 0.000004000\n", (4e-6, None)),
                                ("", (None, None)),
                                ("First pass: inf\nSecond pass: 0\n", (None, None)),
+                               ("First pass: 1e999\nSecond pass: -1\n", (None, None)),
                                ("sum=1.0\n", (None, None))]:
             with self.subTest(before), tempfile.NamedTemporaryFile("w") as f:
                 f.write(before + ending)
