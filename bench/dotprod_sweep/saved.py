@@ -5,6 +5,7 @@ the same table and the same plot."""
 
 import dataclasses
 import json
+import math
 
 from . import launchers
 from .runs import Ceiling, Run, Runs
@@ -56,6 +57,15 @@ def run_from(d):
                tuple(peaks) if peaks is not None else None)
 
 
+def pass_seconds(value):
+    """A ceiling's pass time as saved: null where it said none, else
+    seconds above 0."""
+    if value is not None and (isinstance(value, bool) or not isinstance(value, (int, float))
+                              or not 0 < value < math.inf):
+        raise ValueError(f"no pass time: {value!r}")
+    return value
+
+
 def runs_from(document):
     sweep = document["sweep"]
     return Runs(
@@ -67,7 +77,8 @@ def runs_from(document):
         orders={o["length"]: (o["low"], o["high"]) for o in document["orders"]},
         # Runs saved before they were measured have no pass times.
         ceilings=[Ceiling(c["length"], c["threads"], c["seconds"], c["wall"], c["failure"],
-                          c.get("first_seconds"), c.get("second_seconds"))
+                          pass_seconds(c.get("first_seconds")),
+                          pass_seconds(c.get("second_seconds")))
                   for c in document["ceiling_runs"]],
         params={k: tuple(tuple(p) for p in v) for k, v in sweep["params"].items()},
         families=dict(sweep["families"]), machine=document["machine"],

@@ -85,6 +85,14 @@ class Saved(unittest.TestCase):
         self.assertEqual(table.render(again), table.render(first))
         self.assertEqual(document.render(again), text)
 
+    def test_a_pass_time_that_is_no_time_is_refused(self):
+        facts = json.loads(document.render(model.model(runs())))
+        for bad in (-1, 0, "abc", True, float("inf")):
+            with self.subTest(bad):
+                facts["ceiling_runs"][0]["second_seconds"] = bad
+                with self.assertRaises(ValueError):
+                    saved.runs_from(facts)
+
     def test_no_bare_infinity(self):
         made = runs()
         made.runs[1] = Run("fast", 100, 1, "timed", 1.0, 2**20, "tree", "0.520000", "1e-320")
