@@ -250,7 +250,7 @@ def program(path, role):
     what it means to the kernel, whatever a is."""
     full = os.path.join(os.getcwd(), path)
     if not commands.executable(full):
-        raise UsageError(f"no executable {role} at {path}")
+        raise UsageError(f"no executable {role} at {path or repr(path)}")
     return Command("", (full,), (), path)
 
 

@@ -230,6 +230,8 @@ class Sweep:
                 if ended.failure:
                     raise printed.OutputError(ended.failure)
                 _, seconds = printed.read_ending(path)
+                if printed.value(seconds) <= 0:
+                    raise printed.OutputError(f"printed a time of {seconds}")
             except printed.OutputError as error:
                 self.runs.ceilings.append(Ceiling(n, threads, 0.0, ended.wall, str(error)))
                 continue

@@ -47,12 +47,18 @@ def ceiling_rates(runs, n):
             if c.length == n and c.seconds > 0}
 
 
+def pass_time(c, which):
+    """Ceiling c's best "first" or "second" pass, where it said one that
+    can be: no shorter than its best pass of all, no longer than its run."""
+    seconds = getattr(c, which)
+    return seconds if seconds and 0 < c.seconds <= seconds <= c.wall else None
+
+
 def pass_rates(runs, n):
     """The best read rates of a first and of a second pass over vectors
     just built, where the ceiling said: ({threads: rate}, {threads: rate})."""
-    return tuple({c.threads: vector_bytes(n) / getattr(c, which) for c in runs.ceilings
-                  if c.length == n and c.seconds > 0 and getattr(c, which)}
-                 for which in ("first", "second"))
+    return tuple({c.threads: vector_bytes(n) / pass_time(c, which) for c in runs.ceilings
+                  if c.length == n and pass_time(c, which)} for which in ("first", "second"))
 
 
 def fastest_possible(runs, ceiling):
@@ -446,7 +452,8 @@ class Model:
 def ceiling_rows(runs, n):
     level = fits_in(runs.machine.get("caches", []), vector_bytes(n))
     return tuple(CeilingRow(c.threads, c.seconds, vector_bytes(n) / c.seconds / 1e9, level,
-                            *(vector_bytes(n) / p / 1e9 if p else None for p in (c.first, c.second)))
+                            *(vector_bytes(n) / p / 1e9 if p else None
+                              for p in (pass_time(c, "first"), pass_time(c, "second"))))
                  for c in runs.ceilings if c.length == n and c.seconds > 0)
 
 
@@ -494,18 +501,30 @@ def standing(wrong, impossible, failed, unchecked=()):
 def failure_lines(runs):
     """One line for each program and reason it failed with: where it
     failed alike at several lengths, the first, and how many more. Runs
-    left out after a time-out are said by the time-out's own line."""
+    left out after a time-out are said by the time-out's own line. The
+    ceiling's failures too, with its threads."""
     seen = {}
     for r in runs.runs:
         if r.failure and not r.failure.startswith(NOT_RUN):
-            seen.setdefault((r.program, r.failure), []).append(r.length)
+            seen.setdefault((runs.shown.get(r.program, r.program), "", r.failure),
+                            []).append(r.length)
+    for c in runs.ceilings:
+        if c.failure:
+            seen.setdefault((ceiling_name(runs), f" with {c.threads} thread"
+                             f"{'s' * (c.threads > 1)}", c.failure), []).append(c.length)
     lines = []
-    for (program, reason), lengths in seen.items():
+    for (program, threads, reason), lengths in seen.items():
         at = list(dict.fromkeys(lengths))
         more = f" (and the same at {len(at) - 1} more length{'s' * (len(at) > 2)})" \
             if len(at) > 1 else ""
-        lines.append(f"{runs.shown.get(program, program)} {at[0]} {reason}{more}")
+        lines.append(f"{program} {at[0]}{threads} {reason}{more}")
     return tuple(lines)
+
+
+def ceiling_name(runs):
+    """The ceiling program as the user named it, or by its own name."""
+    ceiling = runs.setup.get("programs", {}).get("ceiling")
+    return (ceiling or {}).get("given") or "dotprod-ceiling"
 
 
 def unchecked_line(runs, candidates):
@@ -514,7 +533,9 @@ def unchecked_line(runs, candidates):
     if not missing:
         return None
     failed = next((c.failure for c in runs.ceilings if c.failure), None)
-    why = f"dotprod-ceiling failed: {failed}" if failed else "no dotprod-ceiling was run"
+    name = ceiling_name(runs)
+    why = (f"{name} failed: {failed}" if failed else f"{name} printed no time above 0"
+           if runs.ceilings else f"no {name} was run")
     return (f"speeds not checked against the machine's ceiling at N={', '.join(map(str, missing))}"
             f" ({why}); only rates beyond {ABSURD_PER_CPU / 1e12:g} TB/s per CPU are refused")
 
@@ -585,7 +606,9 @@ def model(runs):
                  for p in candidates}
     answers = tuple(answer_of(p, [s for s in summaries if s.program == p], standings[p])
                     for p in candidates)
-    status = 1 if any(wrong.values()) or impossible or failed or runs.stopped else 0
+    failed_ceiling = any(c.failure for c in runs.ceilings)
+    status = 1 if any(wrong.values()) or impossible or failed or failed_ceiling or \
+        runs.stopped else 0
     return Model(
         saved.facts(runs), summaries, tuple(runs.programs), runs.reference, runs.baseline, candidates,
         lengths, tuple(runs.probe_lengths), dict(runs.exact),

@@ -79,18 +79,20 @@ def panels(model, folder):
     if model.candidates:
         # The best pass's ceilings in black; a first and a second pass's
         # over vectors just built, where the ceiling said, in grays.
-        curves_of = [(t, "gbs", "black", "ceiling") for t in ceilings] + [
-            (t, kind, color, f"{kind[:-4]} pass") for kind, color in
-            (("first_gbs", "dark-gray"), ("second_gbs", "gray")) for t in ceilings
+        curves_of = [(t, "gbs", 2, "black", "ceiling") for t in ceilings] + [
+            (t, kind, dash, color, f"{kind[:-4]} pass") for kind, dash, color in
+            (("first_gbs", 2 + len(ceilings), "dark-gray"),
+             ("second_gbs", 2 + 2 * len(ceilings), "gray")) for t in ceilings
             if any(c.threads == t and getattr(c, kind)
                    for n in model.lengths for c in model.ceilings[n])]
         write_blocks(os.path.join(folder, "ceilings.dat"), [
             [(n, getattr(c, kind)) for n in model.lengths for c in model.ceilings[n]
-             if c.threads == t and getattr(c, kind)] for t, kind, _, _ in curves_of])
+             if c.threads == t and getattr(c, kind)] for t, kind, *_ in curves_of])
+        # A dash pattern of its own for each kind and thread count.
         lines = ", ".join(f"'ceilings.dat' index {k} using 1:2 with lines dashtype "
-                          f"{ceilings.index(t) + 2} linecolor '{color}' "
+                          f"{dash + ceilings.index(t)} linecolor '{color}' "
                           f"title '{name}, {t} thread{'s' * (t > 1)}'"
-                          for k, (t, _, color, name) in enumerate(curves_of))
+                          for k, (t, _, dash, color, name) in enumerate(curves_of))
         found.append(LOG_N + "set title 'Read rate: 8·N bytes over the loop time'\n"
                      "set ylabel 'GB/s'\nset logscale y\n"
                      "plot " + curves("programs.dat", styled, "1:5", "linespoints")

@@ -213,11 +213,15 @@ def wrapped(text):
 def length_lines(model):
     """Per length: the baseline's noise floor, and the ceilings that the
     rates' shares are of."""
+    rows = [c for n in model.lengths for c in model.ceilings[n]]
+    passes = [said for gbs, said in (
+        ("first_gbs", "that of a first pass over vectors just built (marked †), the pass "
+                      "dotprod times,"), ("second_gbs", "that of a second pass (‡)"))
+        if any(getattr(c, gbs) for c in rows)]
     lines = [f"Speedups are over {model.baseline}, with their 95 % interval; a share is of "
-             f"the ceiling with the fewest threads (1T unless marked) that reads as fast; "
-             f"for as many threads, that of a first pass over vectors just built (marked †), "
-             f"the pass dotprod times, and that of a second pass (‡) come before the best "
-             f"pass's."]
+             f"the ceiling with the fewest threads (1T unless marked) that reads as fast"
+             + (f"; for as many threads, {' and '.join(passes)} "
+                f"come{'s' * (len(passes) == 1)} before the best pass's." if passes else ".")]
     for n in model.lengths:
         floor = model.noise_floors[n]
         said = [f"N={n}: {model.baseline}'s noise floor "

@@ -55,6 +55,7 @@ class Verdict(unittest.TestCase):
                                ("", (None, None)),
                                ("First pass: inf\nSecond pass: 0\n", (None, None)),
                                ("First pass: 1e999\nSecond pass: -1\n", (None, None)),
+                               ("x" * 70000 + "\n", (None, None)),
                                ("sum=1.0\n", (None, None))]:
             with self.subTest(before), tempfile.NamedTemporaryFile("w") as f:
                 f.write(before + ending)

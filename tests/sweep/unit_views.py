@@ -71,6 +71,31 @@ class Table(unittest.TestCase):
         fast, = [r for r in rows(text) if r["program"] == "fast"]
         self.assertEqual((fast["speedup"], fast["verdict"]), ("4.00× (2.00–4.00)", "accurate"))
 
+    def test_pass_times_that_cannot_be_are_not_ceilings(self):
+        # A pass shorter than the best of all, or longer than the run, is
+        # no pass: a rate is not set against it, and the legend drops it.
+        for first, second, wanted in [(2e-6, 1.6e-6, (0.4, 0.5)), (1e-12, 1.6e-6, (None, 0.5)),
+                                      (2e-6, 1.0, (0.4, None)), (1e-12, 1.0, (None, None))]:
+            with self.subTest((first, second)):
+                made = runs()
+                made.ceilings[0] = Ceiling(100, 2, 1e-6, 0.1, first=first, second=second)
+                view = model.model(made)
+                row, = view.ceilings[100]
+                self.assertEqual((row.first_gbs and round(row.first_gbs, 9),
+                                  row.second_gbs and round(row.second_gbs, 9)), wanted)
+                self.assertEqual("(‡)" in table.render(view).decode(), wanted[1] is not None)
+
+    def test_a_ceiling_that_failed_is_named_and_fails_the_sweep(self):
+        made = runs()
+        made.setup = {"programs": {"ceiling": {"given": "fc/mine"}}}
+        made.ceilings[0] = Ceiling(100, 2, 0.0, 0.1, "ended with status 7")
+        view = model.model(made)
+        self.assertEqual((view.status, view.failure_lines),
+                         (1, ("fc/mine 100 with 2 threads ended with status 7",)))
+        self.assertIn("(fc/mine failed: ended with status 7)", view.unchecked_line)
+        made.ceilings[0] = Ceiling(100, 2, 0.0, 0.1)  # saved so, by hand
+        self.assertIn("(fc/mine printed no time above 0)", model.model(made).unchecked_line)
+
     def test_a_load_that_could_not_be_read(self):
         text = table.render(model.model(runs())).decode()
         self.assertIn("Machine: Test CPU, 2 cores, Linux 6, glibc 2.36; load average unknown "
