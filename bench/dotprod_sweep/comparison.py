@@ -16,10 +16,13 @@ changed, the interval misses 1 in at most 5 % of comparisons, whatever
 the machine's noise looks like, where a bootstrap of six values'
 medians misses more often than it claims. It needs no random numbers.
 
-The geometric mean over lengths uses the same test, summed over the
-lengths (a stratified Mann-Whitney test): its interval is for a ratio
-common to every length, from the pooled differences within each
-length, so that lengths are never compared with each other."""
+The geometric mean over L lengths weighs every length alike: of each
+length's shift, the Hodges-Lehmann estimate (the median of its
+differences, always inside its interval), and the interval at
+1 - 0.05 / L, so that all L hold at once in 95 % of comparisons or more
+(Bonferroni), and so does the one their logarithms' mean spans. Pooling
+every length's differences into one rank test would weigh a length by
+its pairs of runs, and could put the mean outside its own interval."""
 
 import math
 import statistics
@@ -30,7 +33,6 @@ from .runs import TIMED
 CONFIDENCE = 0.95
 THRESHOLD = 5.0       # %: a change smaller than this is not called one
 EXACT_PAIRS = 2000    # up to this many pairs the rank test's distribution is exact
-Z = 1.959963984540054  # the normal quantile of 1 - (1 - CONFIDENCE) / 2
 
 COARSE = 0.01         # a time whose last printed digit is worth more than 1 % of it
 FASTER, SLOWER, SAME = "faster", "slower", "no change"
@@ -126,21 +128,15 @@ def null_counts(m, n):
     return poly
 
 
-def null_cdf(sizes):
-    """P(U <= u) for u = 0, 1, ...: U the rank statistic summed over
-    independent groups of (m, n) times, when old and new are alike."""
-    dist = [1.0]
-    for m, n in sizes:
-        counts = null_counts(m, n)
-        total = sum(counts)
-        step = [c / total for c in counts]
-        dist = [sum(dist[i] * step[u - i] for i in range(max(0, u - len(step) + 1),
-                                                          min(u, len(dist) - 1) + 1))
-                for u in range(len(dist) + len(step) - 1)]
-    cdf, running = [], 0.0
-    for p in dist:
-        running += p
-        cdf.append(running)
+def null_cdf(m, n):
+    """P(U <= u) for u = 0, 1, ..., m*n: U the rank statistic of m old and
+    n new times, when old and new are alike."""
+    counts = null_counts(m, n)
+    total = sum(counts)
+    cdf, running = [], 0
+    for count in counts:
+        running += count
+        cdf.append(running / total)
     return cdf
 
 
@@ -148,31 +144,43 @@ def normal_cdf(x):
     return 0.5 * (1 + math.erf(x / math.sqrt(2)))
 
 
-def rank_k(sizes):
+def rank_k(m, n, confidence=CONFIDENCE):
     """The k of the interval [D(k), D(N+1-k)] among N sorted differences,
     and its coverage 1 - 2 P(U <= k-1). Without a k that reaches
-    CONFIDENCE (fewer than four runs a side), k = 1: the whole range."""
-    tail = (1 - CONFIDENCE) / 2
-    pairs = sum(m * n for m, n in sizes)
+    confidence (fewer than four runs a side at 95 %), k = 1: the whole
+    range."""
+    tail = (1 - confidence) / 2
+    pairs = m * n
     if pairs <= EXACT_PAIRS:
-        cdf = null_cdf(sizes)
+        cdf = null_cdf(m, n)
         k = 1
         while k < len(cdf) and cdf[k] <= tail:
             k += 1
         return k, 1 - 2 * cdf[k - 1]
     # Beyond, the normal approximation, with a continuity correction.
     mean = pairs / 2
-    sd = math.sqrt(sum(m * n * (m + n + 1) for m, n in sizes) / 12)
-    k = max(1, math.floor(mean - 0.5 - Z * sd) + 1)
+    sd = math.sqrt(m * n * (m + n + 1) / 12)
+    z = statistics.NormalDist().inv_cdf(1 - tail)
+    k = max(1, math.floor(mean - 0.5 - z * sd) + 1)
     return k, 1 - 2 * normal_cdf((k - 1 + 0.5 - mean) / sd)
 
 
-def interval(groups):
-    """The interval for new / old common to every (old, new) group of times."""
-    differences = sorted(math.log(b) - math.log(a)
-                         for old, new in groups for a in old for b in new)
-    k, coverage = rank_k([(len(old), len(new)) for old, new in groups])
-    return Interval(math.exp(differences[k - 1]), math.exp(differences[-k]), coverage)
+def log_ratios(old, new):
+    """log(new) - log(old) of every pair of times, sorted."""
+    return sorted(math.log(b) - math.log(a) for a in old for b in new)
+
+
+def interval(old, new, confidence=CONFIDENCE):
+    """The interval for new / old, from the two groups of times."""
+    found = log_ratios(old, new)
+    k, coverage = rank_k(len(old), len(new), confidence)
+    return Interval(math.exp(found[k - 1]), math.exp(found[-k]), coverage)
+
+
+def shift(old, new):
+    """The Hodges-Lehmann estimate of new / old: the median of the ratios
+    of every pair of times, which its interval always holds."""
+    return math.exp(statistics.median(log_ratios(old, new)))
 
 
 def call(iv, threshold):
@@ -218,19 +226,24 @@ def row(program, params, n, old, new, threshold):
     if failure or not old_times or not new_times:
         return Row(program, params, n, old_times, new_times, failure, None, None, None)
     ratio = statistics.median(new_times) / statistics.median(old_times)
-    iv = interval([(old_times, new_times)])
+    iv = interval(old_times, new_times)
     return Row(program, params, n, old_times, new_times, None, ratio, iv, call(iv, threshold),
                old_coarse or new_coarse)
+
+
+def geometric(values):
+    return math.exp(statistics.fmean(math.log(v) for v in values))
 
 
 def mean(rows, threshold):
     rows = [r for r in rows if r.interval is not None]
     if len(rows) < 2:
         return None
-    ratio = math.exp(statistics.fmean(math.log(r.ratio) for r in rows))
-    iv = interval([(r.old, r.new) for r in rows])
-    return Mean(rows[0].program, rows[0].params, tuple(r.length for r in rows), ratio, iv,
-                call(iv, threshold))
+    each = [interval(r.old, r.new, 1 - (1 - CONFIDENCE) / len(rows)) for r in rows]
+    iv = Interval(geometric(i.low for i in each), geometric(i.high for i in each),
+                  max(0.0, 1 - sum(1 - i.coverage for i in each)))
+    return Mean(rows[0].program, rows[0].params, tuple(r.length for r in rows),
+                geometric(shift(r.old, r.new) for r in rows), iv, call(iv, threshold))
 
 
 def shown(value):

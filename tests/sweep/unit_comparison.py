@@ -35,26 +35,29 @@ class RankInterval(unittest.TestCase):
     def test_null_distribution(self):
         # U counts the pairs where new is larger: its orders are partitions in an
         # m x n box. 6 x 6: partitions of 0..5 number 1+1+2+3+5+7 = 19, of 6 are
-        # 11, all of C(12, 6) = 924 orders. Two 2 x 2 groups: U of each is 0..4
-        # with counts 1,1,2,1,1 of 6, so the sum is 0, 1 or 2 with 1+2+5 of 36.
-        self.assertAlmostEqual(c.null_cdf([(6, 6)])[5], 19 / 924)
-        self.assertAlmostEqual(c.null_cdf([(6, 6)])[6], 30 / 924)
-        self.assertAlmostEqual(c.null_cdf([(2, 2), (2, 2)])[2], 8 / 36)
+        # 11, all of C(12, 6) = 924 orders. 2 x 2: U is 0..4 with counts
+        # 1, 1, 2, 1, 1 of 6.
+        self.assertAlmostEqual(c.null_cdf(6, 6)[5], 19 / 924)
+        self.assertAlmostEqual(c.null_cdf(6, 6)[6], 30 / 924)
+        self.assertAlmostEqual(c.null_cdf(2, 2)[2], 4 / 6)
 
     def test_k_exact_and_approximate(self):
         # 6 x 6: P(U <= 5) = 0.0206 <= 0.025 < P(U <= 6): k = 6. 20 x 20: the
         # tables' critical U is 127, so k = 128; the normal approximation,
         # 200 - 0.5 - 1.96 * sqrt(400 * 41 / 12) = 127.04, agrees.
-        self.assertEqual(c.rank_k([(6, 6)]), (6, 1 - 38 / 924))
-        self.assertEqual(c.rank_k([(20, 20)])[0], 128)
+        self.assertEqual(c.rank_k(6, 6), (6, 1 - 38 / 924))
+        self.assertEqual(c.rank_k(20, 20)[0], 128)
         with mock.patch.object(c, "EXACT_PAIRS", 0):
-            self.assertEqual(c.rank_k([(20, 20)])[0], 128)
+            self.assertEqual(c.rank_k(20, 20)[0], 128)
+        # At 1 - 0.05 / 3, the share of each of three lengths: P(U <= 3) =
+        # 7 / 924 <= 0.0083 < P(U <= 4) = 12 / 924, so k = 4.
+        self.assertEqual(c.rank_k(6, 6, 1 - 0.05 / 3), (4, 1 - 14 / 924))
 
     def test_interval_takes_the_kth_differences(self):
         # log old = 0.06 i, log new = 0.01 j (i, j = 0..5): the 36 differences are
         # 0.01 * (-30..5), one each; the 6th is -0.25 and the 31st is 0.
-        iv = c.interval([([math.exp(0.06 * i) for i in range(6)],
-                          [math.exp(0.01 * j) for j in range(6)])])
+        iv = c.interval([math.exp(0.06 * i) for i in range(6)],
+                        [math.exp(0.01 * j) for j in range(6)])
         self.assertAlmostEqual(iv.low, math.exp(-0.25))
         self.assertAlmostEqual(iv.high, 1.0)
 
@@ -100,6 +103,18 @@ class Compare(unittest.TestCase):
         self.assertEqual(status, 3)
         self.assertEqual(view.compare_files(old, new, 5, None)[1], 0)
         self.assertEqual(view.compare_files(old, new, 5, 150)[1], 0)
+
+    def test_every_length_weighs_alike_in_the_mean(self):
+        # 0.96 at one length from 6 runs a side, 1.05 at the other from 30: the
+        # mean is their geometric mean whatever the runs, and inside its
+        # interval; pooled pairs would put 25 times the weight on the second.
+        old = runs({("simd", 1000): OLD, ("simd", 10**6): OLD * 5})
+        new = runs({("simd", 1000): scaled(NEW, 0.96), ("simd", 10**6): scaled(NEW * 5, 1.05)})
+        simd, = c.compare(old, new).means
+        self.assertAlmostEqual(simd.ratio, math.sqrt(0.96 * 1.05) * c.shift(OLD, NEW))
+        self.assertLess(simd.interval.low, simd.ratio)
+        self.assertLess(simd.ratio, simd.interval.high)
+        self.assertEqual(simd.call, c.SAME)
 
     def test_unmatched_and_failed(self):
         # Scan values are part of the match, whether held as pairs or a dict.
