@@ -268,7 +268,8 @@ def flags(s, own, floor, base, runs, steady=(None, None)):
         else:
             advice = (f"{p}'s own times vary ±{own_noise * 100:.0f} % from run to run, more "
                       f"than {b}'s ±{floor * 100:.0f} %: pin its threads (OMP_PROC_BIND=true, "
-                      f"taskset -c), or use a quieter machine")
+                      f"taskset -c), give it more repeats (a larger --budget), or use a "
+                      f"quieter machine")
         found.append(Flag("wide", advice))
     elif steady[0] is not None and own_noise > max(ERRATIC * steady[0], ERRATIC_LEAST):
         found.append(Flag("erratic", f"{p}'s runs differ by ±{own_noise * 100:.0f} %, over "

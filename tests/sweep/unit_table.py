@@ -198,7 +198,8 @@ class Flags(unittest.TestCase):
                   "add dotprod-quiet as a candidate, with --baseline dotprod-quiet"),
                  (noisy, self.STEADY, ("dotprod", "dotprod-quiet", "mine"),
                   "--baseline dotprod-quiet"),
-                 (self.STEADY, noisy, ("dotprod", "mine"), "mine's own times vary ±")]
+                 (self.STEADY, noisy, ("dotprod", "mine"), "mine's own times vary ±"),
+                 (self.STEADY, noisy, ("dotprod", "mine"), "more repeats (a larger --budget)")]
         for base, times, programs, wanted in cases:
             with self.subTest(wanted):
                 wide, = flagged(base, times, programs=programs)
