@@ -39,11 +39,11 @@ constexpr int warmPasses = 4;
 // shortest time of one pass over them. Timed: the passes alone, between
 // barriers of a team already running. The first pass finds the vectors as
 // a candidate's loop finds them right after building them, and the next
-// ones as one that ran its loop untimed before (dotprod-parallel) once or
-// more; all take `first`. Where a pass is short beside the cost of reading the clock
-// between barriers, each kernel also reads them in batches of passes that
-// last 1000 times that cost, two of each, their time shared by their
-// passes. *sum is the first pass's sum, and passTime[p] pass p's time.
+// ones as one that ran its loop untimed before once (dotprod-parallel) or
+// more; all take `first`. Where a pass is short beside the cost of reading
+// the clock between barriers, each kernel also reads them in batches of
+// passes that last 1000 times that cost, two of each, their time shared by
+// their passes. *sum is the first pass's sum, and passTime[p] pass p's time.
 static double bestPass(const float *A, const float *B, int n, int first, double *sum,
                        double passTime[2])
 {
