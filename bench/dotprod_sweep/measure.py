@@ -4,7 +4,7 @@ once, the ceiling calibration once per thread count, the warm-ups, then
 rounds in which the programs take turns (dotprod, the baseline, each
 candidate), so that a machine whose speed drifts slows all of them
 alike. Then every program once at the short probe lengths, and more
-rounds wherever a speedup's interval is still wide, while the budget
+rounds wherever a speedup's interval has not settled, while the budget
 lasts.
 
 Each run's standard output goes to a temporary file, never to a pipe
@@ -85,13 +85,13 @@ def worth_a_round(elapsed, round_seconds, budget):
     return elapsed + round_seconds <= budget
 
 
-def next_length(wide):
-    """Of {length: (its wide rows, the seconds its rounds took)}, the
+def next_length(unsettled):
+    """Of {length: (its rows not settled, the seconds its rounds took)}, the
     length where one more round narrows the most per second. An interval
     narrows as one over the root of its rounds, so a round's worth at a
     length falls as the time spent there grows: the cheapest length alone
     would take the whole budget while a dearer one stays wide."""
-    return max(wide, key=lambda n: wide[n][0] / wide[n][1])
+    return max(unsettled, key=lambda n: unsettled[n][0] / unsettled[n][1])
 
 
 def turns(programs, seed, n, kind, repeat):
@@ -268,18 +268,19 @@ class Sweep:
         return self.spent(n) / max(1, self.rounds(n))
 
     def narrow(self):
-        """More rounds where an interval is wide, where a round narrows
-        most per second first, until none is or the budget is spent."""
+        """More rounds where an interval has not settled, where a round
+        narrows most per second first, until every one has or the budget
+        is spent."""
         while True:
-            now = model.model(self.runs)
-            wide = {n: sum(s.wide and not s.coarse for s in now.at(n) if not s.baseline)
-                    for n in self.config.lengths if self.rounds(n) < MAX_ROUNDS}
+            unsettled = {n: model.unsettled(self.runs, n)
+                         for n in self.config.lengths if self.rounds(n) < MAX_ROUNDS}
             elapsed = time.monotonic() - self.started
-            wide = {n: (rows, max(self.spent(n), 1e-9)) for n, rows in wide.items() if rows
-                    and worth_a_round(elapsed, self.round_seconds(n), self.config.time_budget)}
-            if not wide:
+            unsettled = {n: (rows, max(self.spent(n), 1e-9)) for n, rows in unsettled.items()
+                         if rows and worth_a_round(elapsed, self.round_seconds(n),
+                                                   self.config.time_budget)}
+            if not unsettled:
                 return
-            n = next_length(wide)
+            n = next_length(unsettled)
             self.planned += len(self.config.programs)
             self.round(n, TIMED, self.rounds(n) + 1)
 

@@ -292,13 +292,36 @@ def role(runs, program):
     return "reference" if program == runs.reference else "candidate"
 
 
+def failed_at(runs, program, n):
+    """What the first of program's failed runs at length n said, if one did."""
+    return next((r.failure for r in runs.runs
+                 if r.program == program and r.length == n and r.failure), None)
+
+
+def row_ratios(runs, program, n):
+    """A row's speedups, per repeat: none where the program failed."""
+    if failed_at(runs, program, n):
+        return ()
+    return tuple(speedups([r for r in runs.of(runs.baseline, n) if not r.failure],
+                          runs.of(program, n)))
+
+
+def unsettled(runs, n):
+    """How many rows at length n, the baseline's aside, whose interval has
+    not settled (stats.settled) and whose times are not too coarse for
+    more rounds to help; without the rest of the model, which each round
+    would wait for."""
+    def narrowing(p):
+        ratios = row_ratios(runs, p, n)
+        return ratios and not stats.settled(ratios) and not coarse(runs.of(p, n))
+    return sum(1 for p in runs.programs if p != runs.baseline and narrowing(p))
+
+
 def summary(runs, program, n):
     own = tuple(r for r in runs.of(program, n) if not r.failure)
-    failure = next((r.failure for r in runs.runs
-                    if r.program == program and r.length == n and r.failure), None)
+    failure = failed_at(runs, program, n)
     times = [r.seconds for r in own]
-    ratios = tuple(speedups([r for r in runs.of(runs.baseline, n) if not r.failure], own)) \
-        if not failure else ()
+    ratios = row_ratios(runs, program, n)
     low = high = coverage = None
     if ratios:
         low, high, coverage = stats.median_interval(ratios)

@@ -39,6 +39,19 @@ def is_wide(low, middle, high):
     return high > (1 + WIDE) * middle or middle > (1 + WIDE) * low
 
 
+def settled(values):
+    """Whether more repeats may stop: the median's interval is narrow with
+    the last value and without it. Stopping the first time it looks narrow
+    stops most often on a sample that happened to vary least, whose
+    interval is then too narrow: simulated, such intervals missed the true
+    median 6.5-7 % of the time; narrow twice running, 4-5 %, for a fifth
+    more repeats."""
+    def narrow(some):
+        low, high, _ = median_interval(some)
+        return not is_wide(low, statistics.median(some), high)
+    return len(values) > 1 and narrow(values) and narrow(values[:-1])
+
+
 def two_clusters(values):
     """Whether values fall into two groups, each of two or more and of
     CLUSTER_SHARE of them or more, whose gap is large beside both the

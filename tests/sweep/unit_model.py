@@ -98,6 +98,15 @@ class Intervals(unittest.TestCase):
             with self.subTest((low, high)):
                 self.assertEqual(stats.is_wide(low, 1.0, high), wide)
 
+    def test_settled_only_when_narrow_twice_running(self):
+        # Nine values give the 2nd to 8th as interval, eight give min-max:
+        # one 0.85 among the first eight is wide without the last value.
+        steady = [1.0] * 8
+        for values, settled in [(steady + [0.85], True), (steady[:6] + [0.85, 1.0, 1.0], False),
+                                ([1.0, 0.95, 1.05, 0.97, 1.03, 1.0, 1.0, 1.2], False)]:
+            with self.subTest(values):
+                self.assertEqual(stats.settled(values), settled)
+
     def test_noise_floor_is_the_median_step(self):
         # Steps of 50 %, 33.3 % and 10 %: the median is 33.3 %, the mean 31.1 %.
         self.assertAlmostEqual(stats.noise_floor([2.0, 3.0, 4.0, 4.4]), 1 / 3)
@@ -201,6 +210,18 @@ class Plan(unittest.TestCase):
                              ({10**5: (2, 10.0), 10**7: (5, 20.0)}, 10**7)]:
             with self.subTest(wide):
                 self.assertEqual(measure.next_length(wide), wanted)
+
+    def test_rounds_go_on_for_rows_not_settled(self):
+        # Of four candidates, only "jumpy" needs more rounds: "coarse" and
+        # "failed" cannot be narrowed by them.
+        names = ("dotprod", "steady", "jumpy", "coarse", "failed")
+        runs = Runs(names, "dotprod", "dotprod", (100,), ())
+        for r in range(1, 9):
+            jumpy = ("0.400000", "0.600000")[r % 2]
+            times = ("1.000000", "0.500000", jumpy, ("0.01", "0.02")[r % 2], jumpy)
+            runs.runs += [run(p, 100, r, t, "0.5") for p, t in zip(names, times)]
+        runs.runs.append(run("failed", 100, 9, None, None, failure="ended with status 1"))
+        self.assertEqual(model.unsettled(runs, 100), 1)
 
     def test_turns_are_shuffled_from_the_seed(self):
         programs = tuple("abcdefgh")
