@@ -275,7 +275,8 @@ def flags(s, own, floor, base, runs, steady=(None, None)):
         found.append(Flag("erratic", f"{p}'s runs differ by ±{own_noise * 100:.0f} %, over "
                           f"{ERRATIC} times the ±{steady[0] * 100:.0f} % of {steady[1]}, whose "
                           f"loop takes about as long: its median is known, a single run's "
-                          f"time is not: pin its threads (OMP_PROC_BIND=true, taskset -c)"))
+                          f"time is not: pin its threads (OMP_PROC_BIND=true, taskset -c), or "
+                          f"run it on cores that no other work shares"))
     return tuple(found)
 
 
