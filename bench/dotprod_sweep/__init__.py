@@ -10,4 +10,4 @@ table, the JSON and the plot are views of the model (table, document,
 plot)."""
 
 # The project's version; the build checks that it matches.
-__version__ = "1.3.0"
+__version__ = "1.4.0"

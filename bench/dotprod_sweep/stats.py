@@ -44,8 +44,8 @@ def settled(values):
     the last value and without it. Stopping the first time it looks narrow
     stops most often on a sample that happened to vary least, whose
     interval is then too narrow: simulated, such intervals missed the true
-    median 6.5-7 % of the time; narrow twice running, 4-5 %, for a fifth
-    more repeats."""
+    median up to 6-7 % of the time; narrow twice running, at most 5 %, for
+    a fifth more repeats."""
     def narrow(some):
         low, high, _ = median_interval(some)
         return not is_wide(low, statistics.median(some), high)
