@@ -53,6 +53,16 @@ function(dotprod_debian_items body out)
     endif()
     string(REPLACE "\n  " "\n    " body "${body}")
     string(REGEX REPLACE "(^|\n)- " "\\1  * " body "${body}")
+    # lintian refuses longer lines; said here, the build fails before CI
+    # does. Bytes, not characters: a line near the limit with a dash
+    # or a × is refused a little early.
+    string(REPLACE "\n" ";" lines "${body}")
+    foreach(line IN LISTS lines)
+        string(LENGTH "${line}" length)
+        if(length GREATER 80)
+            message(FATAL_ERROR "CHANGELOG.md: Debian's changelog takes lines of 80 bytes at most, not ${length}:\n${line}")
+        endif()
+    endforeach()
     set(${out} "${body}" PARENT_SCOPE)
 endfunction()
 
