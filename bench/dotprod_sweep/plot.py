@@ -80,9 +80,9 @@ def panels(model, folder):
         # The best pass's ceilings in black; a first and a second pass's
         # over vectors just built, where the ceiling said, in grays.
         curves_of = [(t, "gbs", 2, "black", "ceiling") for t in ceilings] + [
-            (t, kind, dash, color, f"{kind[:-4]} pass") for kind, dash, color in
-            (("first_gbs", 2 + len(ceilings), "dark-gray"),
-             ("second_gbs", 2 + 2 * len(ceilings), "gray")) for t in ceilings
+            (t, kind, dash, color, name) for kind, name, dash, color in
+            (("first_gbs", "first pass", 2 + len(ceilings), "dark-gray"),
+             ("second_gbs", "second pass", 2 + 2 * len(ceilings), "gray")) for t in ceilings
             if any(c.threads == t and getattr(c, kind)
                    for n in model.lengths for c in model.ceilings[n])]
         write_blocks(os.path.join(folder, "ceilings.dat"), [

@@ -164,10 +164,12 @@ def ceiling_mark(threads, which):
     return mark + ("" if mark else " ") + PASS_MARKS[which] if which else mark
 
 
-def pass_text(c):
-    """"first pass 14.2, second 15.9" of ceiling row c, or ""."""
-    return ", ".join(f"{name} {plain(gbs)}" for name, gbs in
+def pass_text(c, form="{}"):
+    """"first pass 14.2, second 15.9" of ceiling row c, put in form; ""
+    where it said neither."""
+    said = ", ".join(f"{name} {plain(gbs)}" for name, gbs in
                      (("first pass", c.first_gbs), ("second", c.second_gbs)) if gbs)
+    return form.format(said) if said else ""
 
 
 def narrow_table(model):
@@ -192,8 +194,7 @@ def length_rows(model, n):
     for c in model.ceilings[n]:
         rows.append([n, f"ceiling, {c.threads} thread{'s' if c.threads > 1 else ''}",
                      cell(c.seconds), "", "", "", cell(c.gbs), "", "", "", "", "",
-                     f"8·N bytes fit in {c.fits_in}" + (
-                         f"; {pass_text(c)} GB/s" if pass_text(c) else "")])
+                     f"8·N bytes fit in {c.fits_in}" + pass_text(c, "; {} GB/s")])
     return rows + [row(s) for s in model.at(n)]
 
 
@@ -228,8 +229,8 @@ def length_lines(model):
                 + (f"±{plain(floor * 100)} %" if floor is not None else "n/a")]
         ceilings = model.ceilings[n]
         if ceilings:
-            said.append("ceiling " + ", ".join(f"{plain(c.gbs)} GB/s on {c.threads}T" + (
-                f" ({pass_text(c)})" if pass_text(c) else "") for c in ceilings)
+            said.append("ceiling " + ", ".join(f"{plain(c.gbs)} GB/s on {c.threads}T"
+                                               + pass_text(c, " ({})") for c in ceilings)
                         + f"; 8·N bytes fit in {ceilings[0].fits_in}")
         lines.append("; ".join(said) + ".")
     return "\n".join(wrapped(line) for line in lines)
