@@ -8,7 +8,7 @@ number is null."""
 import json
 import math
 
-from . import launchers
+from . import launchers, saved
 
 
 
@@ -69,6 +69,12 @@ def finite(value):
     if isinstance(value, (list, tuple)):
         return [finite(v) for v in value]
     return value
+
+
+def facts_only(runs):
+    """The raw facts alone, for when the model cannot be made: they load
+    back all the same."""
+    return (json.dumps(finite(saved.facts(runs)), indent=1, allow_nan=False) + "\n").encode()
 
 
 def render(model):

@@ -138,16 +138,34 @@ def sweep(cfg):
     if cfg.cpus:  # every run inherits it, and each of its threads and ranks
         os.sched_setaffinity(0, cfg.cpus)
     def work(folder):
-        runs = measure.sweep(cfg, folder, machine.machine())
-        made = model.model(runs)
-        written = report(made, cfg, folder)
-        status = made.status if written else 1
+        with session.measuring():
+            runs = measure.sweep(cfg, folder, machine.machine())
+            status = reported(runs, cfg, folder)
+        if session.stopping():  # what was measured is out: the status says how it ended
+            return 128 + session.stopping()
         if old is None:
             return status
         write_out(b"\n")
         names = (cfg.compare.shown, "this run")
         return status or compared(old, runs, names, cfg.threshold, cfg.fail_above)
     return within_session(work)
+
+
+def reported(runs, asked, folder):
+    """Reports runs, as report() does: the status. Where the sweep's own
+    code fails on them, the runs are still saved as JSON, if asked, for
+    show to read once that is mended."""
+    try:
+        made = model.model(runs)
+        return made.status if report(made, asked, folder) else 1
+    except (SweepError, BrokenPipeError):
+        raise
+    except Exception as error:
+        say(f"unexpected {type(error).__name__}: {error}")
+        if asked.json is not None:
+            write_file(asked.json, document.facts_only(runs))
+            say(f"the runs are saved in {asked.json.shown}")
+        return 1
 
 
 def show(request):

@@ -15,7 +15,7 @@ import os
 import random
 import time
 
-from . import evidence, launchers, machine, model, printed, runner
+from . import evidence, launchers, machine, model, printed, runner, session
 from .messages import SweepError, progress, say
 from .runs import NOT_RUN, PROBE, TIMED, WARMUP, Ceiling, Run, Runs
 
@@ -156,6 +156,8 @@ class Sweep:
 
     def execute(self, cmd, n, what, env_extra=None):
         """One process: how it ended, and its output file."""
+        if session.stopping():
+            raise session.Stopped(session.stopping(), what)
         self.show(what)
         path = os.path.join(self.folder, "run.out")
         env = {**os.environ, **cmd.environment(n), **(env_extra or {})}
@@ -301,6 +303,9 @@ class Sweep:
         except SweepError as error:
             progress("")
             self.runs.stopped = str(error)
+        except Exception as error:  # a fault of the sweep's own: what was measured stays
+            progress("")
+            self.runs.stopped = f"unexpected {type(error).__name__}: {error}"
         # The load at the end belongs to the record the runs are stored with.
         self.runs.machine = {**self.runs.machine, "load_end": machine.load()}
         return self.runs

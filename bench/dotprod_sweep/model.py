@@ -130,6 +130,12 @@ class Summary:
     launch: object = None           # launchers.Launch: what its launcher was asked for
     rank_memory: tuple | None = None  # under a launcher: (job total, largest rank) bytes
     oversubscribed: bool = False    # a node runs more threads than it has CPUs
+    least_gbs: float | None = None  # the slowest rate its printed times may stand for
+
+    @property
+    def zero_time(self):
+        """Its loop printed a time of 0: no speed, however short."""
+        return self.median == 0
 
     @property
     def launched(self):
@@ -239,10 +245,12 @@ def flags(s, own, floor, base, runs, steady=(None, None)):
     acted on: a candidate's row only, each with what the user can do.
     own and base: the row's and the baseline's timed runs; floor: the
     baseline's noise floor; steady: steadiest() for the row's median."""
-    if s.baseline or s.failure or s.speedup is None:
+    if s.baseline or s.failure:
         return ()
-    found = []
     p, b, n = s.program, runs.baseline, s.length
+    if s.speedup is None:
+        return zero_flags(s, own, base, runs)
+    found = []
     if s.coarse:
         found.append(Flag("coarse", f"{p}'s times have too few printed digits: print them "
                           f"with %.9f, or, for a program you cannot change, use "
@@ -280,6 +288,25 @@ def flags(s, own, floor, base, runs, steady=(None, None)):
     return tuple(found)
 
 
+def zero_flags(s, own, base, runs):
+    """A row with no speedup because a time printed as 0 gives no speed:
+    its own, or the baseline's, which every speedup is over."""
+    p, b, n = s.program, runs.baseline, s.length
+    if s.zero_time:
+        return (Flag("coarse", f"{p} printed a loop time of 0, which gives no speed and no "
+                     f"speedup: print its time with %.9f, or, for a program you cannot "
+                     f"change, use {from_length(n, own)}"),)
+    if zero_median(base):
+        return (Flag("coarse", f"{b} printed a loop time of 0, and no speedup can be taken "
+                     f"over it: use {from_length(n, base)}, or a --baseline that prints "
+                     f"more digits"),)
+    return ()
+
+
+def zero_median(runs):
+    return bool(runs) and statistics.median(r.seconds for r in runs) == 0
+
+
 def coarse(runs):
     """Whether the printed times resolve the loop too roughly to compare:
     more repeats cannot help, more printed digits can."""
@@ -301,10 +328,12 @@ def failed_at(runs, program, n):
 
 def row_ratios(runs, program, n):
     """A row's speedups, per repeat: none where the program failed."""
-    if failed_at(runs, program, n):
+    base = [r for r in runs.of(runs.baseline, n) if not r.failure]
+    own = runs.of(program, n)
+    # A loop whose time most often printed as 0 has no speed to compare.
+    if failed_at(runs, program, n) or zero_median(base) or zero_median(own):
         return ()
-    return tuple(speedups([r for r in runs.of(runs.baseline, n) if not r.failure],
-                          runs.of(program, n)))
+    return tuple(speedups(base, own))
 
 
 def unsettled(runs, n):
@@ -331,8 +360,13 @@ def summary(runs, program, n):
     launch = runs.launches.get(program)
     if ceiling:  # measured on the sweep's node: each node the program runs on reads as fast
         ceiling *= launchers.nodes(launch)
-    impossible = bool(own) and runs.reference != program and vector_bytes(n) / statistics.median(
-        r.seconds + r.time_half_unit for r in own) > fastest_possible(runs, ceiling)
+    # A printed time stands for any time up to half a unit of its last
+    # digit more: only the slowest rate it may mean is held against the
+    # ceiling, which also gives a time printed as 0 a rate.
+    least = vector_bytes(n) / statistics.median(r.seconds + r.time_half_unit for r in own) \
+        if own else None
+    impossible = bool(own) and runs.reference != program and least > fastest_possible(
+        runs, ceiling)
     klass, farthest = judged(runs, program, n, TIMED)
     exact = runs.exact.get(n)
     nodes = launchers.nodes(launch)  # each node reads as fast as the sweep's
@@ -356,7 +390,7 @@ def summary(runs, program, n):
     launched = launch is not None and launch.launcher != launchers.NONE and own
     steady = steadiest(runs, n, made.median) if own else (None, None)
     return replace(made, flags=flags(made, own, noise_floor(runs, n), base, runs, steady),
-                   launch=launch,
+                   launch=launch, least_gbs=least and least / 1e9,
                    rank_memory=launchers.memory([r.rank_peaks for r in own]) if launched else None,
                    oversubscribed=launch is not None and launchers.oversubscribed(
                        launch, runs.machine.get("cores")))
@@ -398,6 +432,7 @@ class Answer:
     share_threads: int | None
     share_length: int | None
     share_pass: int | None = None  # that share is of a first or second pass's ceiling
+    why_none: str | None = None  # where it has no speedup and a time of 0 is why
 
 
 def answer(s):
@@ -420,7 +455,11 @@ def answer_of(program, summaries, standing):
     best_facts = (best.share, best.share_threads, best.length, best.share_pass) if best \
         else (None, None, None, None)
     if not timed:
-        return Answer(program, None, None, None, None, None, klass, *best_facts)
+        # Only a time of 0 flags a row that has no speedup (zero_flags).
+        why = ("it printed a loop time of 0" if any(s.zero_time for s in summaries) else
+               "the baseline printed a loop time of 0" if any(s.flags for s in summaries)
+               else None)
+        return Answer(program, None, None, None, None, None, klass, *best_facts, why_none=why)
     if any(s.baseline for s in summaries):  # 1 by definition: not an answer
         return Answer(program, None, "baseline", None, None, None, klass, *best_facts)
     last = max(timed, key=lambda s: s.length)
@@ -505,10 +544,12 @@ def wrong_line(runs, program):
 
 
 def impossible_line(s):
+    claim = (f"{s.gbs:.3g} GB/s" if s.gbs else
+             f"a time of 0, which stands for {s.least_gbs:.3g} GB/s or more")
     if s.ceiling is None:
-        return (f"{s.program} claims an impossible time at N={s.length}: {s.gbs:.3g} GB/s, "
+        return (f"{s.program} claims an impossible time at N={s.length}: {claim}, "
                 f"more than any machine reads")
-    return (f"{s.program} claims an impossible time at N={s.length}: {s.gbs:.3g} GB/s, "
+    return (f"{s.program} claims an impossible time at N={s.length}: {claim}, "
             f"more than {IMPOSSIBLE:g} times the {s.ceiling_gbs:.3g} GB/s this machine "
             f"reads at best")
 

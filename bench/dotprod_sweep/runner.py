@@ -55,18 +55,20 @@ class Watch:
     peak: int = 0       # the largest sum of its processes' resident memory
     processes: int = 0  # the most processes seen at once
     ranks: object = None  # launchers.Ranks of a launched program, or None
+    stoppable: bool = False  # a gentle stop signal ends it (session.stopping)
 
     def overflowing(self):
         return self.limit and any(os.fstat(f.fileno()).st_size > self.limit
                                   for f in self.files)
 
 
-ENDED, LATE, FLOODED = "ended", "late", "flooded"
+ENDED, LATE, FLOODED, STOPPED = "ended", "late", "flooded", "stopped"
 
 
 def _wait(child, timeout, watch):
     """How child ended: ENDED within timeout seconds, not counting a stop;
-    LATE; or FLOODED, having written more than its limit. Measures its
+    LATE; FLOODED, having written more than its limit; or STOPPED, by a
+    gentle stop signal where the watch allows it. Measures its
     process tree meanwhile. Waits on a pidfd rather than polling the
     exit, so that the wall time is not rounded to a step."""
     try:
@@ -79,6 +81,8 @@ def _wait(child, timeout, watch):
             left = timeout - (time.monotonic() - start - (session.paused() - paused))
             if left <= 0:
                 return LATE
+            if watch.stoppable and session.stopping():
+                return STOPPED
             step = min(left, SAMPLE_SECONDS)
             if fd is None:
                 with contextlib.suppress(subprocess.TimeoutExpired):
@@ -136,6 +140,8 @@ def run(argv, out, timeout, what, env=None, cwd=None, stderr=None, watch=None):
                     watch.ranks.cancel()
     except OSError as error:
         raise RunError(what, f"could not start: {error.strerror}") from None
+    if ending == STOPPED:  # not a run that failed: it is left out
+        raise session.Stopped(session.stopping(), what)
     if ending == LATE:
         raise TimedOut(what, f"ran longer than {timeout:g} s and was killed")
     if ending == FLOODED:
@@ -166,7 +172,7 @@ def timed_run(argv, env, out_path, timeout, what, limit, ranks=None):
     path: no PATH search, no name taken as an option."""
     report = out_path + ".rss"
     with open(out_path, "wb") as out, open(out_path + ".err", "w+b") as errors:
-        watch = Watch((out, errors), limit, ranks=ranks)
+        watch = Watch((out, errors), limit, ranks=ranks, stoppable=True)
         try:
             status, wall = run([GNU_TIME, "-f", "%M", "-o", report, *argv], out, timeout, what,
                                env=env, stderr=errors, watch=watch)
@@ -179,8 +185,9 @@ def timed_run(argv, env, out_path, timeout, what, limit, ranks=None):
     lines = _read_lines(report)
     try:
         largest = int(lines[-1]) * 1024
-    except (IndexError, ValueError):
-        raise SweepError(f"GNU time gave no peak memory for {what}") from None
+    except (IndexError, ValueError):  # the run, or what it started, removed the report
+        return Ended("gave no peak memory: GNU time's report was gone or empty", wall, 0,
+                     "process")
     rank_peaks = ranks.result() if ranks else None
     if watch.processes > 1:
         return Ended(None, wall, max(largest, watch.peak), "tree", rank_peaks=rank_peaks)

@@ -6,7 +6,9 @@ here.
 Nothing is left behind when the sweep is stopped by a signal that ends
 it (SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM): the
 run's whole group is killed, the temporary folder removed, and the
-status is 128 + signal. SIGTSTP stops the run's group with the sweep,
+status is 128 + signal. While it measures, a first SIGINT, SIGTERM or
+SIGHUP only ends the run under way (stopping() tells it), so that what
+was measured before is still reported; a second stops at once. SIGTSTP stops the run's group with the sweep,
 and SIGCONT resumes both; paused() tells how long that took, so that a
 time limit can leave the stop out."""
 
@@ -22,6 +24,15 @@ from .messages import SweepError, progress
 
 STOP_SIGNALS = (signal.SIGINT, signal.SIGTERM, signal.SIGHUP, signal.SIGQUIT,
                 signal.SIGUSR1, signal.SIGUSR2, signal.SIGALRM)
+# What a user sends to stop a long sweep and keep its results: Ctrl-C, a
+# kill, a closed terminal.
+GENTLE_SIGNALS = (signal.SIGINT, signal.SIGTERM, signal.SIGHUP)
+
+
+class Stopped(SweepError):
+    """A gentle stop signal ended the measuring: no run after it is made."""
+    def __init__(self, signum, what):
+        super().__init__(f"{signal.Signals(signum).name} stopped it at {what}")
 
 
 class _State:
@@ -34,6 +45,8 @@ class _State:
         self.holding = False
         self.held = []
         self.paused = 0.0    # seconds the sweep has spent stopped by SIGTSTP
+        self.measuring = False  # a gentle signal ends the measuring, not the sweep
+        self.stopping = None    # the gentle signal that did
 
 
 _state = _State()
@@ -102,7 +115,26 @@ def kill_group(child):
         os.killpg(child.pid, signal.SIGKILL)
 
 
+def stopping():
+    """The signal that asked the measuring to end, or None."""
+    return _state.stopping
+
+
+@contextlib.contextmanager
+def measuring():
+    """A block in which a first gentle signal is only recorded: the run
+    under way sees it and ends (runner), and no other starts."""
+    _state.measuring = True
+    try:
+        yield
+    finally:
+        _state.measuring = False
+
+
 def _on_stop(signum, frame):
+    if _state.measuring and _state.stopping is None and signum in GENTLE_SIGNALS:
+        _state.stopping = signum
+        return
     for other in STOP_SIGNALS:
         signal.signal(other, signal.SIG_IGN)
     if _state.holding:

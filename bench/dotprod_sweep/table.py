@@ -105,6 +105,8 @@ def notes(s):
     found = ["oversubscribed"] if s.oversubscribed else []
     if s.failure:
         found.append(f"failed: {s.failure}")
+    if s.zero_time:
+        found.append("printed a time of 0: no speed")
     if s.impossible:
         found.append("**impossible**: faster than the machine reads")
     elif s.role == "candidate" and s.ceiling is None and s.median is not None:
@@ -124,6 +126,8 @@ def note(s):
         return "failed"
     if s.impossible:
         return "too fast"  # for the machine: its line on standard error says more
+    if s.zero_time:
+        return "time 0"
     if s.role == "candidate" and s.ceiling is None and s.median is not None:
         return "speed not checked"
     if s.oversubscribed:
@@ -283,7 +287,8 @@ def footer(model):
 def answer_line(a, baseline):
     said = [f"{a.program}:"]
     if a.answer is None:
-        said.append(f"no speedup measured,")
+        said.append(f"no speedup measured ({a.why_none})," if a.why_none else
+                    "no speedup measured,")
     elif a.answer == "baseline":
         said.append("the baseline,")
     else:

@@ -3,7 +3,9 @@
 """Prints what dotprod prints, with sums that are easy to predict, and lies
 the way STANDIN_MODE says: 'flaky' changes the result on the second run
 (counted in the file STANDIN_COUNTER), 'drift' makes the sums depend on N,
-'hang' writes its pid to STANDIN_PIDFILE and sleeps, 'short' prints one
+'hang' writes its pid to STANDIN_PIDFILE and sleeps (at N=STANDIN_HANG_AT
+alone, where that is set), 'unreport' removes the report of the GNU time
+that runs it, 'short' prints one
 line, 'latin1' ends with bytes that are not UTF-8, 'crash' dies of SIGSEGV,
 'orphan' leaves a sleeping child behind, its pid in STANDIN_PIDFILE,
 and 'escape' one in a session of its own; 'noisy' writes 1 MB to standard
@@ -68,6 +70,8 @@ if version in VERSIONS:
     sys.exit()
 
 mode = os.environ.get("STANDIN_MODE", "")
+if mode == "hang" and int(os.environ.get("STANDIN_HANG_AT", n)) != n:
+    mode = ""
 if mode == "hang":
     with open(os.environ["STANDIN_PIDFILE"], "w") as f:
         f.write(str(os.getpid()))
@@ -87,6 +91,10 @@ if mode in ("orphan", "escape"):
         f.write(str(child))
 if mode == "crash":
     os.kill(os.getpid(), signal.SIGSEGV)
+if mode == "unreport":  # removes the report its parent, GNU time, is to write
+    with open(f"/proc/{os.getppid()}/cmdline", "rb") as f:
+        words = f.read().split(b"\0")
+    os.unlink(words[words.index(b"-o") + 1])
 if mode == "noisy":
     sys.stderr.write("complaint\n" * 100000 + "the last word\n")
     sys.exit(3)

@@ -217,6 +217,7 @@ class Rejects(unittest.TestCase):
             ({"STANDIN_MODE": "noisy"}, [], "ended with status 3; its standard error ended: "
              "'complaint / complaint / the last word' (the end of 1000014 bytes)"),
             ({"STANDIN_MODE": "flood"}, [], "wrote more than 64 MiB of output and was killed"),
+            ({"STANDIN_MODE": "unreport"}, [], "gave no peak memory"),
         ]
         for env, args, message in cases:
             with self.subTest(env), tempfile.TemporaryDirectory() as tmp:
@@ -314,16 +315,19 @@ class Rejects(unittest.TestCase):
             self.assertTrue(errors.endswith("ran longer than 3 s and was killed\n"), errors)
 
     def test_stop_signals_leave_nothing_behind(self):
+        # N=3 is measured, N=5 hangs. SIGINT, SIGTERM and SIGHUP end the run
+        # under way and keep what was measured; the others end all at once.
         for signum in STOP_SIGNALS:
             with self.subTest(signum.name), tempfile.TemporaryDirectory() as tmp:
                 os.mkdir(os.path.join(tmp, "tmp"))
                 pidfile, errors = os.path.join(tmp, "pid"), os.path.join(tmp, "errors")
-                env = {**os.environ, "TMPDIR": os.path.join(tmp, "tmp"),
+                saved, out = os.path.join(tmp, "runs.json"), os.path.join(tmp, "out")
+                env = {**os.environ, "TMPDIR": os.path.join(tmp, "tmp"), "STANDIN_HANG_AT": "5",
                        "STANDIN_MODE": "hang", "STANDIN_PIDFILE": pidfile}
-                with open(errors, "w") as stderr, subprocess.Popen(
-                        [sys.executable, SWEEP, "--binary", STANDIN, "--lengths", "5",
-                         "--repeats", "1"], env=env, stderr=stderr,
-                        preexec_fn=default_stop_signals) as child:
+                with open(errors, "w") as stderr, open(out, "w") as stdout, subprocess.Popen(
+                        [sys.executable, SWEEP, "--binary", STANDIN, "--lengths", "3,5",
+                         "--repeats", "1", "--json", saved], env=env, stderr=stderr,
+                        stdout=stdout, preexec_fn=default_stop_signals) as child:
                     pid = pid_in(pidfile, wait=60)
                     child.send_signal(signum)
                     try:
@@ -332,9 +336,16 @@ class Rejects(unittest.TestCase):
                         child.kill()
                         end_leftover(pid)
                 self.assertEqual(status, 128 + signum)
-                self.assertEqual(unloaded(read(errors)), "")
                 self.assertFalse(running(pid), "the run was left running")
                 self.assertEqual(os.listdir(os.path.join(tmp, "tmp")), [])
+                if signum not in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
+                    self.assertEqual(unloaded(read(errors)), "")
+                    self.assertFalse(os.path.exists(saved))
+                    continue
+                said = f"{signum.name} stopped it at {STANDIN} 5"
+                self.assertEqual(unloaded(read(errors)), f"sweep: {said}\n")
+                self.assertEqual([r["N"] for r in table_rows(read(out))], ["3"])
+                self.assertEqual(json.loads(read(saved))["sweep"]["stopped"], said)
 
 
 class Compare(unittest.TestCase):

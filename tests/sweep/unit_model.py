@@ -182,6 +182,28 @@ class Summaries(unittest.TestCase):
         self.assertEqual(made.status, 1)
         self.assertEqual(len(made.impossible_lines), 1)
 
+    def test_a_time_of_zero_gives_no_speed(self):
+        # 800 bytes against 1.5 x 0.8 GB/s: "0.000000" may stand for 0.5 us,
+        # 1.6 GB/s at the least, impossible; "0" for 0.5 s, possible. Two
+        # zeros of three make the median 0: the third time gives no speedup.
+        right = "0.520000"
+        for times, impossible in [(("0.000000",) * 3, True), (("0",) * 3, False),
+                                  (("0", "0", "1.5"), False)]:
+            with self.subTest(times):
+                made = self.make(fast_times=times, fast_result=right)
+                fast, = made.of("fast")
+                self.assertEqual((fast.speedup, fast.ratios, fast.impossible),
+                                 (None, (), impossible))
+                self.assertEqual([f.kind for f in fast.flags], ["coarse"])
+                self.assertEqual(made.status, int(impossible))
+                self.assertEqual(made.answers[0].why_none, "it printed a loop time of 0")
+                if impossible:
+                    self.assertIn("a time of 0, which stands for 1.6 GB/s or more",
+                                  made.impossible_lines[0])
+        over_zero = self.make(baseline="fast", fast_times=("0",) * 3).of("dotprod")[0]
+        self.assertEqual((over_zero.speedup, [f.kind for f in over_zero.flags]),
+                         (None, ["coarse"]))
+
 
 class Scaling(unittest.TestCase):
     def test_efficiency_is_speedup_over_the_ideal(self):
