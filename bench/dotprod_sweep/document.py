@@ -8,26 +8,7 @@ number is null."""
 import json
 import math
 
-from . import launchers, saved
-
-
-
-def summary(s, cores):
-    return {"program": s.program, "role": s.role, "baseline": s.baseline, "length": s.length,
-            "params": dict(s.params), "failure": s.failure, "repeats": s.repeats,
-            "time": s.median, "time_min": s.low, "time_max": s.high, "wall": s.wall,
-            "peak_bytes": s.peak, "peak_of": s.peak_of, "speedup": s.speedup,
-            "speedup_low": s.speedup_low, "speedup_high": s.speedup_high,
-            "interval_coverage": s.coverage, "noisy": s.noisy, "two_clusters": s.clusters,
-            "coarse": s.coarse, "gbs": s.gbs, "ceiling_gbs": s.ceiling_gbs,
-            "impossible": s.impossible, "result": s.result,
-            "relative_error": s.relative_error, "verdict": s.verdict,
-            "launch": s.launch and launchers.facts(s.launch, cores, s.oversubscribed),
-            "rank_memory": s.rank_memory and {"total_bytes": s.rank_memory[0],
-                                              "largest_rank_bytes": s.rank_memory[1]},
-            "own_noise": s.own_noise, "share": s.share, "share_threads": s.share_threads,
-            "share_first": s.share_pass == 1, "share_second": s.share_pass == 2,
-            "flags": [{"flag": f.kind, "advice": f.advice} for f in s.flags]}
+from . import columns, saved, words
 
 
 def answer(a):
@@ -49,12 +30,13 @@ def figures(model):
         "probe_verdicts": [{"program": p, "length": n, "verdict": model.probe_verdicts[(p, n)]}
                            for p in model.candidates for n in model.probe_lengths],
         "verdicts": [{"program": p, "standing": model.standing[p]} for p in model.candidates],
-        "wrong": list(model.wrong_lines),
-        "impossible": list(model.impossible_lines),
+        "wrong": [words.wrong_line(f) for f in model.wrong],
+        "impossible": [words.impossible_line(s) for s in model.impossible],
         "scaling": [{"command": t.family, "param": t.name, "length": t.length,
                      "values": [{"value": v, "speedup": sp, "efficiency": e}
                                 for v, sp, e in t.rows]} for t in model.scaling],
-        "summary": [summary(s, model.machine.get("cores")) for s in model.summaries],
+        "summary": [columns.json_row(s, model) for s in model.summaries],
+        "units": columns.units(),
         "answers": [answer(a) for a in model.answers],
         "status": model.status,
     }
@@ -78,5 +60,5 @@ def facts_only(runs):
 
 
 def render(model):
-    document = {**model.facts, **figures(model)}
+    document = {**saved.facts(model.runs), **figures(model)}
     return (json.dumps(finite(document), indent=1, allow_nan=False) + "\n").encode()

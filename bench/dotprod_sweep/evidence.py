@@ -12,6 +12,7 @@ summation gives; why that holds is argued in docs/comparing.md. Pure
 functions: nothing here starts a process."""
 
 import struct
+from dataclasses import dataclass
 
 from . import verdict
 
@@ -120,57 +121,50 @@ def probe_lengths(largest):
     return tuple(lengths)
 
 
-def implausible(label, n, result_text, exact, low, high):
-    return (f"{label} is wrong at N={n}: its result {result_text} lies outside what float "
-            f"sums in the usual orders give there ({low:.9g} to {high:.9g}), off the exact "
-            f"value {exact:.10g} by {verdict.relative(abs(float(result_text) - exact), exact):.2e}")
-
-
-def not_reproducible(label, n, count, spread, allowed, exact):
-    return (f"{label} is not reproducible at N={n}: its {count} results spread over "
-            f"{spread:.3g} ({verdict.relative(spread, exact):.2e} of the exact value), more "
-            f"than float rounding allows ({verdict.relative(allowed, exact):.2e})")
-
-
-def less_accurate(label, shown, n, result_text, exact):
-    return (f"{label} is wrong at N={n}: its result {result_text} is off the exact value "
-            f"{exact:.10g} by {verdict.relative(abs(float(result_text) - exact), exact):.2e}, "
-            f"though at N={shown} its result was nearer that value than any float, as a "
-            f"double or compensated sum's is, and such a sum stays that near at every length")
-
-
 # What a sweep's runs say: every run of a program that printed a result,
 # warm-ups and probes included, judged by the rules above.
 
-def grouped(runs):
-    """{program: {length: [run]}} of the runs that printed a result, and
-    {program: lost accuracy}, kept on runs until more runs or exact values
-    come: the model asks for them at every length of every program."""
-    key = (len(runs.runs), len(runs.exact))
-    cached = getattr(runs, "_evidence", None)
-    if cached is None or cached[0] != key:
-        found = {}
-        for r in runs.runs:
-            if not r.failure and r.length in runs.exact:
-                found.setdefault(r.program, {}).setdefault(r.length, []).append(r)
-        cached = (key, found, {})
-        runs._evidence = cached
-    return cached[1], cached[2]
+# The rules, in the order in which the first that holds gives the line
+# that says why a version is wrong; any of them makes it wrong where it
+# holds. BEYOND_FLOAT and TOO_FEW_DECIMALS are the rigorous bound's
+# (verdict.py), found by the model from each result's class.
+NOT_REPRODUCIBLE = "not reproducible"
+TOO_FEW_DECIMALS = "too few decimals"
+BEYOND_FLOAT = "beyond float rounding"
+IMPLAUSIBLE = "outside the float orders"
+LESS_ACCURATE = "lost accuracy"
+RULES = (NOT_REPRODUCIBLE, TOO_FEW_DECIMALS, BEYOND_FLOAT, IMPLAUSIBLE, LESS_ACCURATE)
+
+
+@dataclass(frozen=True)
+class Finding:
+    """One rule that makes a version wrong at one length, with the figures
+    its line is made of (words.wrong_line)."""
+    rule: str
+    program: str
+    length: int
+    exact: float
+    result_text: str | None = None  # the result that breaks the rule
+    count: int = 0                  # NOT_REPRODUCIBLE: its results there, ...
+    spread: float = 0.0             # ... how far they spread, ...
+    allowed: float = 0.0            # ... and how far they may; BEYOND_FLOAT: the bound
+    orders: tuple = ()              # IMPLAUSIBLE: (low, high) of the float orders
+    shown: int | None = None        # LESS_ACCURATE: where it summed better than float
+
+
+def first(findings):
+    """The finding whose line says why a version is wrong, or None."""
+    return min(findings, key=lambda f: (RULES.index(f.rule), f.length), default=None)
 
 
 def results(runs, program):
-    """{length: [run]} of a program's runs that printed a result."""
-    return grouped(runs)[0].get(program, {})
-
-
-def lost_accuracy(runs, program):
-    """stays_accurate over every result of program."""
-    found, lost = grouped(runs)
-    if program not in lost:
-        lost[program] = stays_accurate([(n, r.result, r.result_half_unit, runs.exact[n])
-                                        for n, own in found.get(program, {}).items()
-                                        for r in own])
-    return lost[program]
+    """{length: [run]} of a program's runs that printed a result where the
+    exact value is known: warm-ups and probes included."""
+    found = {}
+    for r in runs.runs:
+        if r.program == program and not r.failure and r.length in runs.exact:
+            found.setdefault(r.length, []).append(r)
+    return found
 
 
 def disagreement(runs, n, own):
@@ -188,32 +182,31 @@ def outside(runs, n, own):
                                                  runs.exact[n], runs.tolerance)), None)
 
 
-def wrong_at(runs, program, n):
-    """Whether the evidence makes program wrong at length n."""
-    own = results(runs, program).get(n, [])
-    broken = lost_accuracy(runs, program)
-    return bool(own) and bool(disagreement(runs, n, own) or outside(runs, n, own)
-                              or (broken and n in [point[0] for point in broken[1]]))
+def lost_accuracy(runs, program, own):
+    """A LESS_ACCURATE finding for each result of a version that summed
+    better than float somewhere and is off by more than such a sum
+    elsewhere."""
+    broken = stays_accurate([(n, r.result, r.result_half_unit, runs.exact[n])
+                             for n, at in own.items() for r in at])
+    if not broken:
+        return []
+    shown, beyond = broken
+    return [Finding(LESS_ACCURATE, program, n, runs.exact[n], shown=shown,
+                    result_text=next(r.result_text for r in own[n] if r.result == result))
+            for n, result, *_ in beyond]
 
 
-def reason(runs, program, bounded=None):
-    """The one line that says why program is wrong, or None: results that
-    disagree first, then bounded (the rigorous bound's line), then a
-    result no float order explains, then lost accuracy."""
+def findings(runs, program):
+    """Every finding of the evidence rules on program's results."""
     own = results(runs, program)
+    found = []
     for n in sorted(own):
         spread = disagreement(runs, n, own[n])
         if spread:
-            return not_reproducible(program, n, len(own[n]), *spread, runs.exact[n])
-    if bounded:
-        return bounded
-    for n in sorted(own):
+            found.append(Finding(NOT_REPRODUCIBLE, program, n, runs.exact[n],
+                                 count=len(own[n]), spread=spread[0], allowed=spread[1]))
         r = outside(runs, n, own[n])
         if r:
-            return implausible(program, n, r.result_text, runs.exact[n], *runs.orders[n])
-    broken = lost_accuracy(runs, program)
-    if broken:
-        shown, [(n, result, *_), *_] = broken
-        text = next(r.result_text for r in own[n] if r.result == result)
-        return less_accurate(program, shown, n, text, runs.exact[n])
-    return None
+            found.append(Finding(IMPLAUSIBLE, program, n, runs.exact[n], r.result_text,
+                                 orders=runs.orders[n]))
+    return found + lost_accuracy(runs, program, own)

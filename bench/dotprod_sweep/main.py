@@ -5,7 +5,8 @@ import os
 import signal
 import sys
 
-from . import comparison_view, config, document, machine, measure, model, plot, safely, saved, session, table
+from . import (columns, comparison_view, config, document, drawing, machine, measure, model,
+               safely, saved, session, table, words)
 from .messages import SweepError, call_me, progress, say
 
 
@@ -70,8 +71,8 @@ def write_files(model, asked, folder):
     line, and the others are written all the same."""
     written = True
     views = [(asked.json, lambda: document.render(model)),
-             (asked.csv, lambda: table.csv_text(model)),
-             (asked.plot, lambda: plot.render(model, folder))]
+             (asked.csv, lambda: columns.csv_text(model)),
+             (asked.plot, lambda: drawing.render(model, folder))]
     for destination, render in views:
         if destination is None:
             continue
@@ -88,7 +89,7 @@ def report(model, asked, folder):
     the table (asked.wide: every column): a reader that goes away early
     loses none of them. Whether every file was written."""
     written = write_files(model, asked, folder)
-    for line in model.lines:
+    for line in words.lines(model):
         say(line)
     write_out(table.render(model, asked.wide))
     return written

@@ -12,28 +12,13 @@ read while the loop runs, so that reading it cannot slow the loop."""
 
 import dataclasses
 import os
-import random
 import time
 
-from . import evidence, launchers, machine, model, printed, runner, session
+from . import launchers, machine, plan, printed, ranks, runner, session, words
 from .messages import SweepError, progress, say
 from .runs import NOT_RUN, PROBE, TIMED, WARMUP, Ceiling, Run, Runs
 
-MIN_ROUNDS = 6   # the fewest repeats whose order statistics give a 95 % interval
-# The most rounds a length gets. A median's interval narrows as one over
-# the square root of the rounds; on a machine whose short loops vary ±25 %
-# from run to run, 60 rounds left it wider than ±10 % and 100 to 200 did
-# not, while the budget still bounds the sweep.
-MAX_ROUNDS = 250
-PROBE_LENGTHS = (1, 5, 29, 165, 1022, 2077)
 OUTPUT_ROOM = 64 * 2**20  # what any run may print beside dotprod's sum lines
-
-
-def probe_lengths(config):
-    """The short probes, and odd ones up to the largest length asked for."""
-    if not config.candidates:
-        return ()
-    return PROBE_LENGTHS + evidence.probe_lengths(max(config.lengths))
 
 
 def check_time(seconds, wall):
@@ -79,76 +64,26 @@ def setup(config):
                          "exact": record(config.exact), "ceiling": record(config.ceiling)}}
 
 
-def worth_a_round(elapsed, round_seconds, budget):
-    """Whether one more round of round_seconds still ends within the time
-    budget, elapsed seconds into the sweep."""
-    return elapsed + round_seconds <= budget
-
-
-def next_length(unsettled):
-    """Of {length: (its rows not settled, the seconds its rounds took)}, the
-    length where one more round narrows the most per second. An interval
-    narrows as one over the root of its rounds, so a round's worth at a
-    length falls as the time spent there grows: the cheapest length alone
-    would take the whole budget while a dearer one stays wide."""
-    return max(unsettled, key=lambda n: unsettled[n][0] / unsettled[n][1])
-
-
-def turns(programs, seed, n, kind, repeat):
-    """The programs in a round, shuffled: a program that always ran first,
-    or just after another, would carry what the order does to its time.
-    The same seed gives the same order."""
-    order = list(programs)
-    random.Random(f"{seed} {n} {kind} {repeat}").shuffle(order)
-    return order
-
-
-def warnings(config, box):
-    """What makes the timings doubtful before any run: a loaded machine,
-    and programs that ask for more threads than there are CPUs."""
-    cpus = len(config.cpus) if config.cpus else box["cores"]
-    found = []
-    load = box.get("load_start")
-    if load is not None and load > cpus / 2:
-        found.append(f"the load average is {load:.2f} on {cpus} CPUs: other work will slow "
-                     f"the runs and widen the intervals")
-    for cmd in config.candidates:
-        launch = launchers.launch(cmd.words, cmd.env)
-        if launchers.oversubscribed(launch, cpus):
-            asked = f"{launch.per_node} ranks of {launch.threads} threads" \
-                if launch.launcher != launchers.NONE else f"{launch.threads} threads"
-            found.append(f"{cmd.label} asks for {asked} on {cpus} CPUs a node: they will "
-                         f"take turns, and its time says little")
-    return found
-
-
 class Sweep:
     def __init__(self, config, folder, box):
         self.config = config
         self.folder = folder
         self.started = time.monotonic()
         self.done = 0
-        self.planned = self.first_plan()
+        self.planned = plan.first_runs(config)
         self.results = {}  # length -> dotprod's printed result
         self.late = {}     # label -> the length where it ran past the time limit
         self.runs = Runs(
             programs=tuple(c.label for c in config.programs), reference=config.reference.label,
             baseline=config.baseline, lengths=config.lengths,
-            probe_lengths=probe_lengths(config), tolerance=config.tolerance,
+            probe_lengths=plan.probe_lengths(config), tolerance=config.tolerance,
             params={c.label: c.params for c in config.candidates},
             families={c.label: c.family for c in config.candidates}, machine=box,
             shown={c.label: c.shown for c in config.programs}, setup=setup(config),
             launches={c.label: launchers.launch(c.words, c.env) for c in config.candidates},
             seed=config.seed)
 
-    def first_plan(self):
-        c = self.config
-        per_length = 1 + len(c.ceiling_threads) + (c.warmup + (c.repeats or MIN_ROUNDS)) * len(
-            c.programs)
-        probing = len(probe_lengths(c)) * (1 + len(c.programs))
-        return per_length * len(c.lengths) + probing
-
-    def show(self, what):
+    def tell_progress(self, what):
         elapsed = time.monotonic() - self.started
         left = elapsed / self.done * (self.planned - self.done) if self.done else None
         eta = f", about {left:.0f} s left" if left is not None else ""
@@ -158,14 +93,14 @@ class Sweep:
         """One process: how it ended, and its output file."""
         if session.stopping():
             raise session.Stopped(session.stopping(), what)
-        self.show(what)
+        self.tell_progress(what)
         path = os.path.join(self.folder, "run.out")
         env = {**os.environ, **cmd.environment(n), **(env_extra or {})}
         launch = self.runs.launches.get(cmd.label)
-        ranks = launchers.Ranks(launch) if launch and launch.launcher != launchers.NONE else None
-        env.update(ranks.environment() if ranks else {})
+        seen = ranks.Ranks(launch) if launch and launch.launcher != launchers.NONE else None
+        env.update(seen.environment() if seen else {})
         ended = runner.timed_run(cmd.argv(n), env, path, self.config.timeout, what,
-                                 output_limit(n), ranks)
+                                 output_limit(n), seen)
         self.done += 1
         return ended, path
 
@@ -242,7 +177,7 @@ class Sweep:
                                               first=first, second=second))
 
     def round(self, n, kind, repeat):
-        for cmd in turns(self.config.programs, self.config.seed, n, kind, repeat):
+        for cmd in plan.turns(self.config.programs, self.config.seed, n, kind, repeat):
             if not self.failed(cmd, n):
                 self.measure(cmd, n, kind, repeat)
 
@@ -255,7 +190,7 @@ class Sweep:
             self.ceiling(n)
         for w in range(1, self.config.warmup + 1):
             self.round(n, WARMUP, w)
-        for r in range(1, (self.config.repeats or MIN_ROUNDS) + 1):
+        for r in range(1, (self.config.repeats or plan.MIN_ROUNDS) + 1):
             self.round(n, TIMED, r)
 
     def run_probes(self):
@@ -274,15 +209,15 @@ class Sweep:
         narrows most per second first, until every one has or the budget
         is spent."""
         while True:
-            unsettled = {n: model.unsettled(self.runs, n)
-                         for n in self.config.lengths if self.rounds(n) < MAX_ROUNDS}
+            unsettled = {n: plan.unsettled(self.runs, n)
+                         for n in self.config.lengths if self.rounds(n) < plan.MAX_ROUNDS}
             elapsed = time.monotonic() - self.started
             unsettled = {n: (rows, max(self.spent(n), 1e-9)) for n, rows in unsettled.items()
-                         if rows and worth_a_round(elapsed, self.round_seconds(n),
+                         if rows and plan.worth_a_round(elapsed, self.round_seconds(n),
                                                    self.config.time_budget)}
             if not unsettled:
                 return
-            n = next_length(unsettled)
+            n = plan.next_length(unsettled)
             self.planned += len(self.config.programs)
             self.round(n, TIMED, self.rounds(n) + 1)
 
@@ -313,6 +248,6 @@ class Sweep:
 
 def sweep(config, folder, box):
     """Every run the config asks for, checked as it ends; box: the machine."""
-    for line in warnings(config, box):
+    for line in words.warnings(config, box):
         say(line)
     return Sweep(config, folder, box).all()

@@ -1,25 +1,18 @@
 # SPDX-License-Identifier: MIT
-"""The sweep's plot, drawn by gnuplot if it is installed, a view of the
-model: ns per term, peak memory and read rate against N for every
+"""The sweep's plot as gnuplot's script and data, a view of the model
+(drawing.py has gnuplot draw it): ns per term, peak memory and read rate against N for every
 program, with the machine's ceilings; with candidates, their speedups
 with 95 % intervals; for a scanned command, its speedup against the
 scanned value beside the ideal line.
 
 No text from the command line or the environment reaches gnuplot as code:
-gnuplot runs in the temporary folder and reads and writes only fixed
-names there, and the picture is then copied to where the user asked.
-Labels go inside single quotes, where gnuplot reads nothing but a
+the script reads and writes only the fixed names made here. Labels go inside single quotes, where gnuplot reads nothing but a
 doubled quote, and are shown without enhanced-text markup."""
 
 import math
-import os
-import shutil
 
-from . import runner
-from .messages import SweepError
-from .model import MIB
-
-GNUPLOT_SECONDS = 60
+from . import words
+from .text import MIB
 
 HEAD = """\
 set terminal pngcairo size {width},{height}
@@ -42,12 +35,11 @@ def text(label):
     return "".join(c if c.isprintable() else "?" for c in label).replace("'", "''")
 
 
-def write_blocks(path, blocks):
+def blocks(rows):
     """Data blocks that gnuplot tells apart by index: two blank lines. An
     empty block still holds its place."""
-    with open(path, "w") as f:
-        f.write("\n\n".join("".join(" ".join(map(str, row)) + "\n" for row in block) or "\n"
-                            for block in blocks))
+    return "\n\n".join("".join(" ".join(map(str, row)) + "\n" for row in block) or "\n"
+                       for block in rows)
 
 
 def curves(data, styled, columns, style):
@@ -60,10 +52,11 @@ def drawn(s):
     return s.median is not None and s.median > 0
 
 
-def panels(model, folder):
+def panels(model, data):
+    """The script of each panel; the data files they read go in data."""
     programs = model.programs
     styled = list(enumerate(programs, start=1))
-    write_blocks(os.path.join(folder, "programs.dat"), [
+    data["programs.dat"] = blocks([
         [(s.length, s.ns_per_term, s.peak / MIB, s.memory_allowance / MIB, s.gbs)
          for s in model.of(p) if drawn(s)] for p in programs])
     found = [
@@ -85,7 +78,7 @@ def panels(model, folder):
              ("second_gbs", "second pass", 2 + 2 * len(ceilings), "gray")) for t in ceilings
             if any(c.threads == t and getattr(c, kind)
                    for n in model.lengths for c in model.ceilings[n])]
-        write_blocks(os.path.join(folder, "ceilings.dat"), [
+        data["ceilings.dat"] = blocks([
             [(n, getattr(c, kind)) for n in model.lengths for c in model.ceilings[n]
              if c.threads == t and getattr(c, kind)] for t, kind, *_ in curves_of])
         # A dash pattern of its own for each kind and thread count.
@@ -98,7 +91,7 @@ def panels(model, folder):
                      "plot " + curves("programs.dat", styled, "1:5", "linespoints")
                      + (", " + lines if lines else "") + "\n")
         timed = [(t, p) for t, p in styled if p != model.baseline]
-        write_blocks(os.path.join(folder, "speedup.dat"), [
+        data["speedup.dat"] = blocks([
             [(s.length, s.speedup, s.speedup_low, s.speedup_high) for s in model.of(p)
              if s.speedup] for _, p in timed])
         found.append(LOG_N + f"set title 'Speedup over {text(model.baseline)}, 95 % "
@@ -108,7 +101,7 @@ def panels(model, folder):
     tables = model.scaling
     if tables:
         styled_scans = [(k + 1, f"{t.family} at N={t.length}") for k, t in enumerate(tables)]
-        write_blocks(os.path.join(folder, "scaling.dat"), [
+        data["scaling.dat"] = blocks([
             [(float(v), sp) for v, sp, _ in t.rows if sp and is_number(v)] for t in tables])
         found.append("unset logscale\nset format x '%g'\nset xlabel 'scanned value'\n"
                      "set title 'Speedup over the first scanned value'\nset ylabel 'speedup'\n"
@@ -138,35 +131,21 @@ def missing(model):
     return f"Not drawn: {', '.join(gone)}" if gone else ""
 
 
-def script(model, folder):
-    """Writes the data files and returns the script that plots them."""
-    found = panels(model, folder)
+def files(model):
+    """{file name: text}: the data files and the script, plot.gp, that
+    draws them into plot.png."""
+    data = {}
+    data["plot.gp"] = script(model, data)
+    return data
+
+
+def script(model, data):
+    found = panels(model, data)
     columns = min(3, len(found))
     rows = math.ceil(len(found) / columns)
     head = HEAD.format(width=550 * columns, height=500 * rows, rows=rows, columns=columns,
-                       machine=text(model.machine_name))
+                       machine=text(words.describe(model.machine)))
     note = missing(model)
     if note:
         head += f"set label 1 '{text(note)}' at screen 0.01, screen 0.01 noenhanced\n"
     return head + "".join(found) + "unset multiplot\n"
-
-
-def render(model, folder):
-    """The plot as PNG bytes, drawn by gnuplot in folder."""
-    gnuplot = shutil.which("gnuplot")
-    if not gnuplot:
-        raise SweepError("gnuplot not found, no plot drawn")
-    with open(os.path.join(folder, "plot.gp"), "w") as f:
-        f.write(script(model, folder))
-    with open(os.path.join(folder, "gnuplot.out"), "w+", errors="replace") as out:
-        status, _ = runner.run([gnuplot, "plot.gp"], out, GNUPLOT_SECONDS, "gnuplot",
-                               cwd=folder, stderr=out)
-        out.seek(0)
-        complaint = out.read().strip().splitlines()
-    if status != 0:
-        raise SweepError(f"gnuplot failed: {complaint[-1] if complaint else status}")
-    try:
-        with open(os.path.join(folder, "plot.png"), "rb") as f:
-            return f.read()
-    except OSError:
-        raise SweepError("gnuplot drew no picture") from None

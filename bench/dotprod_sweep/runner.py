@@ -54,7 +54,7 @@ class Watch:
     limit: int = 0      # the most bytes any one of them may hold; 0: no limit
     peak: int = 0       # the largest sum of its processes' resident memory
     processes: int = 0  # the most processes seen at once
-    ranks: object = None  # launchers.Ranks of a launched program, or None
+    ranks: object = None  # ranks.Ranks of a launched program, or None
     stoppable: bool = False  # a gentle stop signal ends it (session.stopping)
 
     def overflowing(self):

@@ -40,7 +40,7 @@ class _State:
     is held back until it is recorded here, so that none slips between."""
     def __init__(self):
         self.child = None    # the Popen of the run under way
-        self.ranks = None    # its launchers.Ranks, whose Slurm job a stop cancels
+        self.ranks = None    # its ranks.Ranks, whose Slurm job a stop cancels
         self.folder = None
         self.holding = False
         self.held = []

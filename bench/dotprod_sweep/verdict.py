@@ -90,17 +90,3 @@ def too_few_decimals(n, result, exact, half_unit, tolerance=0.0):
     error = abs(result - exact)
     return half_unit > SIX_DECIMALS and error <= float_bound(n, result, exact, 0.0, tolerance) \
         + half_unit
-
-
-def evidence(label, n, result_text, exact, half_unit, tolerance=0.0):
-    """The one line that says why a result is wrong."""
-    result = float(result_text)
-    if too_few_decimals(n, result, exact, half_unit, tolerance):
-        return (f"{label} prints too few decimals at N={n}: its result {result_text} may "
-                f"stand for the exact value {exact:.10g}, but the verdict needs at least six "
-                f"decimals (printf's %f), or more digits (%.17g)")
-    bound = float_bound(n, result, exact, half_unit, tolerance)
-    return (f"{label} is wrong at N={n}: its result {result_text} is off the exact value "
-            f"{exact:.10g} by {relative(abs(result - exact), exact):.2e}, "
-            f"{abs(result - exact) / bound:.3g} times what float rounding allows "
-            f"({relative(bound, exact):.2e})")

@@ -366,7 +366,7 @@ class Compare(unittest.TestCase):
         plot = ["--plot", os.path.join(tmp, "plot.png")] if HAS_GNUPLOT else []
         cls.done = sweep("--binary", DOTPROD, "--exact", EXACT, "--lengths", "10,1000",
                          "--repeats", "2", "--json", os.path.join(tmp, "runs.json"), *plot,
-                         "--csv", os.path.join(tmp, "runs.csv"),
+                         "--csv", os.path.join(tmp, "runs.csv"), "--seed", "4242",
                          *[f"--candidate={c}" for c in candidates],
                          env={"STANDIN_LOG": os.path.join(tmp, "log")})
         cls.programs = ["dotprod"] + [os.path.basename(c) for c in candidates]
@@ -410,6 +410,7 @@ class Compare(unittest.TestCase):
         with open(os.path.join(self.tmp.name, "runs.json")) as f:
             document = json.load(f)
         self.assertEqual(document["machine"]["cores"], len(os.sched_getaffinity(0)))
+        self.assertEqual(document["sweep"]["seed"], 4242)  # the seed given is the seed saved
         exact = {entry["length"]: entry["exact"] for entry in document["lengths"]}
         self.assertAlmostEqual(exact[1000], 0.033875258, places=9)
         runs = {(r["program"], r["length"], r["repeat"], r["kind"]) for r in document["runs"]

@@ -5,7 +5,7 @@ and the class and line a version gets from them. Expected values are
 worked out by hand; u = 2^-24."""
 import unittest
 
-from dotprod_sweep import evidence, model, verdict
+from dotprod_sweep import evidence, model, verdict, words
 from dotprod_sweep.runs import PROBE, TIMED, WARMUP, Run, Runs
 
 # N = 10^7: the exact value, and what dotprod-exact --orders printed there.
@@ -159,7 +159,7 @@ class Verdicts(unittest.TestCase):
             with self.subTest(at_7=at_7):
                 figures = self.judge(at_7, at_5)
                 self.assertEqual(figures.of("mine")[0].verdict, klass)
-                said = next(iter(figures.wrong_lines), None)
+                said = next((words.wrong_line(f) for f in figures.wrong), None)
                 if line is None:
                     self.assertIsNone(said)
                 else:

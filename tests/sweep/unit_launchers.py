@@ -6,7 +6,7 @@ import os
 import subprocess
 import unittest
 
-from dotprod_sweep import launchers, model, table
+from dotprod_sweep import columns, launchers, model, ranks
 from dotprod_sweep.launchers import MPIRUN, NONE, SRUN, Launch
 from dotprod_sweep.runs import Ceiling, Run, Runs
 
@@ -74,7 +74,7 @@ class Memory(unittest.TestCase):
             runs.runs += [Run("dotprod", 100, 1, "timed", 1.0, mib, "process", "0.5", "1.0"),
                           Run("mpi", 100, 1, "timed", 1.0, 10 * mib, "tree", "0.5", "0.5",
                               rank_peaks=peaks)]
-            return table.memory(model.model(runs).of("mpi")[0])
+            return columns.memory(model.model(runs).of("mpi")[0])
         self.assertEqual(cell(Launch(SRUN, 2, 2), (40 * mib, 41 * mib)),
                          "81.0 total, 41.0 largest rank")
         self.assertEqual(cell(Launch(SRUN, 2, 2), None), "unknown (outside the sweep)")
@@ -82,28 +82,28 @@ class Memory(unittest.TestCase):
 
     def test_ranks_are_the_marked_processes_with_a_rank_of_their_own(self):
         # As inside a batch job, whose SLURM_PROCID the launcher inherits.
-        saved = {v: os.environ.pop(v, None) for v in launchers.IDENTITY}
+        saved = {v: os.environ.pop(v, None) for v in ranks.IDENTITY}
         os.environ["SLURM_PROCID"] = "0"
         children = []
         try:
-            ranks = launchers.Ranks(Launch(SRUN, 2, 2))
-            mark = ranks.environment()[launchers.MARK]
+            seen = ranks.Ranks(Launch(SRUN, 2, 2))
+            mark = seen.environment()[ranks.MARK]
             base = dict(os.environ)
-            envs = [{launchers.MARK: mark, "SLURM_STEP_ID": "3"},   # rank 0 of step 3
-                    {launchers.MARK: mark, "PMIX_RANK": "1"},
-                    {launchers.MARK: mark},                          # the launcher
-                    {launchers.MARK: mark + "x", "PMIX_RANK": "2"}]  # another run's rank
+            envs = [{ranks.MARK: mark, "SLURM_STEP_ID": "3"},   # rank 0 of step 3
+                    {ranks.MARK: mark, "PMIX_RANK": "1"},
+                    {ranks.MARK: mark},                          # the launcher
+                    {ranks.MARK: mark + "x", "PMIX_RANK": "2"}]  # another run's rank
             children = [subprocess.Popen(["sleep", "30"], env={**base, **e}) for e in envs]
             for _ in range(50):
-                ranks.sample()
-                if len(ranks.peaks) >= 2:
+                seen.sample()
+                if len(seen.peaks) >= 2:
                     break
-            self.assertEqual(sorted(ranks.pids), sorted(c.pid for c in children[:2]))
-            got = ranks.result()
+            self.assertEqual(sorted(seen.pids), sorted(c.pid for c in children[:2]))
+            got = seen.result()
             self.assertEqual(len(got), 2)
             self.assertTrue(all(p > 0 for p in got))
-            ranks.launch = Launch(SRUN, 3, 2)
-            self.assertIsNone(ranks.result())
+            seen.launch = Launch(SRUN, 3, 2)
+            self.assertIsNone(seen.result())
         finally:
             for c in children:
                 c.kill()

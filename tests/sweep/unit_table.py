@@ -7,7 +7,7 @@ import io
 import unittest
 from dataclasses import replace
 
-from dotprod_sweep import model, table, verdict
+from dotprod_sweep import ceilings, columns, flags, model, table, text, verdict, words
 from dotprod_sweep.runs import Run, Runs
 
 from unit_views import rows, runs as small_runs
@@ -31,7 +31,7 @@ class Numbers(unittest.TestCase):
                              (19.1234, "19.1"), (5.0, "5.00"), (0.0564, "0.0564"),
                              (999.7, "1000"), (1e-7, "0.000000100"), (None, "n/a")]:
             with self.subTest(value):
-                self.assertEqual(table.plain(value), shown)
+                self.assertEqual(text.plain(value), shown)
 
 
 def worst_case():
@@ -47,7 +47,7 @@ def worst_case():
         replace(dotprod, **common, verdict=verdict.SAME),
         replace(fast, program=label, **common, verdict=verdict.FLOAT, impossible=True),
         replace(fast, program="a" * 20, **common, verdict=verdict.SAME,
-                flags=(model.Flag("clusters", "pin it"),)))
+                flags=(flags.Flag("clusters", flags.CLUSTERS, "a" * 20, "dotprod"),)))
     return replace(base, summaries=summaries, programs=("dotprod", label, "a" * 20),
                    candidates=(label, "a" * 20), lengths=(10**7,),
                    noise_floors={10**7: 0.123}, ceilings={10**7: ()}, answers=(),
@@ -75,14 +75,14 @@ class Narrow(unittest.TestCase):
 
     def test_csv_holds_every_column_in_full(self):
         made = model.model(small_runs())
-        loaded = list(csv.DictReader(io.StringIO(table.csv_text(made).decode())))
+        loaded = list(csv.DictReader(io.StringIO(columns.csv_text(made).decode())))
         self.assertEqual([r["program"] for r in loaded], ["dotprod", "fast"])
         fast = loaded[1]
         # Ratios 4, 2, 4, 4 (as in unit_views); 1 MiB peak; times printed 0.5 to 1.5.
         self.assertEqual((fast["speedup"], fast["speedup_low"], fast["peak_bytes"],
                           fast["time"], fast["flags"]), ("4.0", "2.0", "1048576", "1.05",
                                                          "coarse"))
-        self.assertEqual(len(loaded[0]), len(table.CSV_COLUMNS))
+        self.assertEqual(len(loaded[0]), len(columns.of_view("csv")))
 
 
 class Answers(unittest.TestCase):
@@ -100,13 +100,13 @@ class Answers(unittest.TestCase):
                     self.assertAlmostEqual(a, b)
 
     def test_the_line(self):
-        a = model.Answer("dotprod-simd", 10**7, "faster", 533.2, 498.1, 567.4, "accurate",
+        a = model.Answer("dotprod-simd", "accurate", 10**7, "faster", 533.2, 498.1, 567.4,
                          0.694, 1, 10**7)
-        self.assertEqual(table.answer_line(a, "dotprod"),
+        self.assertEqual(words.answer_line(a, "dotprod"),
                          "dotprod-simd: 533× faster than dotprod at N=10^7 (498–567), "
                          "accurate, 69 % of the 1-thread ceiling")
         for which, kind in [(1, "first-pass "), (2, "second-pass ")]:
-            self.assertTrue(table.answer_line(replace(a, share_pass=which), "dotprod").endswith(
+            self.assertTrue(words.answer_line(replace(a, share_pass=which), "dotprod").endswith(
                 f"69 % of the 1-thread {kind}ceiling"))
 
     def test_weakest_verdict_and_best_share(self):
@@ -120,7 +120,7 @@ class Answers(unittest.TestCase):
         self.assertEqual(model.answer_of("fast", summaries, "wrong").verdict, "wrong")
         # A candidate that is the baseline is 1 by definition, not "the same speed".
         base = model.answer_of("fast", [replace(s, baseline=True) for s in summaries], "ok")
-        self.assertEqual(table.answer_line(base, "fast"),
+        self.assertEqual(words.answer_line(base, "fast"),
                          "fast: the baseline, within float rounding, 70 % of the 1-thread "
                          "ceiling at N=100")
 
@@ -136,7 +136,7 @@ class Answers(unittest.TestCase):
                  (passes, 28.0, (28 / 30, 2, None))]
         for by_pass, rate, wanted in cases:
             with self.subTest((len(by_pass), rate)):
-                share, threads, which = model.nearest_ceiling(rates, rate, by_pass)
+                share, threads, which = ceilings.nearest(rates, rate, by_pass)
                 self.assertEqual((round(share, 9), threads, which),
                                  (round(wanted[0], 9),) + wanted[1:])
 
@@ -203,7 +203,7 @@ class Flags(unittest.TestCase):
         for base, times, programs, wanted in cases:
             with self.subTest(wanted):
                 wide, = flagged(base, times, programs=programs)
-                self.assertIn(wanted, wide.advice)
+                self.assertIn(wanted, words.advice(wide))
 
     def test_a_coarse_time_says_which_lengths_would_do(self):
         # 2 us printed to 6 decimals is known to ±0.5 us: 25 times the 1 %
@@ -213,7 +213,7 @@ class Flags(unittest.TestCase):
         made.runs += [replace(r, time_text="0.000002") for r in timed("mine", 1000, self.STEADY)]
         coarse, = model.model(made).of("mine")[0].flags
         self.assertEqual(coarse.kind, "coarse")
-        self.assertTrue(coarse.advice.endswith("use lengths from N=100000 on"), coarse.advice)
+        self.assertTrue(words.advice(coarse).endswith("use lengths from N=100000 on"), words.advice(coarse))
 
     def test_the_baseline_is_never_flagged(self):
         made = Runs(("dotprod", "mine"), "dotprod", "dotprod", (10**5,), ())

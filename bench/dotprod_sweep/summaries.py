@@ -1,0 +1,227 @@
+# SPDX-License-Identifier: MIT
+"""One row of the tables: a program at one length, as its runs give it:
+its times, its speedup over the baseline with its interval, its rate
+against the machine's ceiling, its result's class and its flags. Pure
+functions of the runs."""
+
+import statistics
+from dataclasses import dataclass, replace
+
+from . import ceilings, launchers, stats, verdict
+from .ceilings import vector_bytes
+from .flags import coarse, flags, steadiest, zero_median
+from .runs import TIMED
+
+ALLOWANCE = 4 * 2**20  # the memory a process may need beside its two vectors
+
+
+def speedups(baseline, runs):
+    """Per repeat, the baseline's time over this program's: the ratio of
+    two runs made one after the other, whatever the machine's speed did
+    between repeats. A printed time of 0 gives no ratio."""
+    return [b.seconds / r.seconds for b, r in zip(baseline, runs)
+            if b.seconds > 0 and r.seconds > 0]
+
+
+def judged(runs, program, n, kind, wrong=()):
+    """The verdict class of program's results at length n, and the result
+    farthest from the exact value; wrong: the lengths where the evidence
+    rules find program wrong."""
+    exact = runs.exact.get(n)
+    own = [r for r in runs.of(program, n, kind) if not r.failure]
+    if exact is None or not own:
+        return None, None
+    reference = [r for r in runs.of(runs.reference, n, kind) if not r.failure]
+    reference_text = reference[0].result_text if reference else None
+    classes = [verdict.classify(n, r.result, r.result_half_unit, exact, reference_text,
+                                runs.tolerance) for r in own]
+    if program != runs.reference and n in wrong:
+        classes.append(verdict.WRONG)
+    farthest = max(own, key=lambda r: abs(r.result - exact))
+    return verdict.worst(classes), farthest
+
+
+@dataclass(frozen=True)
+class Summary:
+    program: str
+    role: str                 # "reference" (dotprod) or "candidate"
+    baseline: bool            # speedups are taken over its times
+    length: int
+    params: tuple             # (NAME, value) of its scans
+    repeats: int              # the timed runs that succeeded
+    failure: str | None       # why it failed at this length, or None
+    median: float | None      # seconds the loop took
+    low: float | None
+    high: float | None
+    wall: float | None        # median seconds of the whole process
+    peak: int | None          # the largest resident bytes of any run
+    peak_of: str              # "tree" or "process"
+    ratios: tuple             # per-repeat speedups over the baseline
+    speedup: float | None
+    speedup_low: float | None   # its 95 % interval
+    speedup_high: float | None
+    coverage: float | None    # what that interval reaches, 0.95 or more with 6 repeats
+    clusters: bool            # its times fall into two clusters
+    coarse: bool              # its printed times are too short for their digits
+    ceiling: float | None     # bytes/s its nodes read with all their CPUs here
+    impossible: bool          # faster than the machine can be
+    verdict: str | None       # its result's class here
+    result: str | None        # the printed result farthest from the exact value
+    relative_error: float | None  # that result's, against the exact value
+    exact: float | None
+    own_noise: float | None = None  # how much its consecutive runs differ, as noise_floor
+    share: float | None = None      # its rate over the nearest ceiling's, below
+    share_threads: int | None = None  # that ceiling's threads
+    share_pass: int | None = None   # that ceiling is of first (1) or second (2) passes
+    flags: tuple = ()               # flags.Flag: what the interval does not say
+    launch: object = None           # launchers.Launch: what its launcher was asked for
+    rank_memory: tuple | None = None  # under a launcher: (job total, largest rank) bytes
+    oversubscribed: bool = False    # a node runs more threads than it has CPUs
+    least_gbs: float | None = None  # the slowest rate its printed times may stand for
+
+    @property
+    def zero_time(self):
+        """Its loop printed a time of 0: no speed, however short."""
+        return self.median == 0
+
+    @property
+    def launched(self):
+        return self.launch is not None and self.launch.launcher != launchers.NONE
+
+    @property
+    def vectors(self):
+        return vector_bytes(self.length)
+
+    @property
+    def memory_allowance(self):
+        """The most memory a run at this length should need."""
+        return self.vectors + ALLOWANCE
+
+    @property
+    def beyond_vectors(self):
+        """What its peak holds beside the two vectors."""
+        return self.peak - self.vectors if self.peak else None
+
+    @property
+    def ns_per_term(self):
+        return self.median / self.length * 1e9 if self.median is not None else None
+
+    @property
+    def gbs(self):
+        return self.vectors / self.median / 1e9 if self.median else None
+
+    @property
+    def ceiling_gbs(self):
+        return self.ceiling / 1e9 if self.ceiling else None
+
+    @property
+    def of_ceiling(self):
+        return self.gbs / self.ceiling_gbs if self.gbs and self.ceiling else None
+
+    @property
+    def wide(self):
+        return self.speedup is not None and stats.is_wide(
+            self.speedup_low, self.speedup, self.speedup_high)
+
+    @property
+    def noisy(self):
+        return bool(self.flags)
+
+
+def role(runs, program):
+    return "reference" if program == runs.reference else "candidate"
+
+
+def failed_at(runs, program, n):
+    """What the first of program's failed runs at length n said, if one did."""
+    return next((r.failure for r in runs.runs
+                 if r.program == program and r.length == n and r.failure), None)
+
+
+def row_ratios(runs, program, n):
+    """A row's speedups, per repeat: none where the program failed."""
+    base = [r for r in runs.of(runs.baseline, n) if not r.failure]
+    own = runs.of(program, n)
+    # A loop whose time most often printed as 0 has no speed to compare.
+    if failed_at(runs, program, n) or zero_median(base) or zero_median(own):
+        return ()
+    return tuple(speedups(base, own))
+
+
+def times(own):
+    """The median, least and most of runs' loop times, and the median of
+    their wall times: all None without runs."""
+    seconds = [r.seconds for r in own]
+    if not own:
+        return {"median": None, "low": None, "high": None, "wall": None}
+    return {"median": statistics.median(seconds), "low": min(seconds), "high": max(seconds),
+            "wall": statistics.median(r.wall for r in own)}
+
+
+def interval(ratios):
+    """The speedup's median and 95 % interval over ratios."""
+    if not ratios:
+        return {"speedup": None, "speedup_low": None, "speedup_high": None, "coverage": None}
+    low, high, coverage = stats.median_interval(ratios)
+    return {"speedup": statistics.median(ratios), "speedup_low": low, "speedup_high": high,
+            "coverage": coverage}
+
+
+def speed(runs, program, n, own):
+    """The row's rate against the machine: its ceiling, whether its time
+    is impossible, and its share of the nearest ceiling."""
+    launch = runs.launches.get(program)
+    nodes = launchers.nodes(launch)  # each node reads as fast as the sweep's
+    ceiling = max(ceilings.rates(runs, n).values(), default=None)
+    ceiling = ceiling and ceiling * nodes
+    # A printed time stands for any time up to half a unit of its last
+    # digit more: only the slowest rate it may mean is held against the
+    # ceiling, which also gives a time printed as 0 a rate.
+    least = vector_bytes(n) / statistics.median(r.seconds + r.time_half_unit for r in own) \
+        if own else None
+    middle = statistics.median(r.seconds for r in own) if own else None
+    share, threads, which = ceilings.share(runs, n, middle and vector_bytes(n) / middle, nodes)
+    return {"ceiling": ceiling, "least_gbs": least and least / 1e9,
+            "impossible": bool(own) and runs.reference != program and
+            least > ceilings.fastest_possible(runs, ceiling),
+            "share": share, "share_threads": threads, "share_pass": which}
+
+
+def launched(runs, program, own):
+    launch = runs.launches.get(program)
+    seen = launch is not None and launch.launcher != launchers.NONE and own
+    return {"launch": launch,
+            "rank_memory": launchers.memory([r.rank_peaks for r in own]) if seen else None,
+            "oversubscribed": launch is not None and launchers.oversubscribed(
+                launch, runs.machine.get("cores"))}
+
+
+def result(runs, program, n, wrong):
+    klass, farthest = judged(runs, program, n, TIMED, wrong)
+    exact = runs.exact.get(n)
+    return {"verdict": klass, "exact": exact,
+            "result": farthest.result_text if farthest else None,
+            "relative_error": verdict.relative(abs(farthest.result - exact), exact)
+            if farthest else None}
+
+
+def summary(runs, program, n, wrong=()):
+    own = tuple(r for r in runs.of(program, n) if not r.failure)
+    ratios = row_ratios(runs, program, n)
+    made = Summary(
+        program=program, role=role(runs, program), baseline=program == runs.baseline,
+        length=n, params=runs.params.get(program, ()), repeats=len(own),
+        failure=failed_at(runs, program, n), **times(own),
+        peak=max((r.peak for r in own), default=None),
+        peak_of="tree" if any(r.peak_of == "tree" for r in own) else "process",
+        ratios=ratios, **interval(ratios), clusters=stats.two_clusters([r.seconds for r in own]),
+        coarse=coarse(own), own_noise=stats.noise_floor([r.seconds for r in own]),
+        **speed(runs, program, n, own), **result(runs, program, n, wrong),
+        **launched(runs, program, own))
+    base = [r for r in runs.of(runs.baseline, n) if not r.failure]
+    steady = steadiest(runs, n, made.median) if own else (None, None)
+    return replace(made, flags=flags(made, own, noise_floor(runs, n), base, runs, steady))
+
+
+def noise_floor(runs, n):
+    return stats.noise_floor([r.seconds for r in runs.of(runs.baseline, n) if not r.failure])

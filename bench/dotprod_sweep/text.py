@@ -1,0 +1,43 @@
+# SPDX-License-Identifier: MIT
+"""How numbers and lines are written, in one place: every view and every
+line a person reads uses these."""
+
+import math
+import textwrap
+
+MIB = 1024 * 1024
+LINE = 100  # where the lines under the tables wrap
+
+
+def plain(value):
+    """value to three significant digits, in plain decimals: 0.0564, 19.1,
+    533, 60200; "n/a" for none."""
+    if value is None or not math.isfinite(value):
+        return "n/a"
+    if value == 0:
+        return "0"
+    rounded = float(f"{value:.3g}")
+    return f"{rounded:.{max(0, 2 - math.floor(math.log10(abs(rounded))))}f}"
+
+
+def cell(value, form=None):
+    """value in form (format()'s), or plain; "n/a" for none."""
+    if value is None:
+        return "n/a"
+    return plain(value) if form is None else format(value, form)
+
+
+def percent(fraction):
+    return "n/a" if fraction is None else f"{fraction * 100:.0f} %"
+
+
+def length_text(n):
+    """10^7 for a power of ten from 10^3 on, else the number."""
+    exponent = round(math.log10(n)) if n > 0 else 0
+    return f"10^{exponent}" if exponent >= 3 and 10**exponent == n else str(n)
+
+
+def wrapped(text):
+    """A line of prose wrapped at LINE, its continuations indented."""
+    return "\n".join(textwrap.wrap(text, LINE, subsequent_indent="  ",
+                                    break_long_words=False, break_on_hyphens=False))

@@ -1,0 +1,194 @@
+# SPDX-License-Identifier: MIT
+"""The lines a person reads, made from the model's figures: why a
+version is wrong or impossibly fast, what failed, what a flag advises,
+the machine, and each candidate's answer. Nothing here computes a
+figure."""
+
+from . import evidence, flags, launchers, verdict
+from .ceilings import ABSURD_PER_CPU, IMPOSSIBLE
+from .text import length_text, percent, plain
+
+PASS_NAMES = {1: "first", 2: "second"}
+
+
+def from_length(length):
+    return f"lengths from N={length} on" if length else "longer lengths"
+
+
+ADVICE = {
+    flags.COARSE_OWN: lambda f: (
+        f"{f.program}'s times have too few printed digits: print them with %.9f, or, for a "
+        f"program you cannot change, use {from_length(f.length)}"),
+    flags.COARSE_BASELINE: lambda f: (
+        f"{f.baseline}'s times have too few printed digits, and every speedup over them too: "
+        f"use {from_length(f.length)}, or a --baseline that prints more digits"),
+    flags.ZERO_OWN: lambda f: (
+        f"{f.program} printed a loop time of 0, which gives no speed and no speedup: print its "
+        f"time with %.9f, or, for a program you cannot change, use {from_length(f.length)}"),
+    flags.ZERO_BASELINE: lambda f: (
+        f"{f.baseline} printed a loop time of 0, and no speedup can be taken over it: use "
+        f"{from_length(f.length)}, or a --baseline that prints more digits"),
+    flags.CLUSTERS: lambda f: (
+        f"{f.program}'s times fall into two groups: something else ran on its CPUs, or their "
+        f"clock changed speed: pin it (taskset -c, OMP_PROC_BIND=true) and stop other work"),
+    flags.WIDE_PRINTING: lambda f: (
+        f"{f.baseline}'s own times vary more than the candidates' (its printing), and widen "
+        f"every interval over it: " + (f"--baseline {flags.QUIET}" if f.quiet_ran else
+                                       f"add {flags.QUIET} as a candidate, with --baseline "
+                                       f"{flags.QUIET}")),
+    flags.WIDE_BASELINE: lambda f: (
+        f"{f.baseline}'s own times vary more than the candidates': pin it (taskset -c), or run "
+        f"more repeats (--repeats R, or a larger --budget)"),
+    flags.WIDE_OWN: lambda f: (
+        f"{f.program}'s own times vary ±{f.noise * 100:.0f} % from run to run, more than "
+        f"{f.baseline}'s ±{f.floor * 100:.0f} %: pin its threads (OMP_PROC_BIND=true, "
+        f"taskset -c), give it more repeats (a larger --budget), or use a quieter machine"),
+    flags.ERRATIC_RUNS: lambda f: (
+        f"{f.program}'s runs differ by ±{f.noise * 100:.0f} %, over {flags.ERRATIC} times the "
+        f"±{f.floor * 100:.0f} % of {f.peer}, whose loop takes about as long: its median is "
+        f"known, a single run's time is not: pin its threads (OMP_PROC_BIND=true, taskset -c), "
+        f"or run it on cores that no other work shares"),
+}
+
+
+def advice(flag):
+    """What the user can do about a flag, in one sentence."""
+    return ADVICE[flag.cause](flag)
+
+
+def off_by(f):
+    return verdict.relative(abs(float(f.result_text) - f.exact), f.exact)
+
+
+WRONG = {
+    evidence.NOT_REPRODUCIBLE: lambda f: (
+        f"{f.program} is not reproducible at N={f.length}: its {f.count} results spread over "
+        f"{f.spread:.3g} ({verdict.relative(f.spread, f.exact):.2e} of the exact value), more "
+        f"than float rounding allows ({verdict.relative(f.allowed, f.exact):.2e})"),
+    evidence.TOO_FEW_DECIMALS: lambda f: (
+        f"{f.program} prints too few decimals at N={f.length}: its result {f.result_text} may "
+        f"stand for the exact value {f.exact:.10g}, but the verdict needs at least six "
+        f"decimals (printf's %f), or more digits (%.17g)"),
+    evidence.BEYOND_FLOAT: lambda f: (
+        f"{f.program} is wrong at N={f.length}: its result {f.result_text} is off the exact "
+        f"value {f.exact:.10g} by {off_by(f):.2e}, "
+        f"{abs(float(f.result_text) - f.exact) / f.allowed:.3g} times what float rounding "
+        f"allows ({verdict.relative(f.allowed, f.exact):.2e})"),
+    evidence.IMPLAUSIBLE: lambda f: (
+        f"{f.program} is wrong at N={f.length}: its result {f.result_text} lies outside what "
+        f"float sums in the usual orders give there ({f.orders[0]:.9g} to {f.orders[1]:.9g}), "
+        f"off the exact value {f.exact:.10g} by {off_by(f):.2e}"),
+    evidence.LESS_ACCURATE: lambda f: (
+        f"{f.program} is wrong at N={f.length}: its result {f.result_text} is off the exact "
+        f"value {f.exact:.10g} by {off_by(f):.2e}, though at N={f.shown} its result was nearer "
+        f"that value than any float, as a double or compensated sum's is, and such a sum "
+        f"stays that near at every length"),
+}
+
+
+def wrong_line(finding):
+    """The one line that says why a version is wrong."""
+    return WRONG[finding.rule](finding)
+
+
+def impossible_line(s):
+    claim = (f"{s.gbs:.3g} GB/s" if s.gbs else
+             f"a time of 0, which stands for {s.least_gbs:.3g} GB/s or more")
+    if s.ceiling is None:
+        return (f"{s.program} claims an impossible time at N={s.length}: {claim}, "
+                f"more than any machine reads")
+    return (f"{s.program} claims an impossible time at N={s.length}: {claim}, "
+            f"more than {IMPOSSIBLE:g} times the {s.ceiling_gbs:.3g} GB/s this machine "
+            f"reads at best")
+
+
+def failure_line(f):
+    """Where a program failed alike at several lengths, the first, and how
+    many more."""
+    threads = f" with {f.threads} thread{'s' * (f.threads > 1)}" if f.threads else ""
+    more = len(f.lengths) - 1
+    again = f" (and the same at {more} more length{'s' * (more > 1)})" if more else ""
+    return f"{f.program} {f.lengths[0]}{threads} {f.reason}{again}"
+
+
+def unchecked_line(u):
+    why = (f"{u.ceiling} failed: {u.failure}" if u.failure else
+           f"{u.ceiling} printed no time above 0" if u.ran else f"no {u.ceiling} was run")
+    return (f"speeds not checked against the machine's ceiling at "
+            f"N={', '.join(map(str, u.lengths))} ({why}); only rates beyond "
+            f"{ABSURD_PER_CPU / 1e12:g} TB/s per CPU are refused")
+
+
+def lines(model):
+    """What standard error says after the runs: every line a user must
+    read, the stop first."""
+    return ([model.stopped] if model.stopped else []) + \
+        [failure_line(f) for f in model.failures] + [wrong_line(f) for f in model.wrong] + \
+        [impossible_line(s) for s in model.impossible] + \
+        ([unchecked_line(model.unchecked)] if model.unchecked else [])
+
+
+def describe(box):
+    return (f"{box.get('cpu', 'unknown CPU')}, {box.get('cores', '?')} cores, "
+            f"{box.get('kernel', 'unknown kernel')}, {box.get('libc', 'unknown libc')}")
+
+
+def load_text(value):
+    return "unknown" if value is None else f"{value:.2f}"
+
+
+def machine_line(box):
+    return (f"Machine: {describe(box)}; load average {load_text(box.get('load_start'))} at the "
+            f"start, {load_text(box.get('load_end'))} at the end.")
+
+
+NO_SPEEDUP = {"own": "it printed a loop time of 0",
+              "baseline": "the baseline printed a loop time of 0"}
+
+
+def comparison(a, baseline):
+    """How a candidate compares with the baseline, as a clause."""
+    if a.answer is None:
+        why = NO_SPEEDUP.get(a.why_none)
+        return f"no speedup measured ({why})," if why else "no speedup measured,"
+    if a.answer == "baseline":
+        return "the baseline,"
+    span = f"at N={length_text(a.length)} ({plain(a.factor_low)}–{plain(a.factor_high)})"
+    return {"faster": f"{plain(a.factor)}× faster than {baseline} {span},",
+            "slower": f"{plain(a.factor)}× slower than {baseline} {span},",
+            "the same speed": f"the same speed as {baseline} {span},",
+            "unclear": f"no clear difference from {baseline} {span},"}[a.answer]
+
+
+def answer_line(a, baseline):
+    said = [f"{a.program}:", comparison(a, baseline), a.verdict]
+    if a.share is not None:
+        where = "" if a.share_length == a.length else f" at N={length_text(a.share_length)}"
+        said[-1] += ","
+        kind = f" {PASS_NAMES[a.share_pass]}-pass" if a.share_pass else ""
+        said.append(f"{percent(a.share)} of the {a.share_threads}-thread{kind} ceiling{where}")
+    return " ".join(said)
+
+
+def answer_lines(model):
+    """One line per candidate: what a reader looks for first."""
+    return "\n".join(answer_line(a, model.baseline) for a in model.answers)
+
+
+def warnings(config, box):
+    """What makes the timings doubtful before any run: a loaded machine,
+    and programs that ask for more threads than there are CPUs."""
+    cpus = len(config.cpus) if config.cpus else box["cores"]
+    found = []
+    load = box.get("load_start")
+    if load is not None and load > cpus / 2:
+        found.append(f"the load average is {load:.2f} on {cpus} CPUs: other work will slow "
+                     f"the runs and widen the intervals")
+    for cmd in config.candidates:
+        launch = launchers.launch(cmd.words, cmd.env)
+        if launchers.oversubscribed(launch, cpus):
+            asked = f"{launch.per_node} ranks of {launch.threads} threads" \
+                if launch.launcher != launchers.NONE else f"{launch.threads} threads"
+            found.append(f"{cmd.label} asks for {asked} on {cpus} CPUs a node: they will "
+                         f"take turns, and its time says little")
+    return found
