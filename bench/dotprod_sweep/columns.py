@@ -10,7 +10,7 @@ import io
 from dataclasses import dataclass, field
 
 from . import launchers, verdict, words
-from .text import MIB, cell, plain, percent
+from .text import MIB, cell, percent, plain, short_label
 
 PASS_MARKS = {1: "†", 2: "‡"}  # a first pass's ceiling, a second pass's
 
@@ -133,7 +133,8 @@ COLUMNS = (
     Column("length", "", figure("length"), tables={
         t: Shown("N", RIGHT, lambda s, m: s.length) for t in ("compact", "wide", "single")}),
     Column("program", "", figure("program"), tables={
-        t: Shown("program", "l", lambda s, m: s.program) for t in ("compact", "wide")}),
+        "compact": Shown("program", "l", lambda s, m: short_label(s.program)),
+        "wide": Shown("program", "l", lambda s, m: s.program)}),
     Column("role", "", figure("role")),
     Column("baseline", "", lambda s, m: s.baseline, csv=False),
     Column("params", "", figure("params"), csv=lambda p: " ".join(f"{k}={v}" for k, v in p),

@@ -46,6 +46,14 @@ def plausible(result, half_unit, low, high, n, exact, tolerance=0.0):
     return low - room <= result <= high + room
 
 
+def hidden(exact, half_unit, low, high, tolerance=0.0):
+    """The largest loss or excess, as a fraction of the exact value, that
+    a result may carry and still pass as a float sum in some usual order:
+    what no black-box check can tell at that length."""
+    room = margin(exact, half_unit, low, high) + tolerance * abs(exact)
+    return max(exact - (low - room), high + room - exact) / abs(exact) if exact else None
+
+
 def compensated_bound(n, exact, half_unit):
     """What a double or compensated sum can be off by: the products' own
     rounding (2^-24 each), Kahan's 2u + N u^2 in float, and N double
@@ -144,7 +152,7 @@ class Finding:
     program: str
     length: int
     exact: float
-    result_text: str | None = None  # the result that breaks the rule
+    result_text: str | None = None  # the result that breaks the rule, or lies farthest off
     count: int = 0                  # NOT_REPRODUCIBLE: its results there, ...
     spread: float = 0.0             # ... how far they spread, ...
     allowed: float = 0.0            # ... and how far they may; BEYOND_FLOAT: the bound
@@ -203,8 +211,10 @@ def findings(runs, program):
     for n in sorted(own):
         spread = disagreement(runs, n, own[n])
         if spread:
+            farthest = max(own[n], key=lambda r: abs(r.result - runs.exact[n]))
             found.append(Finding(NOT_REPRODUCIBLE, program, n, runs.exact[n],
-                                 count=len(own[n]), spread=spread[0], allowed=spread[1]))
+                                 farthest.result_text, count=len(own[n]), spread=spread[0],
+                                 allowed=spread[1]))
         r = outside(runs, n, own[n])
         if r:
             found.append(Finding(IMPLAUSIBLE, program, n, runs.exact[n], r.result_text,

@@ -39,6 +39,8 @@ class Answer:
     share_length: int | None = None
     share_pass: int | None = None  # that share is of a first or second pass's ceiling
     why_none: str | None = None  # no speedup, as a time of 0 gave none: "own" or "baseline"
+    hides: tuple = ()  # within float rounding: (length, the loss no check can tell there)
+    sharp: tuple = ()  # and (the longest length that tells a loss over SHARP, the loss)
 
 
 def answer(s):
@@ -50,6 +52,26 @@ def answer(s):
     return ("unclear" if s.wide else "the same speed"), s.speedup, s.speedup_low, s.speedup_high
 
 
+# A length whose check tells a loss of this much of the exact value is
+# where a version that float rounding hides at a longer one can be shown.
+SHARP = 0.005
+
+
+def limits(summaries, klass):
+    """Where a candidate is only within float rounding, how much that
+    hides, and the longest length that hides less than SHARP."""
+    if klass != verdict.FLOAT:
+        return {}
+    hiding = [s for s in summaries if s.verdict == verdict.FLOAT and s.hidden is not None]
+    sharp = [s for s in summaries if s.hidden is not None and s.hidden <= SHARP]
+    if not hiding:
+        return {}
+    worst = max(hiding, key=lambda s: s.hidden)
+    best = max(sharp, key=lambda s: s.length, default=None)
+    return {"hides": (worst.length, worst.hidden),
+            "sharp": (best.length, best.hidden) if best and best.length < worst.length else ()}
+
+
 def answer_of(program, summaries, standing):
     timed = [s for s in summaries if s.speedup is not None]
     klasses = [s.verdict for s in summaries if s.verdict]
@@ -58,7 +80,7 @@ def answer_of(program, summaries, standing):
     shared = [s for s in summaries if s.share is not None]
     shared = [s for s in shared if not (s.coarse or s.impossible)] or shared
     best = max(shared, key=lambda s: s.share, default=None)
-    said = {"program": program, "verdict": klass}
+    said = {"program": program, "verdict": klass, **limits(summaries, klass)}
     if best:
         said.update(share=best.share, share_threads=best.share_threads,
                     share_length=best.length, share_pass=best.share_pass)

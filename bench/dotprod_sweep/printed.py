@@ -50,17 +50,31 @@ def half_unit(text):
     return 0.5 * 10.0 ** decimal.Decimal(text).as_tuple().exponent
 
 
+EXPECTED = f"'{RESULT}<result>' then '{TIME}<seconds>'"
+SHOWN = 60  # characters of a line that breaks the contract, shown
+
+
+def last_said(lines):
+    """What a run printed last, for a line that says it broke the contract."""
+    if not lines:
+        return "nothing"
+    text = "".join(c if c.isprintable() else "?" for c in lines[-1].decode(errors="replace"))
+    return repr(text[:SHOWN] + ("…" if len(text) > SHOWN else ""))
+
+
 def read_ending(path):
     """The result and the time, as printed, of a run's last two lines."""
     lines = last_lines(path, 2)
     if len(lines) < 2:
-        raise OutputError("printed fewer than two lines")
+        raise OutputError(f"printed fewer than two lines, not {EXPECTED}; it printed "
+                          f"{last_said(lines)}")
     try:
         result_line, time_line = (line.decode() for line in lines)
     except UnicodeDecodeError:
         raise OutputError("ended its output with bytes that are not UTF-8") from None
     if not (result_line.startswith(RESULT) and time_line.startswith(TIME)):
-        raise OutputError("did not end with its result and time lines")
+        raise OutputError(f"did not end with {EXPECTED}; its last line was "
+                          f"{last_said(lines)}")
     result = number_text(result_line, RESULT)
     if result is None or not math.isfinite(value(result)):
         raise OutputError(f"printed no usable result: {result_line.rstrip()!r}")

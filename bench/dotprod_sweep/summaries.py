@@ -7,7 +7,7 @@ functions of the runs."""
 import statistics
 from dataclasses import dataclass, replace
 
-from . import ceilings, launchers, stats, verdict
+from . import ceilings, evidence, launchers, stats, verdict
 from .ceilings import vector_bytes
 from .flags import coarse, flags, steadiest, zero_median
 from .runs import TIMED
@@ -78,6 +78,7 @@ class Summary:
     rank_memory: tuple | None = None  # under a launcher: (job total, largest rank) bytes
     oversubscribed: bool = False    # a node runs more threads than it has CPUs
     least_gbs: float | None = None  # the slowest rate its printed times may stand for
+    hidden: float | None = None     # the loss, of the exact value, its verdict cannot tell
 
     @property
     def zero_time(self):
@@ -199,7 +200,10 @@ def launched(runs, program, own):
 def result(runs, program, n, wrong):
     klass, farthest = judged(runs, program, n, TIMED, wrong)
     exact = runs.exact.get(n)
+    orders = runs.orders.get(n)
     return {"verdict": klass, "exact": exact,
+            "hidden": evidence.hidden(exact, farthest.result_half_unit, *orders, runs.tolerance)
+            if farthest and orders else None,
             "result": farthest.result_text if farthest else None,
             "relative_error": verdict.relative(abs(farthest.result - exact), exact)
             if farthest else None}

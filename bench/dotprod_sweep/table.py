@@ -7,7 +7,7 @@ plain decimals to three significant digits, never an exponent beside a
 plain number."""
 
 from . import columns, words
-from .text import cell, percent, plain, wrapped
+from .text import cell, percent, plain, short_label, wrapped
 
 
 def markdown(header, aligns, rows):
@@ -105,7 +105,7 @@ def flag_lines(model):
 
 def probe_table(model):
     lengths = model.probe_lengths
-    rows = [[p, *[model.probe_verdicts.get((p, n)) or "n/a" for n in lengths],
+    rows = [[short_label(p), *[model.probe_verdicts.get((p, n)) or "n/a" for n in lengths],
              f"**{model.standing[p]}**" if model.standing[p] in ("wrong", "impossible")
              else model.standing[p]]
             for p in model.candidates]

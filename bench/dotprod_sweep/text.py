@@ -7,6 +7,7 @@ import textwrap
 
 MIB = 1024 * 1024
 LINE = 100  # where the lines under the tables wrap
+LABEL = 40  # the most of a label the compact tables show: the CSV and the JSON keep it whole
 
 
 def plain(value):
@@ -41,3 +42,9 @@ def wrapped(text):
     """A line of prose wrapped at LINE, its continuations indented."""
     return "\n".join(textwrap.wrap(text, LINE, subsequent_indent="  ",
                                     break_long_words=False, break_on_hyphens=False))
+
+
+def short_label(label):
+    """A label cut to LABEL characters, its end marked, so that a long one
+    does not widen a table past the screen."""
+    return label if len(label) <= LABEL else label[:LABEL - 1] + "…"

@@ -60,11 +60,24 @@ def off_by(f):
     return verdict.relative(abs(float(f.result_text) - f.exact), f.exact)
 
 
+# Results this far from the exact value are said to be so before anything
+# else: a race that loses half the terms is first of all half the value.
+FAR_OFF = 0.1
+
+
+def not_reproducible(f):
+    ratio = float(f.result_text) / f.exact if f.result_text and f.exact else 1.0
+    first = (f"{f.program} is wrong at N={f.length}: its results reach {f.result_text}, "
+             f"{ratio:.2g} times the exact value {f.exact:.10g}, and are not reproducible:"
+             if abs(ratio - 1) >= FAR_OFF else
+             f"{f.program} is not reproducible at N={f.length}:")
+    return (f"{first} its {f.count} results spread over {f.spread:.3g} "
+            f"({verdict.relative(f.spread, f.exact):.2e} of the exact value), more than float "
+            f"rounding allows ({verdict.relative(f.allowed, f.exact):.2e})")
+
+
 WRONG = {
-    evidence.NOT_REPRODUCIBLE: lambda f: (
-        f"{f.program} is not reproducible at N={f.length}: its {f.count} results spread over "
-        f"{f.spread:.3g} ({verdict.relative(f.spread, f.exact):.2e} of the exact value), more "
-        f"than float rounding allows ({verdict.relative(f.allowed, f.exact):.2e})"),
+    evidence.NOT_REPRODUCIBLE: not_reproducible,
     evidence.TOO_FEW_DECIMALS: lambda f: (
         f"{f.program} prints too few decimals at N={f.length}: its result {f.result_text} may "
         f"stand for the exact value {f.exact:.10g}, but the verdict needs at least six "
@@ -160,8 +173,18 @@ def comparison(a, baseline):
             "unclear": f"no clear difference from {baseline} {span},"}[a.answer]
 
 
+def limit(a):
+    """What the verdict within float rounding cannot tell, said beside it."""
+    if not a.hides:
+        return ""
+    n, loss = a.hides
+    sharp = (f"; N={length_text(a.sharp[0])} shows one over {a.sharp[1] * 100:.2g} %"
+             if a.sharp else "")
+    return f", which at N={length_text(n)} hides a loss of up to {loss * 100:.2g} %{sharp}"
+
+
 def answer_line(a, baseline):
-    said = [f"{a.program}:", comparison(a, baseline), a.verdict]
+    said = [f"{a.program}:", comparison(a, baseline), a.verdict + limit(a)]
     if a.share is not None:
         where = "" if a.share_length == a.length else f" at N={length_text(a.share_length)}"
         said[-1] += ","

@@ -204,7 +204,8 @@ class Rejects(unittest.TestCase):
 
     def test_output_it_cannot_use(self):
         cases = [
-            ({"STANDIN_MODE": "short"}, [], "printed fewer than two lines"),
+            ({"STANDIN_MODE": "short"}, [], "printed fewer than two lines, not 'Resultado: "
+             "<result>' then 'Tiempo: <seconds>'; it printed 'Tiempo: 0.000001'"),
             ({"STANDIN_MODE": "latin1"}, [], "ended its output with bytes that are not UTF-8"),
             ({"STANDIN_TIME": "abc"}, [], "printed no usable time: 'Tiempo: abc'"),
             ({"STANDIN_TIME": "-1"}, [], "printed no usable time: 'Tiempo: -1'"),

@@ -69,6 +69,15 @@ class Narrow(unittest.TestCase):
                           "0.0762 (91 % 2T†)", "float rounding", "too fast"))
         self.assertEqual((dotprod["speedup"], other["note"]), ("1×", "clusters"))
 
+    def test_a_long_label_is_cut_in_the_compact_table_only(self):
+        made = worst_case()
+        long = "b" * 500
+        made = replace(made, summaries=made.summaries[:2] + (
+            replace(made.summaries[2], program=long),))
+        other = rows(table.render(made).decode())[2]
+        self.assertEqual(other["program"], "b" * 39 + "…")
+        self.assertIn(long, columns.csv_text(made).decode())
+
     def test_the_noise_floor_has_a_line_of_its_own(self):
         text = table.render(worst_case()).decode()
         self.assertIn("\nN=10000000: dotprod's noise floor ±12.3 %.\n", text)
