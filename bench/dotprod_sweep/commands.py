@@ -3,14 +3,18 @@
 words as a POSIX shell splits them, quotes honoured, and never run
 through a shell. Leading NAME=VALUE words set its environment; {n}
 stands for the length (appended as the last word where it is missing),
-and {NAME} for a value of a --scan."""
+and {NAME} for a value of a --scan. The --candidate, --name and --scan
+options are read here too."""
 
+import argparse
 import itertools
 import os
 import re
 import shlex
 import shutil
 from dataclasses import dataclass
+
+from .messages import UsageError
 
 PLACEHOLDER = re.compile(r"\{([A-Za-z_][A-Za-z0-9_]*)\}")
 ASSIGNMENT = re.compile(r"([A-Za-z_][A-Za-z0-9_]*)=(.*)", re.DOTALL)
@@ -138,17 +142,74 @@ def expand(cmd, scans):
 
 
 def labelled(commands, named):
-    """Each command with its label: the one given, else its file's name,
-    else, where two share that, the whole command."""
-    short = [named[i] or printable(default_label(c)) for i, c in enumerate(commands)]
+    """Each command with its label: the one given (as typed: it is cleaned
+    here), else its file's name, else, where two share that, the whole
+    command."""
+    raw = [named[i] or default_label(c) for i, c in enumerate(commands)]
+    short = [printable(r) for r in raw]
     labels = [printable(long_label(c)) if not named[i] and short.count(short[i]) > 1
               else short[i] for i, c in enumerate(commands)]
     for i, label in enumerate(labels):
         other = labels.index(label)
         if other != i:
             first, second = commands[other].shown, commands[i].shown
-            clash = f"{first} is given twice" if first == second else \
-                f"{first} and {second} are both labelled {label}"
+            if raw[other] != raw[i] and short[other] == short[i]:
+                clash = f"the labels {raw[other]!r} and {raw[i]!r} both clean to the same " \
+                    f"label, {label}"
+            elif first == second:
+                clash = f"{first} is given twice"
+            else:
+                clash = f"{first} and {second} are both labelled {label}"
             raise CommandError(f"{clash}: give one another label with --name")
     return [Command(label, c.words, c.env, c.shown, c.params, label)
             for c, label in zip(commands, labels)]
+
+
+def scan(text):
+    """The value of a --scan, NAME=V1,V2,..., as (NAME, values)."""
+    name, _, values = text.partition("=")
+    if not (PLACEHOLDER.fullmatch("{" + name + "}") and name != "n" and values):
+        raise argparse.ArgumentTypeError(f"not NAME=V1,V2,...: {text!r}")
+    parts = values.split(",")
+    if any(not v or "{" in v or "}" in v for v in parts) or len(set(parts)) < len(parts):
+        raise argparse.ArgumentTypeError(f"not a list of distinct values: {text!r}")
+    return name, tuple(parts)
+
+
+class CandidateAction(argparse.Action):
+    """--candidate and --name, kept in order: a name labels the candidate
+    given just before it. The name is kept as typed, for messages; the
+    label made of it is cleaned."""
+    def __call__(self, parser, namespace, value, option):
+        given = getattr(namespace, "given", None) or []
+        if option == "--name":
+            if not given or given[-1][1] is not None:
+                raise UsageError("--name must follow a --candidate that has no name yet")
+            if not value.strip():
+                raise UsageError("--name needs a label")
+            given[-1] = (given[-1][0], value)
+        else:
+            given.append((value, None))
+        namespace.given = given
+
+
+def timed(reference, given, scans, baseline):
+    """The reference and the candidates, labelled, and the label of the
+    baseline (--baseline, or None for dotprod): given holds (command line,
+    --name or None) pairs, scans (NAME, values) pairs; each candidate comes
+    once per combination of the scanned values it uses."""
+    table = dict(scans)
+    if len(table) < len(scans):
+        raise CommandError("a name is scanned twice")
+    cmds = [command(text) for text, _ in given]
+    named = labelled([reference, *cmds], [None, *(name for _, name in given)])
+    expanded = [each for cmd in named[1:] for each in expand(cmd, table)]
+    unused = set(table) - {name for c in cmds for name in placeholders(c)}
+    if unused:
+        raise CommandError(f"no candidate uses {{{sorted(unused)[0]}}}")
+    labels = [c.label for c in (named[0], *expanded)]
+    label = named[0].label if baseline in (None, "dotprod") else baseline
+    if label not in labels:
+        raise CommandError(f"--baseline {baseline}: no program is labelled so "
+                           f"(labels: {', '.join(labels)})")
+    return named[0], tuple(expanded), label

@@ -31,7 +31,7 @@ from dataclasses import dataclass
 from .runs import TIMED
 
 CONFIDENCE = 0.95
-THRESHOLD = 5.0       # %: a change smaller than this is not called one
+THRESHOLD = 0.05      # a change smaller than this fraction is not called one
 EXACT_PAIRS = 2000    # up to this many pairs the rank test's distribution is exact
 
 COARSE = 0.01         # a time whose last printed digit is worth more than 1 % of it
@@ -269,7 +269,7 @@ def differences(old, new):
     return tuple(found)
 
 
-def compare(old, new, threshold=THRESHOLD / 100):
+def compare(old, new, threshold=THRESHOLD):
     """The comparison of two sweeps' Runs; threshold is a fraction."""
     before, after = measured(old), measured(new)
     # In the order the programs took turns, as in the sweep's own table.

@@ -124,10 +124,9 @@ def render(result, names=("old", "new"), fail_above=None):
 def compare_files(old_runs, new_runs, threshold=comparison.THRESHOLD, fail_above=None,
                   names=("old", "new")):
     """What `dotprod-sweep compare` prints, and its status. threshold and
-    fail_above are percents, as typed; names are the two files' names.
+    fail_above are fractions (0.05 for 5 %); names are the two files' names.
     Status 2 where the files share no program, scan values and length:
     a gate must not pass on a comparison of nothing."""
-    result = comparison.compare(old_runs, new_runs, threshold / 100)
-    gate = None if fail_above is None else fail_above / 100
-    text = render(result, names, gate)
-    return text, comparison.status(result, gate) if result.rows else 2
+    result = comparison.compare(old_runs, new_runs, threshold)
+    text = render(result, names, fail_above)
+    return text, comparison.status(result, fail_above) if result.rows else 2

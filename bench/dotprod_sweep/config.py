@@ -1,30 +1,38 @@
 # SPDX-License-Identifier: MIT
-"""The sweep's command line, parsed once into a frozen Config, and what
-is checked before any run starts: bad options, programs that are not
-there and destinations that cannot be written or would overwrite what
-the sweep runs are refused in one line with status 2."""
+"""The sweep's command line, read by one parser with three subcommands:
+run (the default, which the word may be left out of), show and compare.
+It becomes a frozen Config to run, a ShowRequest or a CompareRequest;
+percents become fractions here, once. A bad command line is refused in
+one line with status 2 before anything runs."""
 
 import argparse
 import difflib
 import math
 import os
+import re
 import sys
-import tempfile
 from dataclasses import dataclass
 
-from . import __version__, commands
+from . import __version__, commands, comparison, files
 from .commands import Command, CommandError
-from .messages import say
-from .runner import GNU_TIME
+from .files import InputFile, OutputFile
+from .messages import UsageError, say
 
 DEFAULT_LENGTHS = (10**3, 10**4, 10**5, 10**6, 10**7)
 DEFAULT_BUDGET = 120
+SUBCOMMANDS = ("run", "show", "compare")
 
+RUN_USAGE = """dotprod-sweep [run] [OPTION]...
+       dotprod-sweep show RUN.json [OPTION]...
+       dotprod-sweep compare OLD.json NEW.json [OPTION]..."""
+SUBCOMMANDS_SAID = ("Subcommands: run, the default (the word may be left out), times the "
+                    "programs as the options above say; show prints a run saved with --json "
+                    "again, and compare compares two. show --help and compare --help list "
+                    "their options.")
 
-@dataclass(frozen=True)
-class Destination:
-    shown: str
-    path: str
+# What argparse should take as an option's value, not as an option: a
+# number such as -1e400 or -inf, which the option's type then refuses.
+NUMBER_LIKE = re.compile(r"-(\.?[0-9]|inf|nan)", re.IGNORECASE)
 
 
 @dataclass(frozen=True)
@@ -44,12 +52,12 @@ class Config:
     cpus: tuple | None         # every run is pinned to these, or None
     seed: int                  # shuffles the turns in each round
     fail_fast: bool
-    plot: Destination | None
-    json: Destination | None
-    compare: Destination | None  # a saved run to compare this one with
-    threshold: float           # %: a smaller change is not called one
-    fail_above: float | None   # %: a slowdown beyond it, interval and all, is status 3
-    csv: Destination | None
+    plot: OutputFile | None
+    json: OutputFile | None
+    compare: InputFile | None  # a saved run to compare this one with
+    threshold: float           # a fraction: a smaller change is not called one
+    fail_above: float | None   # a fraction: a slowdown beyond it, interval and all, is status 3
+    csv: OutputFile | None
     wide: bool                 # the table with every column
     argv: tuple                # as given, for the record
 
@@ -59,28 +67,56 @@ class Config:
         return (self.reference, *self.candidates)
 
 
-class UsageError(Exception):
-    """A bad command line: one line, status 2."""
+@dataclass(frozen=True)
+class ShowRequest:
+    run: InputFile             # the saved run to read
+    plot: OutputFile | None
+    json: OutputFile | None
+    csv: OutputFile | None
+    wide: bool
+
+
+@dataclass(frozen=True)
+class CompareRequest:
+    old: InputFile
+    new: InputFile
+    threshold: float           # a fraction, as in Config
+    fail_above: float | None
+
+
+class Once(argparse.Action):
+    """An option's value; given twice, it is refused, where argparse would
+    silently keep the last. The dests given are kept in .options_given."""
+    def __call__(self, parser, namespace, value, option=None):
+        given = vars(namespace).setdefault("options_given", set())
+        if self.dest in given:
+            raise UsageError(f"{option} is given twice: it takes one value")
+        given.add(self.dest)
+        setattr(namespace, self.dest, value)
 
 
 class Parser(argparse.ArgumentParser):
-    def error(self, message):
-        raise UsageError(f"{message}{self.nearest(message)}; usage: {self.short_usage()}")
+    def __init__(self, *args, **kwargs):
+        super().__init__(*args, **kwargs)
+        # Every option that takes a value, now and added later, takes it once.
+        self.register("action", None, Once)
+        self.register("action", "store", Once)
+        self._negative_number_matcher = NUMBER_LIKE  # argparse's own: -1.5, not -1e400
+        self.commands = {}     # the subcommands' parsers, by name
 
-    def options(self):
-        return [o for action in self._actions for o in action.option_strings]
+    def error(self, message):
+        raise UsageError(f"{message}{self.nearest(message)}; "
+                         f"usage: {self.prog} [OPTION]... (--help lists them)")
 
     def nearest(self, message):
         """For an option not known, the known one it may have meant."""
         words = message.rpartition(": ")[2].split() if "unrecognized" in message else []
+        known = [o for action in self._actions for o in action.option_strings]
         for word in words:
-            found = difflib.get_close_matches(word.split("=")[0], self.options(), 1, 0.75)
+            found = difflib.get_close_matches(word.split("=")[0], known, 1, 0.75)
             if found:
                 return f" (did you mean {found[0]}?)"
         return ""
-
-    def short_usage(self):
-        return f"{self.prog} [OPTION]... (--help lists them)"
 
 
 def plain(text):
@@ -96,9 +132,12 @@ def lengths(text):
         values = [int(plain(part)) for part in text.split(",")]
     except ValueError:
         raise argparse.ArgumentTypeError(f"not a list of lengths: {text!r}")
-    if not values or any(n < 1 or n > 2**31 - 1 for n in values):
+    if any(n < 1 or n > 2**31 - 1 for n in values):
         raise argparse.ArgumentTypeError(f"lengths must lie in 1..2147483647: {text!r}")
-    return tuple(sorted(set(values)))
+    twice = next((n for i, n in enumerate(values) if n in values[:i]), None)
+    if twice is not None:
+        raise argparse.ArgumentTypeError(f"{twice} is given twice: {text!r}")
+    return tuple(sorted(values))
 
 
 def checked_number(convert, accept, what):
@@ -116,9 +155,13 @@ def checked_number(convert, accept, what):
 
 positive = checked_number(int, lambda v: v >= 1, "a positive whole number")
 count = checked_number(int, lambda v: v >= 0, "a whole number of 0 or more")
-# NaN fails both comparisons, so it is refused with the rest.
-fraction = checked_number(float, lambda v: 0 <= v < math.inf, "a relative error of 0 or more")
-percent = checked_number(float, lambda v: 0 <= v < math.inf, "a percentage of 0 or more")
+# NaN fails every comparison, so it is refused with the rest. Beyond 1 a
+# tolerance allows any result of the right sign, and a large one times the
+# exact value overflows into no bound at all.
+fraction = checked_number(float, lambda v: 0 <= v <= 1, "a relative error from 0 to 1")
+# Typed as a percent, held as a fraction from here on.
+percent = checked_number(lambda text: float(text) / 100, lambda v: 0 <= v < math.inf,
+                         "a percentage of 0 or more")
 # Past a million seconds a limit means nothing, and the clock calls
 # that wait for it would overflow.
 seconds = checked_number(float, lambda v: 0 < v <= 1e6, "a number of seconds from 0 to 1000000")
@@ -142,49 +185,41 @@ def cpu_list(text):
     return tuple(sorted(cpus))
 
 
-def scan(text):
-    name, _, values = text.partition("=")
-    if not (commands.PLACEHOLDER.fullmatch("{" + name + "}") and name != "n" and values):
-        raise argparse.ArgumentTypeError(f"not NAME=V1,V2,...: {text!r}")
-    parts = values.split(",")
-    if any(not v or "{" in v or "}" in v for v in parts) or len(set(parts)) < len(parts):
-        raise argparse.ArgumentTypeError(f"not a list of distinct values: {text!r}")
-    return name, tuple(parts)
-
-
-class CandidateAction(argparse.Action):
-    """--candidate and --name, kept in order: a name labels the candidate
-    given just before it."""
-    def __call__(self, parser, namespace, value, option):
-        given = getattr(namespace, "given", None) or []
-        if option == "--name":
-            if not given or given[-1][1] is not None:
-                raise UsageError("--name must follow a --candidate that has no name yet")
-            if not value.strip():
-                raise UsageError("--name needs a label")
-            given[-1] = (given[-1][0], commands.printable(value))
-        else:
-            given.append((value, None))
-        namespace.given = given
-
-
 def parser(programs):
-    p = Parser(
-        prog="dotprod-sweep",
-        description="Run dotprod for several lengths, several times each, check that "
-        "the results agree, and print a Markdown table of the loop's time and the "
-        "process's peak memory. With --candidate, also time other versions of the same "
-        "work against it and judge their results against the exact value.")
+    """The one parser of the command line, whose first word must name its
+    subcommand: with_subcommand() puts run there where it names none."""
+    top = Parser(prog="dotprod-sweep", add_help=False)
+    sub = top.add_subparsers(dest="command", required=True)
+    run_options(sub.add_parser(
+        "run", prog="dotprod-sweep", usage=RUN_USAGE, epilog=SUBCOMMANDS_SAID,
+        description="Run dotprod for several lengths, several times each, check that the "
+        "results agree, and print a Markdown table of the loop's time and the process's peak "
+        "memory. With --candidate, also time other versions of the same work against it and "
+        "judge their results against the exact value."), programs)
+    show_options(sub.add_parser(
+        "show", description="Print the table of a run saved with --json, as the run printed "
+        "it, and redraw its plot or write its JSON again."))
+    compare_options(sub.add_parser(
+        "compare", description="Compare two runs saved with --json: for each program, scan "
+        "values and length both measured, whether the new loop is faster, slower or "
+        "no different, with a 95 % interval."))
+    top.commands = sub.choices
+    return top
+
+
+def run_options(p, programs):
     p.add_argument("--version", action="version", version=f"dotprod-sweep {__version__}")
     p.add_argument("--binary", default=os.path.join(programs, "dotprod"),
                    help=f"the dotprod to run (default: {programs}/dotprod)")
-    p.add_argument("--candidate", action=CandidateAction, dest="given", metavar="COMMAND",
+    p.add_argument("--candidate", action=commands.CandidateAction, dest="given",
+                   metavar="COMMAND",
                    help="a version to compare with dotprod: a command line, {n} for the "
                    "length (else it comes last), NAME=VALUE words first for its environment; "
                    "may be repeated")
-    p.add_argument("--name", action=CandidateAction, dest="given", metavar="LABEL",
+    p.add_argument("--name", action=commands.CandidateAction, dest="given", metavar="LABEL",
                    help="the label of the --candidate just before it")
-    p.add_argument("--scan", type=scan, action="append", default=[], metavar="NAME=V1,V2,...",
+    p.add_argument("--scan", type=commands.scan, action="append", default=[],
+                   metavar="NAME=V1,V2,...",
                    help="run every candidate whose command holds {NAME} once per value; "
                    "may be repeated")
     p.add_argument("--baseline", metavar="NAME", help="the program speedups are over: a "
@@ -195,7 +230,8 @@ def parser(programs):
     p.add_argument("--ceiling", metavar="PATH", help="the program that measures the machine's "
                    f"read rate (default: {programs}/dotprod-ceiling, where it is built)")
     p.add_argument("--lengths", type=lengths, default=DEFAULT_LENGTHS,
-                   help="comma-separated lengths (default: 1000,10000,100000,1000000,10000000)")
+                   help="comma-separated lengths, each once (default: "
+                   "1000,10000,100000,1000000,10000000)")
     p.add_argument("--repeats", type=positive, metavar="R",
                    help=f"runs per length (default: from 6 on, until every speedup's 95 %% "
                    f"interval is within ±10 %% or the budget is spent, at most 250)")
@@ -205,8 +241,8 @@ def parser(programs):
                    help="untimed runs of each program before each length's repeats "
                    "(default: 1 with --candidate, else 0)")
     p.add_argument("--tolerance", type=fraction, default=0.0, metavar="REL",
-                   help="widen what float rounding may explain by REL times the exact value "
-                   "(default: 0)")
+                   help="widen what float rounding may explain by REL times the exact value, "
+                   "REL from 0 to 1 (default: 0)")
     p.add_argument("--cpus", type=cpu_list, metavar="LIST",
                    help="run every program on these CPUs only, e.g. 0,2-3 (default: all "
                    "the sweep may use)")
@@ -224,18 +260,30 @@ def parser(programs):
                    help="also write the runs, the summaries and the machine as JSON")
     p.add_argument("--compare", metavar="OLD.json",
                    help="then compare this run with one saved by --json")
-    comparing_options(p)
+    comparing_options(p, ", with --compare")
     table_options(p)
-    return p
 
 
-def comparing_options(p):
-    p.add_argument("--threshold", type=percent, default=5.0, metavar="PCT",
+def show_options(p):
+    p.add_argument("run", metavar="RUN.json", help="a file written by dotprod-sweep --json")
+    p.add_argument("--plot", metavar="FILE.png", help="draw the run's plot (needs gnuplot)")
+    p.add_argument("--json", metavar="FILE", help="write the run's JSON again")
+    table_options(p)
+
+
+def compare_options(p):
+    p.add_argument("old", metavar="OLD.json")
+    p.add_argument("new", metavar="NEW.json")
+    comparing_options(p)
+
+
+def comparing_options(p, where=""):
+    p.add_argument("--threshold", type=percent, default=comparison.THRESHOLD, metavar="PCT",
                    help="call a change only where the whole 95 %% interval lies beyond "
-                   "±PCT %% (default: 5)")
+                   f"±PCT %%{where} (default: {comparison.THRESHOLD * 100:g})")
     p.add_argument("--fail-above", type=percent, metavar="PCT",
                    help="exit 3 where a program is slower by more than PCT %%, its whole "
-                   "interval beyond it")
+                   f"interval beyond it{where}")
 
 
 def table_options(p):
@@ -244,163 +292,59 @@ def table_options(p):
     p.add_argument("--csv", metavar="FILE", help="also write every column as CSV")
 
 
-def program(path, role):
-    """The program at path, never one found on PATH: a name without a
-    slash is the file in this folder. It is not normalised: a/../b means
-    what it means to the kernel, whatever a is."""
-    full = os.path.join(os.getcwd(), path)
-    if not commands.executable(full):
-        raise UsageError(f"no executable {role} at {path or repr(path)}")
-    return Command("", (full,), (), path)
+def with_subcommand(argv):
+    """argv led by its subcommand: run, where its first word names none.
+    Only the first word is looked at: any later one may be an option's
+    value, a program or a file that happens to be called show."""
+    return list(argv) if argv[:1] and argv[0] in SUBCOMMANDS else ["run", *argv]
 
 
-def destination(path):
-    """A file that can be written as the sweep will write it, or a refusal.
-    Through a symbolic link, the file it points to is written. The write
-    makes a new file in the folder and renames it over the name, so that
-    is tried; an existing file must also take writing, which is the one
-    test that holds for root and on read-only file systems."""
-    if not path:
-        raise UsageError("an empty file name")
-    full = os.path.realpath(os.path.join(os.getcwd(), path))
-    if os.path.isdir(full):
-        raise UsageError(f"{path} is a folder, not a file")
-    # A pipe or a device would block here or take only part of what is
-    # written at the end, after every run.
-    if os.path.exists(full) and not os.path.isfile(full):
-        raise UsageError(f"{path} is not a regular file")
+def parsed(argv, programs):
+    """argv's options, with .command naming the subcommand."""
+    top = parser(programs)
+    args, rest = top.parse_known_args(with_subcommand(argv))
+    if rest:  # said by the subcommand, which knows the options it may have meant
+        top.commands[args.command].error(f"unrecognized arguments: {' '.join(rest)}")
+    return args
+
+
+def timed_programs(args):
+    """dotprod, the candidates with every scan value, and the baseline's label."""
     try:
-        if os.path.exists(full):
-            os.close(os.open(full, os.O_WRONLY))
-        fd, trial = tempfile.mkstemp(dir=os.path.dirname(full), prefix=".sweep.")
-        os.close(fd)
-        os.unlink(trial)
-    except OSError as error:
-        raise UsageError(f"cannot write {path}: {error.strerror}") from None
-    return Destination(path, full)
+        return commands.timed(files.program(args.binary, "dotprod"),
+                              getattr(args, "given", None) or [], args.scan, args.baseline)
+    except CommandError as error:
+        raise UsageError(str(error)) from None
 
 
-def identity(path):
-    try:
-        st = os.stat(path)
-        return st.st_dev, st.st_ino
-    except OSError:
+def compared_with(args, written):
+    """The saved run --compare names, or None; without it, --threshold and
+    --fail-above would be accepted and do nothing."""
+    if args.compare is None:
+        for dest, option in (("threshold", "--threshold"), ("fail_above", "--fail-above")):
+            if dest in getattr(args, "options_given", ()):
+                raise UsageError(f"{option} needs --compare OLD.json, or use "
+                                 f"dotprod-sweep compare OLD.json NEW.json")
         return None
+    old = files.input_file(args.compare)
+    files.spare(old, written, "the run compared with")
+    return old
 
 
-def files_run(cmds):
-    """Every existing file a command names: its program, and the script or
-    program a launcher is given."""
-    return [w for c in cmds for w in c.words if os.path.isfile(w)]
-
-
-def check_destinations(outputs, cmds):
-    """Refuses a destination that is a file the sweep runs, standard
-    output's file or the other destination, under any name."""
-    taken = {identity(f): f for f in files_run(cmds)}
-    try:
-        st = os.fstat(1)
-        taken[(st.st_dev, st.st_ino)] = "standard output"
-    except OSError:
-        pass
-    for d in outputs:
-        same = identity(d.path)
-        if same in taken:
-            raise UsageError(f"{d.shown} is {taken[same]}: it would be overwritten")
-        if same is not None:
-            taken[same] = d.shown
-    shown = [os.path.realpath(d.path) for d in outputs]
-    if len(set(shown)) < len(shown):
-        twice = next(d for d, real in zip(outputs, shown) if shown.count(real) > 1)
-        raise UsageError(f"two of --plot, --json and --csv name the same file: {twice.shown}")
-
-
-def optional(path, make):
-    return None if path is None else make(path)
-
-
-def candidates(args):
-    try:
-        given = getattr(args, "given", None) or []
-        cmds = [commands.command(text) for text, _ in given]
-        return cmds, [name for _, name in given]
-    except CommandError as error:
-        raise UsageError(str(error)) from None
-
-
-def companion(name, reference, programs):
-    """The program name beside the dotprod run, else in the default folder,
-    else None: a dotprod from another build brings its own."""
-    for folder in dict.fromkeys([os.path.dirname(reference.path), programs]):
-        path = os.path.join(folder, name)
-        if commands.executable(path):
-            return Command("", (path,), (), path)
-    return None
-
-
-def exact_program(args, reference, programs, needed):
-    """The exact-value program, or None where nothing needs it. Without it
-    the sweep still times dotprod, but cannot judge a candidate."""
-    if args.exact is not None:
-        return program(args.exact, "dotprod-exact")
-    found = companion("dotprod-exact", reference, programs)
-    if found and (needed or args.json is not None):
-        return found
-    if needed:
-        raise UsageError(f"--candidate needs the exact value, and there is no executable "
-                         f"dotprod-exact beside {reference.shown} or in {programs}: build it, "
-                         f"or name one with --exact")
-    return None
-
-
-def ceiling_program(args, reference, programs, wanted):
-    if args.ceiling is not None:
-        return program(args.ceiling, "dotprod-ceiling")
-    return companion("dotprod-ceiling", reference, programs) if wanted else None
-
-
-def usable_cpus():
-    return len(os.sched_getaffinity(0))
-
-
-def config(argv, programs):
-    """The Config that argv asks for; UsageError where it asks amiss.
-    programs is the folder where dotprod and its companions are found."""
-    args = parser(programs).parse_args(argv)
-    scans = dict(args.scan)
-    if len(scans) < len(args.scan):
-        raise UsageError("a name is scanned twice")
-    cmds, names = candidates(args)
-    reference = program(args.binary, "dotprod")
-    try:
-        labelled = commands.labelled([reference, *cmds], [None, *names])
-        reference, expanded = labelled[0], []
-        for cmd in labelled[1:]:
-            expanded += commands.expand(cmd, scans)
-    except CommandError as error:
-        raise UsageError(str(error)) from None
-    used = {name for c in cmds for name in commands.placeholders(c)}
-    if set(scans) - used:
-        raise UsageError(f"no candidate uses {{{sorted(set(scans) - used)[0]}}}")
-    labels = [c.label for c in (reference, *expanded)]
-    baseline = reference.label if args.baseline in (None, "dotprod") else args.baseline
-    if baseline not in labels:
-        raise UsageError(f"--baseline {args.baseline}: no program is labelled so "
-                         f"(labels: {', '.join(labels)})")
-    exact = exact_program(args, reference, programs, bool(expanded))
-    ceiling = ceiling_program(args, reference, programs, bool(expanded))
-    plot, json = optional(args.plot, destination), optional(args.json, destination)
-    csv = optional(args.csv, destination)
-    check_destinations([d for d in (plot, json, csv) if d],
-                       [c for c in (reference, *expanded, exact, ceiling) if c])
-    old = optional(args.compare, saved_run)
-    if old and json and identity(old.path) == identity(json.path):
-        raise UsageError(f"{json.shown} is the run compared with: it would be overwritten")
-    if not os.access(GNU_TIME, os.X_OK):
-        raise UsageError(f"{GNU_TIME} is missing (Debian package time); it measures peak memory")
-    cpus = len(args.cpus) if args.cpus else usable_cpus()
+def run_config(args, argv, programs):
+    """The Config of a run. programs is the folder where dotprod and its
+    companions are found."""
+    reference, expanded, baseline = timed_programs(args)
+    exact = files.exact_program(args.exact, reference, programs, needed=bool(expanded),
+                                saving=args.json is not None)
+    ceiling = files.ceiling_program(args.ceiling, reference, programs, wanted=bool(expanded))
+    plot, json, csv = files.outputs((args.plot, args.json, args.csv),
+                                    [c for c in (reference, *expanded, exact, ceiling) if c])
+    old = compared_with(args, (plot, json, csv))
+    files.gnu_time()
+    cpus = len(args.cpus or os.sched_getaffinity(0))
     return Config(
-        reference=reference, candidates=tuple(expanded), baseline=baseline, exact=exact,
+        reference=reference, candidates=expanded, baseline=baseline, exact=exact,
         ceiling=ceiling, ceiling_threads=(1,) if cpus == 1 else (1, cpus),
         lengths=args.lengths, repeats=args.repeats, time_budget=args.budget,
         warmup=(1 if expanded else 0) if args.warmup is None else args.warmup,
@@ -411,84 +355,33 @@ def config(argv, programs):
         threshold=args.threshold, fail_above=args.fail_above, argv=tuple(argv))
 
 
-@dataclass(frozen=True)
-class ShowRequest:
-    run: Destination           # the saved run to read
-    plot: Destination | None
-    json: Destination | None
-    csv: Destination | None
-    wide: bool
-
-
-def show_parser():
-    p = Parser(prog="dotprod-sweep show",
-               description="Print the table of a run saved with --json, as the run printed "
-               "it, and redraw its plot or write its JSON again.")
-    p.add_argument("run", metavar="RUN.json", help="a file written by dotprod-sweep --json")
-    p.add_argument("--plot", metavar="FILE.png", help="draw the run's plot (needs gnuplot)")
-    p.add_argument("--json", metavar="FILE", help="write the run's JSON again")
-    table_options(p)
-    return p
-
-
-def saved_run(path):
-    """A saved run to read: it must be there to be read."""
-    full = os.path.join(os.getcwd(), path)
-    if not os.path.isfile(full) or not os.access(full, os.R_OK):
-        raise UsageError(f"cannot read {path}: not a readable file")
-    return Destination(path, full)
-
-
-@dataclass(frozen=True)
-class CompareRequest:
-    old: Destination
-    new: Destination
-    threshold: float
-    fail_above: float | None
-
-
-def compare_request(argv):
-    p = Parser(prog="dotprod-sweep compare",
-               description="Compare two runs saved with --json: for each program, scan "
-               "values and length both measured, whether the new loop is faster, slower or "
-               "no different, with a 95 % interval.")
-    p.add_argument("old", metavar="OLD.json")
-    p.add_argument("new", metavar="NEW.json")
-    comparing_options(p)
-    args = p.parse_args(argv)
-    return CompareRequest(saved_run(args.old), saved_run(args.new), args.threshold,
-                          args.fail_above)
-
-
-def show_request(argv):
-    args = show_parser().parse_args(argv)
-    run = saved_run(args.run)
-    plot, json = optional(args.plot, destination), optional(args.json, destination)
-    csv = optional(args.csv, destination)
-    outputs = [d for d in (plot, json, csv) if d]
-    check_destinations(outputs, [])
-    if any(identity(d.path) == identity(run.path) and identity(run.path) for d in outputs):
-        raise UsageError(f"{run.shown} is the run read: it would be overwritten")
+def show_request(args):
+    run = files.input_file(args.run)
+    plot, json, csv = files.outputs((args.plot, args.json, args.csv), [])
+    files.spare(run, (plot, json, csv), "the run read")
     return ShowRequest(run, plot, json, csv, args.wide)
 
 
-def refused(make, argv, *more):
-    """What make(argv) returns, or one line and status 2."""
-    try:
-        return make(argv, *more)
-    except UsageError as error:
-        say(error)
-        sys.exit(2)
+def compare_request(args):
+    return CompareRequest(files.input_file(args.old), files.input_file(args.new),
+                          args.threshold, args.fail_above)
+
+
+def request(argv, programs):
+    """What argv asks for: a Config, a ShowRequest or a CompareRequest;
+    UsageError where it asks amiss."""
+    args = parsed(argv, programs)
+    if args.command == "show":
+        return show_request(args)
+    if args.command == "compare":
+        return compare_request(args)
+    return run_config(args, argv, programs)
 
 
 def parse(argv, programs):
-    """The Config, or one line and status 2."""
-    return refused(config, argv, programs)
-
-
-def parse_show(argv):
-    return refused(show_request, argv)
-
-
-def parse_compare(argv):
-    return refused(compare_request, argv)
+    """What argv asks for, or one line and status 2."""
+    try:
+        return request(argv, programs)
+    except UsageError as error:
+        say(error)
+        sys.exit(2)

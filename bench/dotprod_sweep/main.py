@@ -67,7 +67,7 @@ def write_file(destination, data):
 
 def write_files(model, asked, folder):
     """Whether every file asked for (asked: .json, .plot and .csv, each a
-    Destination or None) was written; each that was not is said in one
+    OutputFile or None) was written; each that was not is said in one
     line, and the others are written all the same."""
     written = True
     views = [(asked.json, lambda: document.render(model)),
@@ -193,11 +193,12 @@ def main(argv, programs):
         say("standard output is closed")
         return 1
     hold_closed_descriptors()
-    if argv[:1] == ["show"]:
-        return show(config.parse_show(argv[1:]))
-    if argv[:1] == ["compare"]:
-        return compare(config.parse_compare(argv[1:]))
-    return sweep(config.parse(argv, programs))
+    asked = config.parse(argv, programs)
+    if isinstance(asked, config.ShowRequest):
+        return show(asked)
+    if isinstance(asked, config.CompareRequest):
+        return compare(asked)
+    return sweep(asked)
 
 
 def entry(programs):

@@ -17,6 +17,10 @@ class SweepError(Exception):
     the sweep stops with one line and status 1."""
 
 
+class UsageError(Exception):
+    """A bad command line: one line, status 2, and nothing run."""
+
+
 def one_line(text):
     """Text fit for one line: a name may hold a newline."""
     return "".join(c if c.isprintable() else "?" for c in str(text))

@@ -196,11 +196,17 @@ class Rejects(unittest.TestCase):
                      ["--timeout", "1e10"], ["--lengths", "\uff13"], ["--repeats", "1_0"],
                      ["--binary", DOTPROD, "--json", DOTPROD],
                      ["--binary", DOTPROD, "--plot", os.path.join(self.tmp, "link")],
-                     ["--binary", DOTPROD, "--json", "/dev/stdout"]):
+                     ["--binary", DOTPROD, "--json", "/dev/stdout"],
+                     # Each subcommand's refusals take the same road.
+                     ["--binary", DOTPROD, "--json", os.path.join(self.tmp, "a.json"),
+                      "--json", os.path.join(self.tmp, "b.json")],
+                     ["run", "--binary", DOTPROD, "--fail-above", "20"],
+                     ["show"], ["compare", DOTPROD, DOTPROD, "--fail-above", "-1e400"]):
             with self.subTest(args), open(os.path.join(self.tmp, "out"), "w") as out:
                 done = sweep(*args, stdout=out)
                 self.assertEqual(done.returncode, 2)
                 self.assertRegex(done.stderr, re.compile(r"\Asweep: [^\n]+\n\Z"))
+                self.assertEqual(read(out.name), "")
 
     def test_output_it_cannot_use(self):
         cases = [

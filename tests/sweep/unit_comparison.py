@@ -93,7 +93,7 @@ class Compare(unittest.TestCase):
                     ("quiet", 1000): OLD, ("quiet", 10**6): OLD})
         new = runs({("simd", 1000): scaled(NEW, 2), ("simd", 10**6): scaled(NEW, 2),
                     ("quiet", 1000): scaled(NEW, 2), ("quiet", 10**6): NEW})
-        text, status = view.compare_files(old, new, 5, 20)
+        text, status = view.compare_files(old, new, 0.05, 0.2)
         result = c.compare(old, new)
         simd, quiet = result.means
         self.assertEqual((simd.call, simd.ratio), (c.SLOWER, 2.0))
@@ -101,8 +101,8 @@ class Compare(unittest.TestCase):
         self.assertIn("| simd    |       1.00e+00 |       2.01e+00 |", text.decode())
         self.assertIn("slower, about 2×", text.decode())
         self.assertEqual(status, 3)
-        self.assertEqual(view.compare_files(old, new, 5, None)[1], 0)
-        self.assertEqual(view.compare_files(old, new, 5, 150)[1], 0)
+        self.assertEqual(view.compare_files(old, new, 0.05, None)[1], 0)
+        self.assertEqual(view.compare_files(old, new, 0.05, 1.5)[1], 0)
 
     def test_every_length_weighs_alike_in_the_mean(self):
         # 0.96 at one length from 6 runs a side, 1.05 at the other from 30: the
@@ -129,7 +129,7 @@ class Compare(unittest.TestCase):
                                            ("omp", (("t", "2"),), 10**4)))
         self.assertEqual(result.only_new, (("mpi", (("r", "4"),), 1000),
                                            ("omp", (("t", "2"),), 10**5)))
-        self.assertIn("failed in old", view.compare_files(old, new, 5, 0)[0].decode())
+        self.assertIn("failed in old", view.compare_files(old, new, 0.05, 0)[0].decode())
         self.assertEqual(view.compare_files(old, runs({("other", 5): NEW}))[1], 2)
 
     def test_machine_differences_come_first(self):

@@ -1,18 +1,85 @@
 # SPDX-License-Identifier: MIT
-"""The sweep's command line, parsed in-process into its Config."""
+"""The sweep's command line, parsed in-process: its subcommands, the
+Config and requests it becomes, and what it refuses."""
 import os
 import shutil
 import sys
+import tempfile
 import unittest
 
 from dotprod_sweep import config as parsing
-from dotprod_sweep.config import UsageError
+from dotprod_sweep.messages import UsageError
 
 PYTHON = sys.executable  # an executable file to stand for every program
 
 
 def config(argv):
-    return parsing.config(argv, "/nonexistent")
+    return parsing.request(argv, "/nonexistent")
+
+
+class InFolder(unittest.TestCase):
+    """In a folder of its own, which holds old.json and new.json to read."""
+    def setUp(self):
+        folder = tempfile.TemporaryDirectory()
+        self.addCleanup(folder.cleanup)
+        self.addCleanup(os.chdir, os.getcwd())
+        os.chdir(folder.name)
+        for name in ("old.json", "new.json"):
+            with open(name, "w") as f:
+                f.write("{}")
+
+
+class Subcommands(InFolder):
+    def test_first_word_names_it_else_run(self):
+        cases = [(["--binary", PYTHON], parsing.Config),
+                 (["run", "--binary", PYTHON], parsing.Config),
+                 (["show", "old.json", "--wide"], parsing.ShowRequest),
+                 (["compare", "old.json", "new.json"], parsing.CompareRequest)]
+        for argv, kind in cases:
+            with self.subTest(argv):
+                self.assertIsInstance(config(argv), kind)
+
+    def test_a_value_named_show_is_a_value(self):
+        os.symlink(PYTHON, "show")
+        self.assertEqual(config(["--binary", "show"]).reference.path,
+                         os.path.join(os.getcwd(), "show"))
+        self.assertEqual(config(["--binary", PYTHON, "--csv", "compare"]).csv.shown, "compare")
+
+    def test_percents_become_fractions(self):
+        cases = [(["compare", "old.json", "new.json"], (0.05, None)),
+                 (["compare", "old.json", "new.json", "--threshold", "2.5",
+                   "--fail-above", "20"], (0.025, 0.2)),
+                 (["--binary", PYTHON, "--compare", "old.json", "--threshold", "2.5",
+                   "--fail-above", "20"], (0.025, 0.2))]
+        for argv, wanted in cases:
+            with self.subTest(argv):
+                asked = config(argv)
+                self.assertEqual((asked.threshold, asked.fail_above), wanted)
+
+
+class Refusals(InFolder):
+    def test_faults_said_in_their_own_words(self):
+        cases = [
+            (["--json", "a.json", "--json", "b.json"], "--json is given twice"),
+            (["compare", "old.json", "new.json", "--threshold", "1", "--threshold", "2"],
+             "--threshold is given twice"),
+            (["--fail-above", "-1e400"], "--fail-above: not a percentage of 0 or more"),
+            (["--tolerance", "1e308"], "not a relative error from 0 to 1"),
+            (["--lengths", "1000,7,1000"], "1000 is given twice"),
+            (["--fail-above", "20"], "--fail-above needs --compare"),
+            (["--threshold", "20"], "--threshold needs --compare"),
+            (["--candidate", "true", "--name", "a|b", "--candidate", "false", "--name", "a/b"],
+             "'a|b' and 'a/b' both clean to the same label, a/b"),
+            (["--compare", "old.json", "--csv", "./old.json"], "is the run compared with"),
+            (["show", "old.json", "--plot", "old.json"], "is the run read"),
+            (["show", "old.json", "--lenghts", "5"], "usage: dotprod-sweep show "),
+            (["compare", "old.json"], "required: NEW.json"),
+        ]
+        for argv, said in cases:
+            with self.subTest(argv):
+                with self.assertRaises(UsageError) as caught:
+                    config(["--binary", PYTHON, *argv] if argv[0].startswith("-") else argv)
+                self.assertIn(said, str(caught.exception))
 
 
 class Options(unittest.TestCase):
@@ -24,8 +91,8 @@ class Options(unittest.TestCase):
             with self.subTest(argv), self.assertRaises(UsageError):
                 config(["--binary", PYTHON, "--exact", PYTHON, *argv])
 
-    def test_lengths_sorted_once_each(self):
-        cfg = config(["--binary", PYTHON, "--lengths", "50,7,50"])
+    def test_lengths_sorted(self):
+        cfg = config(["--binary", PYTHON, "--lengths", "50,7"])
         self.assertEqual(cfg.lengths, (7, 50))
 
     def test_warmup_only_with_candidates(self):
@@ -38,17 +105,16 @@ class Options(unittest.TestCase):
 
 class CommandLines(unittest.TestCase):
     def test_split_as_a_shell_splits_never_run_by_one(self):
-        cmd = parsing.config(["--binary", PYTHON, "--exact", PYTHON, "--candidate",
-                              "OMP_NUM_THREADS={t} env 'A B' \"$HOME\" {n}", "--scan", "t=1,2"],
-                             "/nonexistent").candidates
+        cmd = config(["--binary", PYTHON, "--exact", PYTHON, "--candidate",
+                      "OMP_NUM_THREADS={t} env 'A B' \"$HOME\" {n}", "--scan", "t=1,2"]).candidates
         self.assertEqual([c.label for c in cmd], ["env t=1", "env t=2"])
         self.assertEqual(cmd[1].argv(7), [shutil.which("env"), "A B", "$HOME", "7"])
         self.assertEqual(cmd[1].environment(7), {"OMP_NUM_THREADS": "2"})
         self.assertEqual(cmd[0].params, (("t", "1"),))
 
     def test_length_comes_last_without_placeholder(self):
-        cmd = parsing.config(["--binary", PYTHON, "--exact", PYTHON, "--candidate", "true -x",
-                              "--name", "mine"], "/nonexistent").candidates[0]
+        cmd = config(["--binary", PYTHON, "--exact", PYTHON, "--candidate", "true -x",
+                      "--name", "mine"]).candidates[0]
         self.assertEqual((cmd.label, cmd.argv(9)[1:]), ("mine", ["-x", "9"]))
 
     def test_refused(self):
