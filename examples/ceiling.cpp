@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 
 #include <dotprod/arrays.h>
 #include "common.h"
@@ -114,20 +115,41 @@ static double bestPass(const float *A, const float *B, int n, int first, double 
     return best;
 }
 
+// DOTPROD_CEILING_SAMPLES: build the vectors exactly this many times (1 to
+// 1000), as a sweep that runs this in every round asks, or -1 where unset
+// (at least twice for each kernel, more while under 0.5 s), 0 where bad.
+static int samplesAsked()
+{
+    const char *text = getenv("DOTPROD_CEILING_SAMPLES");
+    if (!text)
+        return -1;
+    char *end;
+    long samples = strtol(text, &end, 10);
+    return *text && !*end && samples >= 1 && samples <= 1000 ? (int)samples : 0;
+}
+
 int main(int argc, char *argv[])
 {
     int n = parseLength("dotprod-ceiling", argc, argv);
     if (n < 0)
         return statusWithoutLength("dotprod-ceiling", n);
+    int asked = samplesAsked();
+    if (asked == 0) {
+        fprintf(stderr, "dotprod-ceiling: DOTPROD_CEILING_SAMPLES must be a number of samples "
+                        "from 1 to 1000\n");
+        return 2;
+    }
     bindThreads(argv);
     if (startThreads("dotprod-ceiling") < 0)
         return 3;
 
     // Vectors built anew for each sample, by one thread as dotprod builds
     // them, each first read with the next kernel. The best of at least two
-    // samples of each kernel, and of as many as 0.5 s allows.
+    // samples of each kernel, and of as many as 0.5 s allows; or of the
+    // samples asked for.
     double best = INFINITY, bestOf[2] = {INFINITY, INFINITY}, sum = 0.0, began = seconds();
-    for (int sample = 0; sample < 2 * kernels || (sample < 1000 && seconds() - began < 0.5);
+    for (int sample = 0; asked > 0 ? sample < asked : sample < 2 * kernels ||
+                                     (sample < 1000 && seconds() - began < 0.5);
          sample++) {
         float *A = generateVector(n);
         float *B = generateVector(n);

@@ -3,6 +3,7 @@
 per thread count and pass, where a row's rate stands against them, and
 what no run can claim. Pure functions of the runs."""
 
+import statistics
 from dataclasses import dataclass
 
 IMPOSSIBLE = 1.5    # a rate this far above the machine's ceiling is no measurement
@@ -26,25 +27,42 @@ class CeilingRow:
     second_gbs: float | None = None  # and over its best second pass
 
 
-def rates(runs, n):
-    """The best read rates the machine showed at length n, in bytes per
-    second: {threads: rate}."""
-    return {c.threads: vector_bytes(n) / c.seconds for c in runs.ceilings
-            if c.length == n and c.seconds > 0}
+PASSES = ("first", "second", "seconds")  # a first pass's, a second's, the best pass's
 
 
 def pass_time(c, which):
-    """Ceiling c's best "first" or "second" pass, where it said one that
-    can be: no shorter than its best pass of all, no longer than its run."""
+    """Ceiling run c's best "first" or "second" pass, where it said one that
+    can be: no shorter than its best pass of all, no longer than its run;
+    "seconds": its best pass of all."""
     seconds = getattr(c, which)
+    if which == "seconds":
+        return seconds if seconds > 0 else None
     return seconds if seconds and 0 < c.seconds <= seconds <= c.wall else None
 
 
+def times(runs, n, which="seconds"):
+    """{threads: the median of the ceiling runs' pass times} at length n: one
+    run a thread count where the sweep measured the ceiling once, one a
+    round where it ran in every round."""
+    found = {}
+    for c in runs.ceilings:
+        seconds = pass_time(c, which) if c.length == n else None
+        if seconds:
+            found.setdefault(c.threads, []).append(seconds)
+    return {t: statistics.median(seconds) for t, seconds in found.items()}
+
+
+def rates(runs, n):
+    """The best read rates the machine showed at length n, in bytes per
+    second: {threads: rate}."""
+    return {t: vector_bytes(n) / s for t, s in times(runs, n).items()}
+
+
 def pass_rates(runs, n):
-    """The best read rates of a first and of a second pass over vectors
-    just built, where the ceiling said: ({threads: rate}, {threads: rate})."""
-    return tuple({c.threads: vector_bytes(n) / pass_time(c, which) for c in runs.ceilings
-                  if c.length == n and pass_time(c, which)} for which in ("first", "second"))
+    """The read rates of a first and of a second pass over vectors just
+    built, where the ceiling said: ({threads: rate}, {threads: rate})."""
+    return tuple({t: vector_bytes(n) / s for t, s in times(runs, n, which).items()}
+                 for which in PASSES[:2])
 
 
 def fastest_possible(runs, ceiling):
@@ -91,9 +109,31 @@ def share(runs, n, rate, nodes):
                    [{t: r * nodes for t, r in by.items()} for by in pass_rates(runs, n)])
 
 
+def paired(runs, n, program, threads, which, nodes):
+    """Per round, the ceiling's pass time on threads over program's loop time
+    in the same round, its nodes counted: the share of that ceiling the
+    program reached, with the machine's drift between rounds left out."""
+    own = {r.repeat: r.seconds for r in runs.of(program, n) if not r.failure and r.seconds > 0}
+    return tuple(pass_time(c, which) / (own[c.repeat] * nodes) for c in runs.ceilings
+                 if c.length == n and c.threads == threads and c.repeat in own
+                 and pass_time(c, which))
+
+
+def which_pass(runs, n, threads, rate, nodes):
+    """The first of a first pass's, a second's and the best pass's ceilings
+    on threads that reads at least as fast as rate; past them all, the
+    best pass's."""
+    for which in PASSES:
+        seconds = times(runs, n, which).get(threads)
+        if seconds and vector_bytes(n) * nodes / seconds >= rate:
+            return which
+    return PASSES[-1]
+
+
 def rows(runs, n):
     level = fits_in(runs.machine.get("caches", []), vector_bytes(n))
-    return tuple(CeilingRow(c.threads, c.seconds, vector_bytes(n) / c.seconds / 1e9, level,
-                            *(vector_bytes(n) / p / 1e9 if p else None
-                              for p in (pass_time(c, "first"), pass_time(c, "second"))))
-                 for c in runs.ceilings if c.length == n and c.seconds > 0)
+    medians = [times(runs, n, which) for which in PASSES]
+    return tuple(CeilingRow(t, seconds, vector_bytes(n) / seconds / 1e9, level,
+                            *(vector_bytes(n) / by[t] / 1e9 if t in by else None
+                              for by in medians[:2]))
+                 for t, seconds in sorted(medians[2].items()))

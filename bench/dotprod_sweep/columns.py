@@ -10,7 +10,7 @@ import io
 from dataclasses import dataclass, field
 
 from . import launchers, verdict, words
-from .text import MIB, cell, percent, plain, short_label
+from .text import MIB, cell, percent, plain, short_label, span
 
 PASS_MARKS = {1: "†", 2: "‡"}  # a first pass's ceiling, a second pass's
 
@@ -120,6 +120,14 @@ def rate(s, model=None):
     return f"{plain(s.gbs)} ({percent(s.share)}{ceiling_mark(s.share_threads, s.share_pass)})"
 
 
+def share(s, model=None):
+    """The row's share of its ceiling, with its interval and its mark."""
+    if s.share is None:
+        return "n/a"
+    return (f"{percent(s.share)}{span(s.share_low, s.share_high)}"
+            f"{ceiling_mark(s.share_threads, s.share_pass)}")
+
+
 def shown(name, form=None):
     return lambda s, model: cell(getattr(s, name), form)
 
@@ -165,10 +173,10 @@ COLUMNS = (
         "compact": Shown("GB/s (ceiling)", RIGHT, rate),
         "wide": Shown("GB/s", RIGHT, shown("gbs"))}),
     Column("ceiling_gbs", "GB/s", figure("ceiling_gbs")),
-    Column("of_ceiling", "", figure("of_ceiling"), json=False,
-           tables={"wide": Shown("of ceiling", RIGHT, shown("of_ceiling", ".0%"))}),
     Column("impossible", "", figure("impossible"), csv=False),
-    Column("share", "", figure("share")),
+    Column("share", "", figure("share"), tables={"wide": Shown("of ceiling", RIGHT, share)}),
+    Column("share_low", "", figure("share_low")),
+    Column("share_high", "", figure("share_high")),
     Column("share_threads", "", figure("share_threads")),
     Column("share_first", "", lambda s, m: s.share_pass == 1),
     Column("share_second", "", lambda s, m: s.share_pass == 2),

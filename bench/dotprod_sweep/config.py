@@ -283,7 +283,8 @@ def comparing_options(p, where=""):
                    f"±PCT %%{where} (default: {comparison.THRESHOLD * 100:g})")
     p.add_argument("--fail-above", type=percent, metavar="PCT",
                    help="exit 3 where a program is slower by more than PCT %%, its whole "
-                   f"interval beyond it{where}")
+                   "interval beyond it" + (" (without --compare: a candidate slower than the "
+                                           "--baseline)" if where else ""))
 
 
 def table_options(p):
@@ -318,13 +319,13 @@ def timed_programs(args):
 
 
 def compared_with(args, written):
-    """The saved run --compare names, or None; without it, --threshold and
-    --fail-above would be accepted and do nothing."""
+    """The saved run --compare names, or None; without it, --threshold
+    would be accepted and do nothing (--fail-above then gates the
+    candidates against the baseline)."""
     if args.compare is None:
-        for dest, option in (("threshold", "--threshold"), ("fail_above", "--fail-above")):
-            if dest in getattr(args, "options_given", ()):
-                raise UsageError(f"{option} needs --compare OLD.json, or use "
-                                 f"dotprod-sweep compare OLD.json NEW.json")
+        if "threshold" in getattr(args, "options_given", ()):
+            raise UsageError("--threshold needs --compare OLD.json, or use "
+                             "dotprod-sweep compare OLD.json NEW.json")
         return None
     old = files.input_file(args.compare)
     files.spare(old, written, "the run compared with")

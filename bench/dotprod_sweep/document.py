@@ -14,7 +14,8 @@ from . import columns, saved, words
 def answer(a):
     return {"program": a.program, "length": a.length, "answer": a.answer, "factor": a.factor,
             "factor_low": a.factor_low, "factor_high": a.factor_high, "verdict": a.verdict,
-            "share": a.share, "share_threads": a.share_threads,
+            "share": a.share, "share_low": a.share_low, "share_high": a.share_high,
+            "share_threads": a.share_threads,
             "share_length": a.share_length, "share_first": a.share_pass == 1,
             "share_second": a.share_pass == 2}
 

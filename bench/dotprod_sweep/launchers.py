@@ -8,6 +8,8 @@ import os
 from dataclasses import dataclass
 
 NONE, MPIRUN, SRUN = "none", "mpirun", "srun"
+# What sets a program's threads: OpenMP's, and the BLAS libraries' own.
+THREAD_VARIABLES = ("OMP_NUM_THREADS", "OPENBLAS_NUM_THREADS", "MKL_NUM_THREADS")
 MPIRUNS = {"mpirun", "mpiexec", "orterun", "mpirun.openmpi", "mpiexec.openmpi"}
 # The options that take a value as the next word, so that the program's
 # own words are told from the launcher's; --mca takes two.
@@ -30,7 +32,7 @@ class Launch:
     launcher: str        # NONE, MPIRUN or SRUN
     ranks: int | None
     nodes: int | None
-    threads: int = 1     # per rank: OMP_NUM_THREADS, else 1
+    threads: int = 1     # per rank: from THREAD_VARIABLES, else 1
 
     @property
     def per_node(self):
@@ -92,8 +94,9 @@ def launch(words, env=(), read=None):
     """The Launch a command's words ask for; env: its (NAME, VALUE) words;
     read: reads a host file (for tests)."""
     env = dict(env)
+    asked = next((env[v] for v in THREAD_VARIABLES if v in env), "1")
     try:
-        threads = max(1, int(env.get("OMP_NUM_THREADS", "1")))
+        threads = max(1, int(asked))
     except ValueError:
         threads = 1
     name = os.path.basename(words[0]) if words else ""
@@ -120,6 +123,11 @@ def launch(words, env=(), read=None):
             ranks = per * nodes
         return Launch(MPIRUN, ranks, nodes, threads)
     return Launch(NONE, 1, 1, threads)
+
+
+def node_threads(launch):
+    """The threads a launch runs on its busiest node."""
+    return (launch.per_node or 1) * launch.threads
 
 
 def nodes(launch):

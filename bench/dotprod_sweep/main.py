@@ -1,6 +1,7 @@
 # SPDX-License-Identifier: MIT
 """The sweep from its command line to its exit status."""
 
+import dataclasses
 import os
 import signal
 import sys
@@ -141,24 +142,35 @@ def sweep(cfg):
     def work(folder):
         with session.measuring():
             runs = measure.sweep(cfg, folder, machine.machine())
-            status = reported(runs, cfg, folder)
+            status = reported(runs, cfg, folder, old)
         if session.stopping():  # what was measured is out: the status says how it ended
             return 128 + session.stopping()
-        if old is None:
-            return status
-        write_out(b"\n")
-        names = (cfg.compare.shown, "this run")
-        return status or compared(old, runs, names, cfg.threshold, cfg.fail_above)
+        return status
     return within_session(work)
 
 
-def reported(runs, asked, folder):
-    """Reports runs, as report() does: the status. Where the sweep's own
-    code fails on them, the runs are still saved as JSON, if asked, for
-    show to read once that is mended."""
+def concluded(made, cfg, old):
+    """The model with the status the sweep ends with, which its JSON keeps,
+    and the comparison with a saved run to print after the table."""
+    if old is None:
+        return made, b""
+    names = (cfg.compare.shown, "this run")
+    text, status = comparison_view.compare_files(old, made.runs, cfg.threshold,
+                                                 cfg.fail_above, names)
+    return dataclasses.replace(made, status=made.status or status), b"\n" + text
+
+
+def reported(runs, cfg, folder, old=None):
+    """Reports runs, as report() does, and the comparison with old, a saved
+    run, if any: the status. Where the sweep's own code fails on them, the
+    runs are still saved as JSON, if asked, for show to read once that is
+    mended."""
     try:
-        made = model.model(runs)
-        return made.status if report(made, asked, folder) else 1
+        made, after = concluded(model.model(runs, cfg.fail_above if old is None else None),
+                                cfg, old)
+        written = report(made, cfg, folder)
+        write_out(after)
+        return made.status if written else 1
     except (SweepError, BrokenPipeError):
         raise
     except Exception as error:

@@ -19,6 +19,9 @@ from .messages import SweepError, progress, say
 from .runs import NOT_RUN, PROBE, TIMED, WARMUP, Ceiling, Run, Runs
 
 OUTPUT_ROOM = 64 * 2**20  # what any run may print beside dotprod's sum lines
+# Samples a ceiling run takes in each round: few, as the rounds add up to
+# many, and a round's cost counts against the budget.
+CEILING_SAMPLES = "2"
 
 
 def check_time(seconds, wall):
@@ -70,7 +73,8 @@ class Sweep:
         self.folder = folder
         self.started = time.monotonic()
         self.done = 0
-        self.planned = plan.first_runs(config)
+        self.ceiling_threads = plan.ceiling_threads(config) if config.ceiling else ()
+        self.planned = plan.first_runs(config, len(self.ceiling_threads))
         self.results = {}  # length -> dotprod's printed result
         self.late = {}     # label -> the length where it ran past the time limit
         self.runs = Runs(
@@ -81,7 +85,7 @@ class Sweep:
             families={c.label: c.family for c in config.candidates}, machine=box,
             shown={c.label: c.shown for c in config.programs}, setup=setup(config),
             launches={c.label: launchers.launch(c.words, c.env) for c in config.candidates},
-            seed=config.seed)
+            seed=config.seed, budget=None if config.repeats else config.time_budget)
 
     def tell_progress(self, what):
         elapsed = time.monotonic() - self.started
@@ -158,40 +162,66 @@ class Sweep:
         except printed.OutputError as error:
             raise SweepError(f"{what} {error}") from None
 
-    def ceiling(self, n):
+    def ceiling(self, n, threads, repeat):
+        """The ceiling's run at n on threads in round repeat: a few samples,
+        as the rounds give it many."""
         cmd = self.config.ceiling
-        for threads in self.config.ceiling_threads:
-            what = f"{cmd.shown} {n} with {threads} thread{'s' if threads > 1 else ''}"
-            ended, path = self.execute(cmd, n, what, {"OMP_NUM_THREADS": str(threads)})
-            try:
-                if ended.failure:
-                    raise printed.OutputError(ended.failure)
-                _, seconds = printed.read_ending(path)
-                if printed.value(seconds) <= 0:
-                    raise printed.OutputError(f"printed a time of {seconds}")
-            except printed.OutputError as error:
-                self.runs.ceilings.append(Ceiling(n, threads, 0.0, ended.wall, str(error)))
-                continue
-            first, second = printed.read_passes(path)
-            self.runs.ceilings.append(Ceiling(n, threads, printed.value(seconds), ended.wall,
-                                              first=first, second=second))
+        what = f"{cmd.shown} {n} with {threads} thread{'s' if threads > 1 else ''}"
+        ended, path = self.execute(cmd, n, what, {"OMP_NUM_THREADS": str(threads),
+                                                  "DOTPROD_CEILING_SAMPLES": CEILING_SAMPLES})
+        try:
+            if ended.failure:
+                raise printed.OutputError(ended.failure)
+            _, seconds = printed.read_ending(path)
+            if printed.value(seconds) <= 0:
+                raise printed.OutputError(f"printed a time of {seconds}")
+        except printed.OutputError as error:
+            self.runs.ceilings.append(Ceiling(n, threads, 0.0, ended.wall, str(error),
+                                              repeat=repeat))
+            return
+        first, second = printed.read_passes(path)
+        self.runs.ceilings.append(Ceiling(n, threads, printed.value(seconds), ended.wall,
+                                          first=first, second=second, repeat=repeat))
+
+    def ceiling_failed(self, n, threads):
+        return any(c.failure for c in self.runs.ceilings if c.length == n and c.threads == threads)
 
     def round(self, n, kind, repeat):
-        for cmd in plan.turns(self.config.programs, self.config.seed, n, kind, repeat):
-            if not self.failed(cmd, n):
-                self.measure(cmd, n, kind, repeat)
+        """Every program once, and in a timed round the ceiling once per
+        thread count, in a shuffled order."""
+        ceilings = self.ceiling_threads if kind == TIMED else ()
+        for turn in plan.turns((*self.config.programs, *ceilings), self.config.seed, n, kind,
+                               repeat):
+            if turn in ceilings:
+                if not self.ceiling_failed(n, turn):
+                    self.ceiling(n, turn, repeat)
+            elif not self.failed(turn, n):
+                self.measure(turn, n, kind, repeat)
 
     def rounds(self, n):
         return len(self.runs.of(self.config.reference.label, n))
 
     def length(self, n):
+        """The exact value, the warm-ups and the first round at n."""
         self.exact(n)
-        if self.config.ceiling:
-            self.ceiling(n)
         for w in range(1, self.config.warmup + 1):
             self.round(n, WARMUP, w)
-        for r in range(1, (self.config.repeats or plan.MIN_ROUNDS) + 1):
-            self.round(n, TIMED, r)
+        self.round(n, TIMED, 1)
+
+    def first_rounds(self):
+        """The rounds every length is planned, shortest length first: all
+        of them with --repeats, else as many as the budget holds."""
+        for n in self.config.lengths:
+            while self.rounds(n) < (self.config.repeats or plan.MIN_ROUNDS):
+                if self.config.repeats is None and not self.in_budget(n):
+                    self.runs.short[n] = self.rounds(n)
+                    break
+                self.round(n, TIMED, self.rounds(n) + 1)
+
+    def in_budget(self, n):
+        """Whether one more round at n still ends within the budget."""
+        return plan.worth_a_round(time.monotonic() - self.started, self.round_seconds(n),
+                                  self.config.time_budget)
 
     def run_probes(self):
         for n in self.runs.probe_lengths:
@@ -199,7 +229,10 @@ class Sweep:
             self.round(n, PROBE, 1)
 
     def spent(self, n):
-        return sum(r.wall for r in self.runs.runs if r.length == n and r.kind == TIMED)
+        """The seconds the timed rounds at n took, the ceiling's runs in them
+        included."""
+        return sum(r.wall for r in self.runs.runs if r.length == n and r.kind == TIMED) + \
+            sum(c.wall for c in self.runs.ceilings if c.length == n)
 
     def round_seconds(self, n):
         return self.spent(n) / max(1, self.rounds(n))
@@ -213,12 +246,11 @@ class Sweep:
                          for n in self.config.lengths if self.rounds(n) < plan.MAX_ROUNDS}
             elapsed = time.monotonic() - self.started
             unsettled = {n: (rows, max(self.spent(n), 1e-9)) for n, rows in unsettled.items()
-                         if rows and plan.worth_a_round(elapsed, self.round_seconds(n),
-                                                   self.config.time_budget)}
+                         if rows and self.in_budget(n)}
             if not unsettled:
                 return
             n = plan.next_length(unsettled)
-            self.planned += len(self.config.programs)
+            self.planned += len(self.config.programs) + len(self.ceiling_threads)
             self.round(n, TIMED, self.rounds(n) + 1)
 
     def all(self):
@@ -228,6 +260,7 @@ class Sweep:
             for n in self.config.lengths:
                 self.length(n)
             self.run_probes()
+            self.first_rounds()
             if self.config.repeats is None:
                 self.narrow()
             progress("")
@@ -243,6 +276,7 @@ class Sweep:
             self.runs.stopped = f"unexpected {type(error).__name__}: {error}"
         # The load at the end belongs to the record the runs are stored with.
         self.runs.machine = {**self.runs.machine, "load_end": machine.load()}
+        self.runs.spent = time.monotonic() - self.started
         return self.runs
 
 

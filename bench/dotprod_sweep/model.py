@@ -35,6 +35,8 @@ class Answer:
     factor_low: float | None = None  # its 95 % interval
     factor_high: float | None = None
     share: float | None = None  # its best share of a ceiling
+    share_low: float | None = None  # its 95 % interval, where the ceiling ran in the rounds
+    share_high: float | None = None
     share_threads: int | None = None
     share_length: int | None = None
     share_pass: int | None = None  # that share is of a first or second pass's ceiling
@@ -82,8 +84,9 @@ def answer_of(program, summaries, standing):
     best = max(shared, key=lambda s: s.share, default=None)
     said = {"program": program, "verdict": klass, **limits(summaries, klass)}
     if best:
-        said.update(share=best.share, share_threads=best.share_threads,
-                    share_length=best.length, share_pass=best.share_pass)
+        said.update(share=best.share, share_low=best.share_low, share_high=best.share_high,
+                    share_threads=best.share_threads, share_length=best.length,
+                    share_pass=best.share_pass)
     if not timed:
         # Only a time of 0 flags a row that has no speedup (flags.zero_flags).
         return Answer(**said, why_none="own" if any(s.zero_time for s in summaries) else
@@ -127,7 +130,11 @@ class Model:
     exact: dict               # length -> exact value
     noise_floors: dict        # length -> the baseline's noise floor, or None
     ceilings: dict            # length -> (ceilings.CeilingRow, ...)
-    calibration_seconds: float
+    calibration_seconds: float  # the ceiling's runs once before the rounds (before 1.5.0)
+    ceiling_seconds: float    # the ceiling's runs in the rounds
+    budget: float | None      # the seconds the sweep was given to adapt its rounds to
+    spent: float | None       # the seconds it took
+    short: dict               # length -> the rounds the budget held, fewer than planned
     probe_verdicts: dict      # (candidate, probe length) -> class
     standing: dict            # candidate -> "wrong", "impossible", "failed", "not checked ..." or "ok"
     wrong: tuple              # evidence.Finding: why each wrong candidate is wrong
@@ -138,6 +145,8 @@ class Model:
     answers: tuple            # Answer, per candidate in turn order
     machine: dict
     status: int               # what the sweep exits with
+    slower: tuple = ()        # the candidates' rows beyond fail_above
+    fail_above: float | None = None  # the gate of two builds in one sweep
 
     def at(self, n):
         return [s for s in self.summaries if s.length == n]
@@ -264,7 +273,19 @@ def verdicts(runs, found, wrong_at, summaries):
     return probes, tuple(f for f in wrong.values() if f), standings
 
 
-def model(runs):
+def slower(summaries, fail_above):
+    """The candidates' rows slower than the baseline by more than
+    fail_above, a fraction, the whole interval beyond it: what fails the
+    gate of two builds compared in one sweep."""
+    if fail_above is None:
+        return ()
+    return tuple(s for s in summaries if s.role == "candidate" and not s.baseline and
+                 s.speedup_high is not None and s.speedup_high * (1 + fail_above) < 1)
+
+
+def model(runs, fail_above=None):
+    """The figures of runs; fail_above: a slowdown beyond it, as a fraction,
+    of a candidate against the baseline ends the sweep with status 3."""
     lengths = measured_lengths(runs)
     candidates = tuple(p for p in runs.programs if p != runs.reference)
     found = {p: evidence.findings(runs, p) for p in candidates}
@@ -274,17 +295,20 @@ def model(runs):
     probes, wrong, standings = verdicts(runs, found, wrong_at, summaries)
     answers = tuple(answer_of(p, [s for s in summaries if s.program == p], standings[p])
                     for p in candidates)
+    gate = slower(summaries, fail_above)
     status = 1 if wrong or any(s.impossible for s in summaries) or \
         any(r.failure for r in runs.runs) or any(c.failure for c in runs.ceilings) or \
-        runs.stopped else 0
+        runs.stopped else 3 if gate else 0
     return Model(
         runs=runs, summaries=summaries, programs=tuple(runs.programs), reference=runs.reference,
         baseline=runs.baseline, candidates=candidates, lengths=lengths,
         probe_lengths=tuple(runs.probe_lengths), exact=dict(runs.exact),
         noise_floors={n: noise_floor(runs, n) for n in lengths},
         ceilings={n: ceilings.rows(runs, n) for n in lengths},
-        calibration_seconds=sum(c.wall for c in runs.ceilings), probe_verdicts=probes,
+        calibration_seconds=sum(c.wall for c in runs.ceilings if c.repeat is None),
+        ceiling_seconds=sum(c.wall for c in runs.ceilings if c.repeat is not None),
+        budget=runs.budget, spent=runs.spent, short=dict(runs.short), probe_verdicts=probes,
         standing=standings, wrong=wrong, failures=failures(runs),
         unchecked=unchecked(runs, candidates), stopped=runs.stopped,
         scaling=scaling(runs, summaries), answers=answers, machine=dict(runs.machine),
-        status=status)
+        slower=gate, fail_above=fail_above, status=status)

@@ -5,7 +5,7 @@ Pure: the runs themselves are made by measure."""
 
 import random
 
-from . import evidence, flags, stats, summaries
+from . import evidence, flags, launchers, stats, summaries
 
 MIN_ROUNDS = 6   # the fewest repeats whose order statistics give a 95 % interval
 # The most rounds a length gets. A median's interval narrows as one over
@@ -23,14 +23,23 @@ def probe_lengths(config):
     return PROBE_LENGTHS + evidence.probe_lengths(max(config.lengths))
 
 
-def first_runs(config):
-    """How many runs the sweep makes before any extra round: per length the
-    exact value, the ceilings, the warm-ups and the first rounds; then the
-    probes."""
+def first_runs(config, ceilings):
+    """How many runs the sweep plans before any extra round: per length the
+    exact value, the warm-ups and the first rounds, each timed round with
+    the ceiling on each of its thread counts; then the probes."""
     c = config
-    rounds = c.warmup + (c.repeats or MIN_ROUNDS)
-    per_length = 1 + len(c.ceiling_threads) + rounds * len(c.programs)
+    rounds = (c.repeats or MIN_ROUNDS)
+    per_length = 1 + c.warmup * len(c.programs) + rounds * (len(c.programs) + ceilings)
     return per_length * len(c.lengths) + len(probe_lengths(c)) * (1 + len(c.programs))
+
+
+def ceiling_threads(config):
+    """The thread counts the ceiling runs on in every round: one, every CPU
+    the sweep may use, and as many as each candidate uses on a node."""
+    cpus = max(config.ceiling_threads)
+    used = {min(cpus, launchers.node_threads(launchers.launch(c.words, c.env)))
+            for c in config.candidates}
+    return tuple(sorted({1, cpus} | used))
 
 
 def worth_a_round(elapsed, round_seconds, budget):

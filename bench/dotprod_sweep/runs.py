@@ -51,6 +51,7 @@ class Ceiling:
     failure: str | None = None
     first: float | None = None  # its best first pass over vectors just built, if it said
     second: float | None = None  # its best second pass over them, if it said
+    repeat: int | None = None   # its round; None: run once before the rounds (before 1.5.0)
 
 
 @dataclass
@@ -75,6 +76,10 @@ class Runs:
     setup: dict = field(default_factory=dict)     # the arguments and commands, for the record
     stopped: str | None = None  # what ended the sweep before all was run
     seed: int | None = None     # what shuffled the turns in each round
+    budget: float | None = None  # the seconds the sweep was given, where it adapts its rounds
+    spent: float | None = None   # the seconds it took
+    short: dict = field(default_factory=dict)  # length -> the rounds the budget held, fewer
+                                               # than planned
 
     def of(self, program, n, kind=TIMED):
         return [r for r in self.runs if r.program == program and r.length == n and r.kind == kind]

@@ -37,14 +37,16 @@ def facts(runs):
                   "probe_lengths": list(runs.probe_lengths), "tolerance": runs.tolerance,
                   "params": {k: [list(p) for p in v] for k, v in runs.params.items()},
                   "families": dict(runs.families), "shown": dict(runs.shown),
-                  "stopped": runs.stopped, "seed": runs.seed,
+                  "stopped": runs.stopped, "seed": runs.seed, "budget": runs.budget,
+                  "spent": runs.spent, "short": [{"length": n, "rounds": r}
+                                                 for n, r in runs.short.items()],
                   "launches": {k: dataclasses.asdict(v) for k, v in runs.launches.items()}},
         "exact": [{"length": n, "value": v} for n, v in runs.exact.items()],
         "orders": [{"length": n, "low": low, "high": high}
                    for n, (low, high) in runs.orders.items()],
         "ceiling_runs": [{"length": c.length, "threads": c.threads, "seconds": c.seconds,
                           "wall": c.wall, "failure": c.failure, "first_seconds": c.first,
-                          "second_seconds": c.second}
+                          "second_seconds": c.second, "repeat": c.repeat}
                          for c in runs.ceilings],
         "runs": [run_facts(r) for r in runs.runs],
     }
@@ -78,11 +80,14 @@ def runs_from(document):
         # Runs saved before they were measured have no pass times.
         ceilings=[Ceiling(c["length"], c["threads"], c["seconds"], c["wall"], c["failure"],
                           pass_seconds(c.get("first_seconds")),
-                          pass_seconds(c.get("second_seconds")))
+                          pass_seconds(c.get("second_seconds")), c.get("repeat"))
                   for c in document["ceiling_runs"]],
         params={k: tuple(tuple(p) for p in v) for k, v in sweep["params"].items()},
         families=dict(sweep["families"]), machine=document["machine"],
         shown=dict(sweep["shown"]), stopped=sweep["stopped"], seed=sweep["seed"],
+        # Runs saved before 1.5.0 have no budget, time spent or short lengths.
+        budget=sweep.get("budget"), spent=sweep.get("spent"),
+        short={s["length"]: s["rounds"] for s in sweep.get("short", [])},
         launches={k: launchers.Launch(**v) for k, v in sweep["launches"].items()},
         setup={"arguments": document["arguments"], "programs": document["programs"]})
 

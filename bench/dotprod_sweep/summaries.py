@@ -73,6 +73,8 @@ class Summary:
     share: float | None = None      # its rate over the nearest ceiling's, below
     share_threads: int | None = None  # that ceiling's threads
     share_pass: int | None = None   # that ceiling is of first (1) or second (2) passes
+    share_low: float | None = None  # the share's 95 % interval, where the ceiling ran
+    share_high: float | None = None  # in every round
     flags: tuple = ()               # flags.Flag: what the interval does not say
     launch: object = None           # launchers.Launch: what its launcher was asked for
     rank_memory: tuple | None = None  # under a launcher: (job total, largest rank) bytes
@@ -114,10 +116,6 @@ class Summary:
     @property
     def ceiling_gbs(self):
         return self.ceiling / 1e9 if self.ceiling else None
-
-    @property
-    def of_ceiling(self):
-        return self.gbs / self.ceiling_gbs if self.gbs and self.ceiling else None
 
     @property
     def wide(self):
@@ -181,11 +179,39 @@ def speed(runs, program, n, own):
     least = vector_bytes(n) / statistics.median(r.seconds + r.time_half_unit for r in own) \
         if own else None
     middle = statistics.median(r.seconds for r in own) if own else None
-    share, threads, which = ceilings.share(runs, n, middle and vector_bytes(n) / middle, nodes)
+    rate = middle and vector_bytes(n) / middle
     return {"ceiling": ceiling, "least_gbs": least and least / 1e9,
             "impossible": bool(own) and runs.reference != program and
             least > ceilings.fastest_possible(runs, ceiling),
-            "share": share, "share_threads": threads, "share_pass": which}
+            **(paired_share(runs, program, n, rate, launch) if in_rounds(runs, n) else
+               dict(zip(("share", "share_threads", "share_pass"),
+                        ceilings.share(runs, n, rate, nodes))))}
+
+
+def in_rounds(runs, n):
+    """Whether the ceiling ran in every round at n, not once before them."""
+    return any(c.repeat is not None for c in runs.ceilings if c.length == n)
+
+
+def paired_share(runs, program, n, rate, launch):
+    """The row's share of the ceiling on as many threads as it runs on a
+    node, its nodes counted, as a median of per-round ratios with its 95 %
+    interval: the pass whose ceiling reads at least as fast as the row
+    (ceilings.which_pass)."""
+    measured = sorted(ceilings.times(runs, n))
+    wanted = launchers.node_threads(launch) if launch else 1
+    threads = next((t for t in measured if t >= wanted), measured[-1] if measured else None)
+    if threads is None or not rate:
+        return {}
+    nodes = launchers.nodes(launch)
+    which = ceilings.which_pass(runs, n, threads, rate, nodes)
+    ratios = ceilings.paired(runs, n, program, threads, which, nodes)
+    if not ratios:
+        return {}
+    low, high, _ = stats.median_interval(ratios) if len(ratios) > 1 else (None, None, None)
+    return {"share": statistics.median(ratios), "share_low": low, "share_high": high,
+            "share_threads": threads, "share_pass": ceilings.PASSES.index(which) + 1
+            if which != "seconds" else None}
 
 
 def launched(runs, program, own):

@@ -76,10 +76,15 @@ def length_lines(model):
         ("first_gbs", "that of a first pass over vectors just built (marked †), the pass "
                       "dotprod times,"), ("second_gbs", "that of a second pass (‡)"))
         if any(getattr(c, gbs) for c in rows)]
-    lines = [f"Speedups are over {model.baseline}, with their 95 % interval; a share is of "
-             f"the ceiling with the fewest threads (1T unless marked) that reads as fast"
-             + (f"; for as many threads, {' and '.join(passes)} "
-                f"come{'s' * (len(passes) == 1)} before the best pass's." if passes else ".")]
+    if model.ceiling_seconds:
+        of, among = ("the ceiling on as many threads as the program runs on a node (1T unless "
+                     "marked), timed in the same rounds, with its 95 % interval", "of its passes")
+    else:
+        of, among = ("the ceiling with the fewest threads (1T unless marked) that reads as "
+                     "fast", "for as many threads")
+    lines = [f"Speedups are over {model.baseline}, with their 95 % interval; a share is of {of}"
+             + (f"; {among}, {' and '.join(passes)} come{'s' * (len(passes) == 1)} before "
+                f"the best pass's." if passes else ".")]
     for n in model.lengths:
         floor = model.noise_floors[n]
         said = [f"N={n}: {model.baseline}'s noise floor "
@@ -131,7 +136,7 @@ def stopped(model):
 
 
 def footer(model):
-    lines = [words.machine_line(model.machine)] + [line for line in [stopped(model)] if line]
-    if model.calibration_seconds:
-        lines.append(f"Ceiling calibration took {model.calibration_seconds:.1f} s.")
-    return "\n".join(lines)
+    short = words.short_line(model)
+    lines = [words.machine_line(model.machine), stopped(model),
+             short and short[0].upper() + short[1:] + ".", words.time_line(model)]
+    return "\n".join(line for line in lines if line)

@@ -32,6 +32,11 @@ def percent(fraction):
     return "n/a" if fraction is None else f"{fraction * 100:.0f} %"
 
 
+def span(low, high):
+    """" (20–24)" of a fraction's interval in percent, where it has one."""
+    return f" ({low * 100:.0f}–{high * 100:.0f})" if low is not None else ""
+
+
 def length_text(n):
     """10^7 for a power of ten from 10^3 on, else the number."""
     exponent = round(math.log10(n)) if n > 0 else 0

@@ -6,7 +6,8 @@ figure."""
 
 from . import evidence, flags, launchers, verdict
 from .ceilings import ABSURD_PER_CPU, IMPOSSIBLE
-from .text import length_text, percent, plain
+from .plan import MIN_ROUNDS
+from .text import length_text, percent, plain, span
 
 PASS_NAMES = {1: "first", 2: "second"}
 
@@ -132,13 +133,42 @@ def unchecked_line(u):
             f"{ABSURD_PER_CPU / 1e12:g} TB/s per CPU are refused")
 
 
+def short_line(model):
+    """Where the budget held fewer rounds than planned, one line."""
+    if not model.short:
+        return None
+    at = ", ".join(f"{rounds} at N={length_text(n)}" for n, rounds in model.short.items())
+    return (f"the budget of {model.budget:g} s held fewer rounds than the {MIN_ROUNDS} planned "
+            f"({at}): those intervals are wider; a larger --budget holds them all")
+
+
+def time_line(model):
+    """What the sweep was given and what it took; where the ceiling ran in
+    the rounds, how much of it that was."""
+    if model.spent is None:
+        return f"Ceiling calibration took {model.calibration_seconds:.1f} s." \
+            if model.calibration_seconds else None
+    given = f"Budget {model.budget:g} s; t" if model.budget else "T"
+    ceiling = f", {model.ceiling_seconds:.1f} s of it on the ceiling's runs" \
+        if model.ceiling_seconds else ""
+    return f"{given}he sweep took {model.spent:.1f} s{ceiling}."
+
+
+def slower_line(s, baseline, fail_above):
+    return (f"{s.program} is slower than {baseline} by more than {fail_above * 100:g} % at "
+            f"N={s.length}: {plain(1 / s.speedup)}× slower ({plain(1 / s.speedup_high)}–"
+            f"{plain(1 / s.speedup_low)})")
+
+
 def lines(model):
     """What standard error says after the runs: every line a user must
     read, the stop first."""
     return ([model.stopped] if model.stopped else []) + \
         [failure_line(f) for f in model.failures] + [wrong_line(f) for f in model.wrong] + \
         [impossible_line(s) for s in model.impossible] + \
-        ([unchecked_line(model.unchecked)] if model.unchecked else [])
+        ([unchecked_line(model.unchecked)] if model.unchecked else []) + \
+        [line for line in [short_line(model)] if line] + \
+        [slower_line(s, model.baseline, model.fail_above) for s in model.slower]
 
 
 def describe(box):
@@ -189,7 +219,8 @@ def answer_line(a, baseline):
         where = "" if a.share_length == a.length else f" at N={length_text(a.share_length)}"
         said[-1] += ","
         kind = f" {PASS_NAMES[a.share_pass]}-pass" if a.share_pass else ""
-        said.append(f"{percent(a.share)} of the {a.share_threads}-thread{kind} ceiling{where}")
+        said.append(f"{percent(a.share)}{span(a.share_low, a.share_high)} of the "
+                    f"{a.share_threads}-thread{kind} ceiling{where}")
     return " ".join(said)
 
 

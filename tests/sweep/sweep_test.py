@@ -162,8 +162,10 @@ class Table(unittest.TestCase):
 class Rejects(unittest.TestCase):
     def test_results_that_disagree(self):
         cases = [
-            ("flaky", "length 5 printed 'Resultado: 0.000005', then 'Resultado: 1.000005' on repeat 2",
-             ["5"]),
+            # Every length's first round comes before any second: the second
+            # run is the first at N=8.
+            ("flaky", "length 8 printed 'Resultado: 1.000008', then 'Resultado: 0.000008' on repeat 2",
+             ["5", "8"]),
             ("drift", "length 5 printed 'Resultado: 0.000025' where the longest run gives "
                       "'Resultado: 0.000040' after 5 terms", ["5", "8"]),
         ]
@@ -200,7 +202,7 @@ class Rejects(unittest.TestCase):
                      # Each subcommand's refusals take the same road.
                      ["--binary", DOTPROD, "--json", os.path.join(self.tmp, "a.json"),
                       "--json", os.path.join(self.tmp, "b.json")],
-                     ["run", "--binary", DOTPROD, "--fail-above", "20"],
+                     ["run", "--binary", DOTPROD, "--threshold", "20"],
                      ["show"], ["compare", DOTPROD, DOTPROD, "--fail-above", "-1e400"]):
             with self.subTest(args), open(os.path.join(self.tmp, "out"), "w") as out:
                 done = sweep(*args, stdout=out)
@@ -456,7 +458,9 @@ class Compare(unittest.TestCase):
             log = f.read().splitlines()
         one_round = sorted(self.ACCEPTED + self.REJECTED)
         rounds = [log[i:i + len(one_round)] for i in range(0, len(log), len(one_round))]
-        lengths = [n for n in (10, 1000) for _ in range(3)] + list(PROBES)
+        # A warm-up and a first round at every length, the probes, then the
+        # rounds the budget holds.
+        lengths = [10, 10, 1000, 1000, *PROBES, 10, 1000]
         self.assertEqual([sorted(r) for r in rounds],
                          [sorted(f"{name} {n}" for name in one_round) for n in lengths])
         self.assertGreater(len({tuple(line.split()[0] for line in r) for r in rounds}), 1)
@@ -515,7 +519,10 @@ class Compare(unittest.TestCase):
                 with open(saved) as f:
                     repeats[budget] = [s["repeats"] for s in json.load(f)["summary"]]
         self.assertGreater(min(repeats["120"]), 6)
-        self.assertEqual(repeats["0.01"], [6, 6])
+        # A budget too short for the first rounds holds one a length, and says so.
+        self.assertEqual(repeats["0.01"], [1, 1])
+        self.assertIn("sweep: the budget of 0.01 s held fewer rounds than the 6 planned (1 at "
+                      "N=10)", done.stderr)
 
     @unittest.skipUnless(HAS_NUMPY, "no numpy for /usr/bin/python3 (Debian's python3-numpy)")
     def test_a_candidate_in_python(self):
@@ -532,6 +539,28 @@ class Compare(unittest.TestCase):
                          "--repeats", "1", "--tolerance", "0.2",
                          "--candidate", os.path.join(tmp, "skip-tenth"))
             self.assertEqual((done.returncode, done.stderr), (0, ""))
+
+
+class Gate(unittest.TestCase):
+    def test_two_builds_in_one_sweep(self):
+        """--baseline old --fail-above 20: a new build twice as slow exits
+        3, and says so; the same build exits 0."""
+        with tempfile.TemporaryDirectory() as tmp:
+            build = os.path.join(tmp, "double")
+            os.symlink(STANDIN, build)
+            for new_time, status in (("0.002000000", 3), ("0.001000000", 0)):
+                with self.subTest(new_time):
+                    done = sweep("--binary", DOTPROD, "--exact", EXACT, "--lengths", "1000",
+                                 "--repeats", "6", "--json", os.path.join(tmp, "gate.json"),
+                                 "--candidate", f"STANDIN_TIME=0.001000000 {build}", "--name",
+                                 "old", "--candidate", f"STANDIN_TIME={new_time} {build}",
+                                 "--name", "new", "--baseline", "old", "--fail-above", "20")
+                    self.assertEqual(done.returncode, status, done.stderr)
+                    slower = [line for line in done.stderr.splitlines() if "slower" in line]
+                    self.assertEqual(slower, ["sweep: new is slower than old by more than 20 % "
+                                              "at N=1000: 2.00× slower (2.00–2.00)"][:status])
+                    with open(os.path.join(tmp, "gate.json")) as f:
+                        self.assertEqual(json.load(f)["status"], status)
 
 
 class Race(unittest.TestCase):

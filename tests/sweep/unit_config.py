@@ -66,7 +66,6 @@ class Refusals(InFolder):
             (["--fail-above", "-1e400"], "--fail-above: not a percentage of 0 or more"),
             (["--tolerance", "1e308"], "not a relative error from 0 to 1"),
             (["--lengths", "1000,7,1000"], "1000 is given twice"),
-            (["--fail-above", "20"], "--fail-above needs --compare"),
             (["--threshold", "20"], "--threshold needs --compare"),
             (["--candidate", "true", "--name", "a|b", "--candidate", "false", "--name", "a/b"],
              "'a|b' and 'a/b' both clean to the same label, a/b"),

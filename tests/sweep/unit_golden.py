@@ -33,13 +33,15 @@ def made():
                     ratios=(110.0, 120.0, 130.0), speedup=120.0, speedup_low=115.0,
                     speedup_high=125.0, coverage=0.984, verdict="within float rounding",
                     result="0.033876", relative_error=1.5e-5, own_noise=0.21, share=0.45,
-                    share_threads=2, share_pass=1, flags=(erratic,),
+                    share_low=0.41, share_high=0.48, share_threads=2, share_pass=1,
+                    flags=(erratic,),
                     launch=launchers.Launch(launchers.NONE, 1, 1, 2), oversubscribed=False)
     return model.Model(
         runs=None, summaries=(reference, candidate), programs=("dotprod", "mine t=2"),
         reference="dotprod", baseline="dotprod", candidates=("mine t=2",), lengths=(N,),
         probe_lengths=(), exact={N: 0.0338752}, noise_floors={N: 0.0425},
         ceilings={N: (CeilingRow(2, 2.5e-6, 3.2, "L1", 1.6, 2.4),)}, calibration_seconds=0.5,
+        ceiling_seconds=0.0, budget=None, spent=None, short={},
         probe_verdicts={}, standing={"mine t=2": "ok"}, wrong=(), failures=(), unchecked=None,
         stopped=None, scaling=(), answers=(), machine={"cores": 2}, status=0)
 
@@ -51,17 +53,17 @@ COMPACT = (
     '| 1000 | mine t=2 |    1250 | 120× (115–125) | 0.00640 (45 % 2T†) | float rounding | erratic  |')
 
 WIDE = (
-    '|    N | program            | loop median (s) | process wall (s) | speedup over dotprod | 95 % interval |      GB/s | of ceiling | peak memory (MiB) |    result | relative error | verdict               | notes                                                        |\n'
-    '|-----:|--------------------|----------------:|-----------------:|---------------------:|--------------:|----------:|-----------:|------------------:|----------:|---------------:|-----------------------|--------------------------------------------------------------|\n'
-    '| 1000 | exact value        |                 |                  |                      |               |           |            |                   | 0.0338752 |                |                       |                                                              |\n'
-    '| 1000 | ceiling, 2 threads |      0.00000250 |                  |                      |               |      3.20 |            |                   |           |                |                       | 8·N bytes fit in L1; first pass 1.60, second 2.40 GB/s       |\n'
-    '| 1000 | dotprod            |           0.150 |            0.200 |                 1.00 |     1.00–1.00 | 0.0000533 |         0% |              3.00 |  0.033875 |       7.60e-06 | reference             | baseline                                                     |\n'
-    '| 1000 | mine t=2           |         0.00125 |           0.0375 |                  120 |       115–125 |   0.00640 |        40% |       5.00 (tree) |  0.033876 |       1.50e-05 | within float rounding | erratic; float rounding cannot confirm this result at this N |')
+    '|    N | program            | loop median (s) | process wall (s) | speedup over dotprod | 95 % interval |      GB/s |       of ceiling | peak memory (MiB) |    result | relative error | verdict               | notes                                                        |\n'
+    '|-----:|--------------------|----------------:|-----------------:|---------------------:|--------------:|----------:|-----------------:|------------------:|----------:|---------------:|-----------------------|--------------------------------------------------------------|\n'
+    '| 1000 | exact value        |                 |                  |                      |               |           |                  |                   | 0.0338752 |                |                       |                                                              |\n'
+    '| 1000 | ceiling, 2 threads |      0.00000250 |                  |                      |               |      3.20 |                  |                   |           |                |                       | 8·N bytes fit in L1; first pass 1.60, second 2.40 GB/s       |\n'
+    '| 1000 | dotprod            |           0.150 |            0.200 |                 1.00 |     1.00–1.00 | 0.0000533 |              n/a |              3.00 |  0.033875 |       7.60e-06 | reference             | baseline                                                     |\n'
+    '| 1000 | mine t=2           |         0.00125 |           0.0375 |                  120 |       115–125 |   0.00640 | 45 % (41–48) 2T† |       5.00 (tree) |  0.033876 |       1.50e-05 | within float rounding | erratic; float rounding cannot confirm this result at this N |')
 
 CSV = (
-    'length,program,role,params,repeats,time,time_min,time_max,wall,speedup,speedup_low,speedup_high,interval_coverage,gbs,ceiling_gbs,of_ceiling,share,share_threads,share_first,share_second,peak_bytes,peak_of,result,relative_error,verdict,flags,failure,exact,noise_floor\n'
-    '1000,dotprod,reference,,7,0.15,0.125,0.175,0.2,1.0,1.0,1.0,0.5,5.333333333333333e-05,0.016,0.003333333333333333,,,False,False,3145728,process,0.033875,7.6e-06,same as dotprod,,,0.0338752,0.0425\n'
-    '1000,mine t=2,candidate,t=2,7,0.00125,0.001125,0.0015,0.0375,120.0,115.0,125.0,0.984,0.0064,0.016,0.4,0.45,2,True,False,5242880,tree,0.033876,1.5e-05,within float rounding,erratic,,0.0338752,0.0425\n'
+    'length,program,role,params,repeats,time,time_min,time_max,wall,speedup,speedup_low,speedup_high,interval_coverage,gbs,ceiling_gbs,share,share_low,share_high,share_threads,share_first,share_second,peak_bytes,peak_of,result,relative_error,verdict,flags,failure,exact,noise_floor\n'
+    '1000,dotprod,reference,,7,0.15,0.125,0.175,0.2,1.0,1.0,1.0,0.5,5.333333333333333e-05,0.016,,,,,False,False,3145728,process,0.033875,7.6e-06,same as dotprod,,,0.0338752,0.0425\n'
+    '1000,mine t=2,candidate,t=2,7,0.00125,0.001125,0.0015,0.0375,120.0,115.0,125.0,0.984,0.0064,0.016,0.45,0.41,0.48,2,True,False,5242880,tree,0.033876,1.5e-05,within float rounding,erratic,,0.0338752,0.0425\n'
     '')
 
 # The candidate's JSON summary: every field, by name.
@@ -71,7 +73,7 @@ JSON = {
     "time_max": 0.0015, "wall": 0.0375, "speedup": 120.0, "speedup_low": 115.0,
     "speedup_high": 125.0, "interval_coverage": 0.984, "noisy": True, "two_clusters": False,
     "coarse": False, "gbs": 0.0064, "ceiling_gbs": 0.016, "impossible": False, "share": 0.45,
-    "share_threads": 2, "share_first": True, "share_second": False, "peak_bytes": 5242880,
+    "share_low": 0.41, "share_high": 0.48, "share_threads": 2, "share_first": True, "share_second": False, "peak_bytes": 5242880,
     "peak_of": "tree", "result": "0.033876", "relative_error": 1.5e-05,
     "verdict": "within float rounding",
     "launch": {"launcher": "none", "ranks": 1, "nodes": 1, "threads_per_rank": 2,

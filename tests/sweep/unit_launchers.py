@@ -26,6 +26,7 @@ class Reading(unittest.TestCase):
             ("mpiexec --hostfile hosts -N 2 prog", (), Launch(MPIRUN, 4, 2)),
             ("mpirun --hostfile gone -np 2 prog", (), Launch(MPIRUN, 2, None)),
             ("/opt/prog -n 4", (("OMP_NUM_THREADS", "3"),), Launch(NONE, 1, 1, 3)),
+            ("blas", (("OPENBLAS_NUM_THREADS", "2"),), Launch(NONE, 1, 1, 2)),
         ]
         for text, env, wanted in cases:
             with self.subTest(text):
@@ -56,8 +57,31 @@ class NodeCeilings(unittest.TestCase):
         self.assertTrue(summary(Launch(SRUN, 2, 1)).impossible)
         self.assertTrue(summary(Launch(SRUN, 2, None)).impossible)
         self.assertFalse(summary(Launch(SRUN, 2, 2)).impossible)
-        self.assertAlmostEqual(summary(Launch(SRUN, 2, 2)).of_ceiling, 1.0)
         self.assertAlmostEqual(summary(Launch(SRUN, 2, 2)).share, 1.0)
+
+    def test_a_share_is_paired_per_round_on_the_threads_a_program_runs(self):
+        # The loop takes 2 us in every round; the 2-thread ceiling's best
+        # pass 1.0, 1.1, 0.9, 1.2, 0.8 and 1.0 us: shares 0.5, 0.55, 0.45,
+        # 0.6, 0.4 and 0.5, median 0.5, and with six rounds min to max. On
+        # one thread the ceiling takes 0.5 us: 0.25. Two nodes of two ranks
+        # read twice as fast as one: 0.25.
+        def summary(launch):
+            runs = Runs(("dotprod", "par"), "dotprod", "dotprod", (1000,), ())
+            runs.launches["par"] = launch
+            for r, two in enumerate((1.0e-6, 1.1e-6, 0.9e-6, 1.2e-6, 0.8e-6, 1.0e-6), start=1):
+                runs.runs += [Run(p, 1000, r, "timed", 1.0, 0, "process", "1.0", t)
+                              for p, t in (("dotprod", "0.001000000"), ("par", "0.000002000"))]
+                runs.ceilings += [Ceiling(1000, 2, two, 0.1, repeat=r),
+                                  Ceiling(1000, 1, 0.5e-6, 0.1, repeat=r)]
+            s = model.model(runs).of("par")[0]
+            return s.share, s.share_low, s.share_high, s.share_threads
+        cases = [(Launch(NONE, 1, 1, 2), (0.5, 0.4, 0.6, 2)),
+                 (Launch(NONE, 1, 1, 1), (0.25, 0.25, 0.25, 1)),
+                 (Launch(SRUN, 4, 2), (0.25, 0.2, 0.3, 2))]
+        for launch, wanted in cases:
+            with self.subTest(launch):
+                for got, want in zip(summary(launch), wanted):
+                    self.assertAlmostEqual(got, want)
 
 
 class Memory(unittest.TestCase):

@@ -110,7 +110,7 @@ class Answers(unittest.TestCase):
 
     def test_the_line(self):
         a = model.Answer("dotprod-simd", "accurate", 10**7, "faster", 533.2, 498.1, 567.4,
-                         0.694, 1, 10**7)
+                         share=0.694, share_threads=1, share_length=10**7)
         self.assertEqual(words.answer_line(a, "dotprod"),
                          "dotprod-simd: 533× faster than dotprod at N=10^7 (498–567), "
                          "accurate, 69 % of the 1-thread ceiling")

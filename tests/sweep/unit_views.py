@@ -51,7 +51,7 @@ class Table(unittest.TestCase):
                          ("4.00", "2.00–4.00"))
         # 800 bytes in a median of 1.05 s; 1 MiB peak, over all its processes.
         self.assertEqual((fast["GB/s"], fast["of ceiling"], fast["peak memory (MiB)"]),
-                         ("0.000000762", "0%", "1.00 (tree)"))
+                         ("0.000000762", "0 % 2T†", "1.00 (tree)"))
         self.assertEqual((fast["relative error"], fast["verdict"]), ("0.00e+00", "accurate"))
 
     def test_a_speed_with_no_ceiling_is_not_checked(self):
