@@ -7,7 +7,7 @@ import math
 import statistics
 from dataclasses import dataclass
 
-from . import stats
+from . import launchers, stats
 
 COARSE = 0.01       # a printed time whose last digit is worth more than 1 % of it
 ERRATIC = 3         # a program whose runs differ this many times the machine's floor, ...
@@ -17,6 +17,9 @@ ERRATIC_LEAST = 0.05  # ... and by more than 5 %, is erratic
 # machine, so only the first is a floor for the second.
 PEER_SCALE = 10
 QUIET = "dotprod-quiet"  # dotprod's loop without its printing: a steady baseline
+# A load average above this many per CPU at the start: other work shares
+# the CPUs, which is said once, and no row is called erratic for it.
+LOADED = 0.5
 
 # Why a row is flagged, each with its own advice.
 COARSE_OWN, COARSE_BASELINE = "coarse", "coarse baseline"
@@ -37,6 +40,11 @@ class Flag:
     floor: float = 0.0         # the noise it is held against
     peer: str | None = None    # erratic: the steadiest program whose loop is as long
     quiet_ran: bool = False    # wide over a printing baseline: the quiet one is a candidate
+    threads: int = 1           # the threads it runs on a node: pinning helps only several
+
+
+def loaded(load, cpus):
+    return load is not None and bool(cpus) and load > LOADED * cpus
 
 
 def power_of_ten_above(x):
@@ -88,8 +96,9 @@ def flags(s, own, floor, base, runs, steady=(None, None)):
     if s.baseline or s.failure:
         return ()
     n = s.length
+    threads = launchers.node_threads(s.launch) if s.launch else 1
     def flag(kind, cause, **figures):
-        return Flag(kind, cause, s.program, runs.baseline, **figures)
+        return Flag(kind, cause, s.program, runs.baseline, threads=threads, **figures)
     if s.speedup is None:
         return zero_flags(s, own, base, flag)
     found = []
@@ -105,7 +114,8 @@ def flags(s, own, floor, base, runs, steady=(None, None)):
             if runs.baseline == runs.reference else WIDE_BASELINE
         found.append(flag("wide", cause, noise=noise, floor=floor,
                           quiet_ran=QUIET in runs.programs))
-    elif steady[0] is not None and noise > max(ERRATIC * steady[0], ERRATIC_LEAST):
+    elif steady[0] is not None and noise > max(ERRATIC * steady[0], ERRATIC_LEAST) and \
+            not loaded(runs.machine.get("load_start"), runs.machine.get("cores")):
         found.append(flag("erratic", ERRATIC_RUNS, noise=noise, floor=steady[0],
                           peer=steady[1]))
     return tuple(found)

@@ -6,7 +6,7 @@ still renders as Markdown. Every number in a column has one notation:
 plain decimals to three significant digits, never an exponent beside a
 plain number."""
 
-from . import columns, words
+from . import columns, verdict, words
 from .text import cell, percent, plain, short_label, wrapped
 
 
@@ -29,7 +29,7 @@ def render(model, wide=False):
                 + "\n").encode()
     parts = [wide_table(model) if wide else narrow_table(model), length_lines(model)]
     parts += [flagged for flagged in [flag_lines(model)] if flagged]
-    parts.append(probe_table(model))
+    parts.append(probe_table(model, wide))
     parts += [scaled for scaled in [scaling_table(model)] if scaled]
     parts += [footer(model), words.answer_lines(model)]
     return ("\n\n".join(parts) + "\n").encode()
@@ -108,16 +108,28 @@ def flag_lines(model):
                      for (kind, advice), rows in groups.items())
 
 
-def probe_table(model):
+# A class in one letter, so that ten probe lengths fit 120 columns.
+CODES = {verdict.SAME: "=", verdict.ACCURATE: "a", verdict.FLOAT: "f", verdict.WRONG: "W"}
+
+
+def probe_table(model, wide=False):
+    """Each candidate's class at each probe length: in full with wide,
+    else in one letter."""
     lengths = model.probe_lengths
-    rows = [[short_label(p), *[model.probe_verdicts.get((p, n)) or "n/a" for n in lengths],
+    def klass(p, n):
+        found = model.probe_verdicts.get((p, n))
+        return (found or "n/a") if wide else CODES.get(found, "-")
+    rows = [[short_label(p), *[klass(p, n) for n in lengths],
              f"**{model.standing[p]}**" if model.standing[p] in ("wrong", "impossible")
              else model.standing[p]]
             for p in model.candidates]
     heading = ("Results checked at short lengths, where a missing, extra or wrong term "
-               "shows far beyond rounding:")
-    return heading + "\n\n" + markdown(["program", *[f"N={n}" for n in lengths], "verdict"],
-                                       "l" * (len(lengths) + 2), rows)
+               "shows far beyond rounding" + (":" if wide else " (= same as dotprod, a "
+                                              "accurate, f within float rounding, W wrong, - "
+                                              "not judged):"))
+    header = [f"N={n}" if wide else str(n) for n in lengths]
+    return wrapped(heading) + "\n\n" + markdown(["program", *header, "verdict"],
+                                                "l" * (len(lengths) + 2), rows)
 
 
 def scaling_table(model):

@@ -16,6 +16,15 @@ def from_length(length):
     return f"lengths from N={length} on" if length else "longer lengths"
 
 
+def pinning(f):
+    return "taskset -c, OMP_PROC_BIND=true" if f.threads > 1 else "taskset -c"
+
+
+def pin_threads(f):
+    """Pinning its threads, advised only to a program that runs several."""
+    return "pin its threads (OMP_PROC_BIND=true, taskset -c), " if f.threads > 1 else ""
+
+
 ADVICE = {
     flags.COARSE_OWN: lambda f: (
         f"{f.program}'s times have too few printed digits: print them with %.9f, or, for a "
@@ -31,7 +40,7 @@ ADVICE = {
         f"{from_length(f.length)}, or a --baseline that prints more digits"),
     flags.CLUSTERS: lambda f: (
         f"{f.program}'s times fall into two groups: something else ran on its CPUs, or their "
-        f"clock changed speed: pin it (taskset -c, OMP_PROC_BIND=true) and stop other work"),
+        f"clock changed speed: pin it ({pinning(f)}) and stop other work"),
     flags.WIDE_PRINTING: lambda f: (
         f"{f.baseline}'s own times vary more than the candidates' (its printing), and widen "
         f"every interval over it: " + (f"--baseline {flags.QUIET}" if f.quiet_ran else
@@ -42,13 +51,15 @@ ADVICE = {
         f"more repeats (--repeats R, or a larger --budget)"),
     flags.WIDE_OWN: lambda f: (
         f"{f.program}'s own times vary ±{f.noise * 100:.0f} % from run to run, more than "
-        f"{f.baseline}'s ±{f.floor * 100:.0f} %: pin its threads (OMP_PROC_BIND=true, "
-        f"taskset -c), give it more repeats (a larger --budget), or use a quieter machine"),
+        f"{f.baseline}'s ±{f.floor * 100:.0f} %: {pin_threads(f)}give it more repeats (a "
+        f"larger --budget), or use a quieter machine"),
     flags.ERRATIC_RUNS: lambda f: (
         f"{f.program}'s runs differ by ±{f.noise * 100:.0f} %, over {flags.ERRATIC} times the "
         f"±{f.floor * 100:.0f} % of {f.peer}, whose loop takes about as long: its median is "
-        f"known, a single run's time is not: pin its threads (OMP_PROC_BIND=true, taskset -c), "
-        f"or run it on cores that no other work shares"),
+        f"known, a single run's time is not: " + (
+            "pin its threads (OMP_PROC_BIND=true, taskset -c), or run it on cores that no "
+            "other work shares" if f.threads > 1 else
+            "run it on a core that no other work shares (taskset -c)")),
 }
 
 
@@ -235,9 +246,10 @@ def warnings(config, box):
     cpus = len(config.cpus) if config.cpus else box["cores"]
     found = []
     load = box.get("load_start")
-    if load is not None and load > cpus / 2:
+    if flags.loaded(load, cpus):
         found.append(f"the load average is {load:.2f} on {cpus} CPUs: other work will slow "
-                     f"the runs and widen the intervals")
+                     f"the runs and widen the intervals; the sweep runs more rounds where "
+                     f"they are wide, as the budget holds, and calls no row erratic")
     for cmd in config.candidates:
         launch = launchers.launch(cmd.words, cmd.env)
         if launchers.oversubscribed(launch, cpus):

@@ -27,7 +27,7 @@ def made():
                     speedup_low=1.0, speedup_high=1.0, coverage=0.5, verdict="same as dotprod",
                     result="0.033875", relative_error=7.6e-6, own_noise=0.0425)
     erratic = flags.Flag("erratic", flags.ERRATIC_RUNS, "mine t=2", "dotprod", noise=0.21,
-                         floor=0.03, peer="dotprod-quiet")
+                         floor=0.03, peer="dotprod-quiet", threads=2)
     candidate = row(program="mine t=2", params=(("t", "2"),), median=1.25e-3, low=1.125e-3,
                     high=1.5e-3, wall=0.0375, peak=5 * 2**20, peak_of="tree",
                     ratios=(110.0, 120.0, 130.0), speedup=120.0, speedup_low=115.0,

@@ -78,6 +78,16 @@ class Narrow(unittest.TestCase):
         self.assertEqual(other["program"], "b" * 39 + "…")
         self.assertIn(long, columns.csv_text(made).decode())
 
+    def test_ten_probe_lengths_fit_120_columns(self):
+        made = worst_case()
+        probes = (1, 5, 29, 165, 1022, 2077, 8309, 33237, 132949, 531797)
+        made = replace(made, probe_lengths=probes, probe_verdicts={
+            (p, n): verdict.FLOAT for p in made.candidates for n in probes})
+        compact = table.probe_table(made).splitlines()[3:]
+        self.assertLessEqual(max(map(len, compact)), 120, "\n".join(compact))
+        self.assertIn("| f ", compact[-1])
+        self.assertIn("| within float rounding ", table.probe_table(made, wide=True))
+
     def test_the_noise_floor_has_a_line_of_its_own(self):
         text = table.render(worst_case()).decode()
         self.assertIn("\nN=10000000: dotprod's noise floor ±12.3 %.\n", text)
@@ -213,6 +223,27 @@ class Flags(unittest.TestCase):
             with self.subTest(wanted):
                 wide, = flagged(base, times, programs=programs)
                 self.assertIn(wanted, words.advice(wide))
+
+    def test_only_a_program_of_several_threads_is_told_to_pin_them(self):
+        for cause in (flags.WIDE_OWN, flags.ERRATIC_RUNS):
+            for threads, pinned in ((1, False), (2, True)):
+                with self.subTest(cause=cause, threads=threads):
+                    said = words.advice(flags.Flag("wide", cause, "mine", "dotprod", noise=0.2,
+                                                   floor=0.01, peer="quiet", threads=threads))
+                    self.assertEqual("pin its threads" in said, pinned, said)
+
+    def test_a_loaded_machine_calls_no_row_erratic(self):
+        # The erratic row beside a steady peer, below; at a load of 1.5 on 2
+        # CPUs the load is said once instead, at 0.5 it is not.
+        n = 10**5
+        made = Runs(("dotprod", "peer", "mine"), "dotprod", "dotprod", (n,), ())
+        made.runs += timed("dotprod", n, [1000.0, 1001.0] * 15) + \
+            timed("mine", n, [1.0, 1.07] * 15) + timed("peer", n, [1.0, 1.01] * 15)
+        for load, kinds in ((0.5, ["erratic"]), (1.5, [])):
+            with self.subTest(load=load):
+                made.machine = {"cores": 2, "load_start": load}
+                mine = model.model(made).of("mine")[0]
+                self.assertEqual([f.kind for f in mine.flags], kinds)
 
     def test_a_coarse_time_says_which_lengths_would_do(self):
         # 2 us printed to 6 decimals is known to ±0.5 us: 25 times the 1 %
