@@ -75,6 +75,7 @@ def unchecked(s):
 
 def notes(s, model=None):
     found = ["oversubscribed"] if s.oversubscribed else []
+    found += [f"kept {s.cpus:.1f} CPUs busy, given {s.given_threads}"] if s.more_cpus else []
     found += [f"failed: {s.failure}"] if s.failure else []
     found += ["printed a time of 0: no speed"] if s.zero_time else []
     if s.impossible:
@@ -92,7 +93,7 @@ def note(s, model=None):
     say what to do."""
     for said, holds in (("failed", s.failure), ("too fast", s.impossible),
                         ("time 0", s.zero_time), ("speed not checked", unchecked(s)),
-                        ("oversubscribed", s.oversubscribed)):
+                        ("oversubscribed", s.oversubscribed), ("more CPUs", s.more_cpus)):
         if holds:
             return said
     return (flag_notes(s) or ["baseline" if s.baseline else ""])[0]
@@ -198,6 +199,7 @@ COLUMNS = (
     Column("rank_memory", "bytes", figure("rank_memory"), csv=False, json=lambda m: m and {
         "total_bytes": m[0], "largest_rank_bytes": m[1]}),
     Column("own_noise", "", figure("own_noise"), csv=False),
+    Column("cpus", "", figure("cpus"), csv=False),
     Column("flags", "", figure("flags"), csv=lambda f: "; ".join(dict.fromkeys(x.kind for x in f)),
            json=lambda f: [{"flag": x.kind, "advice": words.advice(x)} for x in f]),
     Column("notes", "", tables={"compact": Shown("note", "l", note),

@@ -124,7 +124,7 @@ class Sweep:
             except printed.OutputError as error:
                 failure = str(error)
         run = self.record(Run(cmd.label, n, repeat, kind, ended.wall, ended.peak, ended.peak_of,
-                              result, seconds, failure, ended.rank_peaks))
+                              result, seconds, failure, ended.rank_peaks, ended.cpu))
         if failure and self.config.fail_fast:
             raise SweepError(f"{what} {failure}")
         if cmd is self.config.reference and not failure:

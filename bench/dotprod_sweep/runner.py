@@ -56,6 +56,7 @@ class Watch:
     processes: int = 0  # the most processes seen at once
     ranks: object = None  # ranks.Ranks of a launched program, or None
     stoppable: bool = False  # a gentle stop signal ends it (session.stopping)
+    cpu: float | None = None  # the processor seconds it took, once it has ended
 
     def overflowing(self):
         return self.limit and any(os.fstat(f.fileno()).st_size > self.limit
@@ -102,6 +103,15 @@ def _wait(child, timeout, watch):
             os.close(fd)
 
 
+def reap(child, watch):
+    """Waits for child as Popen.wait would, and keeps the processor time
+    it and the children it waited for took in watch.cpu."""
+    _, waited, usage = os.wait4(child.pid, 0)
+    child.returncode = os.waitstatus_to_exitcode(waited)
+    watch.cpu = usage.ru_utime + usage.ru_stime
+    return child.returncode
+
+
 class RunError(SweepError):
     """A run that could not start or was killed: what it was, and why."""
     def __init__(self, what, reason):
@@ -134,7 +144,7 @@ def run(argv, out, timeout, what, env=None, cwd=None, stderr=None, watch=None):
                 # with it; what left the group is the session's to end. A
                 # launcher killed so leaves its Slurm job: it is cancelled.
                 session.kill_group(child)
-                status = child.wait()
+                status = reap(child, watch)
                 session.end_strays()
                 if watch.ranks is not None and ending != ENDED:
                     watch.ranks.cancel()
@@ -159,6 +169,7 @@ class Ended:
     peak_of: str         # "tree": all its processes; "process": the largest one
     timed_out: bool = False
     rank_peaks: tuple | None = None  # each rank's peak bytes, if all were seen
+    cpu: float | None = None  # processor seconds of it and what it waited for
 
 
 def timed_run(argv, env, out_path, timeout, what, limit, ranks=None):
@@ -190,8 +201,9 @@ def timed_run(argv, env, out_path, timeout, what, limit, ranks=None):
                      "process")
     rank_peaks = ranks.result() if ranks else None
     if watch.processes > 1:
-        return Ended(None, wall, max(largest, watch.peak), "tree", rank_peaks=rank_peaks)
-    return Ended(None, wall, largest, "process", rank_peaks=rank_peaks)
+        return Ended(None, wall, max(largest, watch.peak), "tree", rank_peaks=rank_peaks,
+                     cpu=watch.cpu)
+    return Ended(None, wall, largest, "process", rank_peaks=rank_peaks, cpu=watch.cpu)
 
 
 ERROR_TAIL = 3     # lines of a failed run's standard error that are shown

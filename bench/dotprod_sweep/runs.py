@@ -24,6 +24,7 @@ class Run:
     time_text: str | None = None
     failure: str | None = None      # why it failed, or None: "printed no ...", "was ..."
     rank_peaks: tuple | None = None  # under a launcher: each rank's peak bytes, if all were seen
+    cpu: float | None = None  # processor seconds of its process and those it waited for
 
     @property
     def result(self):

@@ -22,7 +22,7 @@ def run_facts(r):
             "time": r.seconds if r.time_text else None, "time_text": r.time_text,
             "wall": r.wall, "peak_bytes": r.peak, "peak_of": r.peak_of,
             "rank_peaks_bytes": r.rank_peaks and list(r.rank_peaks),
-            "result": r.result_text, "failure": r.failure}
+            "result": r.result_text, "failure": r.failure, "cpu": r.cpu}
 
 
 def facts(runs):
@@ -56,7 +56,8 @@ def run_from(d):
     peaks = d["rank_peaks_bytes"]
     return Run(d["program"], d["length"], d["repeat"], d["kind"], d["wall"], d["peak_bytes"],
                d["peak_of"], d["result"], d["time_text"], d["failure"],
-               tuple(peaks) if peaks is not None else None)
+               tuple(peaks) if peaks is not None else None,
+               d.get("cpu"))  # runs saved before 1.5.0 have no processor time
 
 
 def pass_seconds(value):

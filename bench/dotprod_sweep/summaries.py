@@ -4,6 +4,7 @@ its times, its speedup over the baseline with its interval, its rate
 against the machine's ceiling, its result's class and its flags. Pure
 functions of the runs."""
 
+import math
 import statistics
 from dataclasses import dataclass, replace
 
@@ -13,6 +14,9 @@ from .flags import coarse, flags, steadiest, zero_median
 from .runs import TIMED
 
 ALLOWANCE = 4 * 2**20  # the memory a process may need beside its two vectors
+# A process that kept this many more CPUs busy than its threads, on
+# average over its run, used more than it was given.
+MORE_CPUS = 0.5
 
 
 def speedups(baseline, runs):
@@ -63,7 +67,7 @@ class Summary:
     coverage: float | None    # what that interval reaches, 0.95 or more with 6 repeats
     clusters: bool            # its times fall into two clusters
     coarse: bool              # its printed times are too short for their digits
-    ceiling: float | None     # bytes/s its nodes read with all their CPUs here
+    ceiling: float | None     # bytes/s its nodes read on the CPUs it is held to
     impossible: bool          # faster than the machine can be
     verdict: str | None       # its result's class here
     result: str | None        # the printed result farthest from the exact value
@@ -81,11 +85,23 @@ class Summary:
     oversubscribed: bool = False    # a node runs more threads than it has CPUs
     least_gbs: float | None = None  # the slowest rate its printed times may stand for
     hidden: float | None = None     # the loss, of the exact value, its verdict cannot tell
+    ceiling_threads: int | None = None  # the threads of that ceiling; None: every CPU
+    cpus: float | None = None       # the CPUs its process kept busy, on average
 
     @property
     def zero_time(self):
         """Its loop printed a time of 0: no speed, however short."""
         return self.median == 0
+
+    @property
+    def given_threads(self):
+        return launchers.node_threads(self.launch) if self.launch else 1
+
+    @property
+    def more_cpus(self):
+        """Whether its process kept more CPUs busy than it was given threads."""
+        return not self.launched and self.cpus is not None and \
+            self.cpus > self.given_threads + MORE_CPUS
 
     @property
     def launched(self):
@@ -166,12 +182,47 @@ def interval(ratios):
             "coverage": coverage}
 
 
+def cpus_used(own):
+    """The median of own's processor time over their wall time: the CPUs a
+    process kept busy on average; None where not measured (runs saved
+    before it was)."""
+    busy = [r.cpu / r.wall for r in own if r.cpu is not None and r.wall > 0]
+    return statistics.median(busy) if busy else None
+
+
+def threads_used(launch, cpus):
+    """The threads a row is held to: those it was given on a node, or more
+    where its processor time shows more CPUs kept busy; None where that is
+    not known, or where its ranks run outside its process tree (under a
+    launcher), which its processor time then leaves out."""
+    if cpus is None or (launch is not None and launch.launcher != launchers.NONE):
+        return None
+    given = launchers.node_threads(launch) if launch else 1
+    return max(given, math.ceil(cpus - MORE_CPUS))
+
+
+def held_to(runs, n, threads):
+    """(rate, threads) of the ceiling a row is held to: on the fewest
+    measured threads that are at least threads, else on the most; on every
+    CPU where threads is None."""
+    rates = ceilings.rates(runs, n)
+    if not rates:
+        return None, None
+    if threads is None:
+        return max(rates.values()), None
+    t = next((t for t in sorted(rates) if t >= threads), max(rates))
+    return rates[t], t
+
+
 def speed(runs, program, n, own):
-    """The row's rate against the machine: its ceiling, whether its time
-    is impossible, and its share of the nearest ceiling."""
+    """The row's rate against the machine: the ceiling it is held to (its
+    nodes counted), whether its time is impossible, and its share of the
+    ceiling."""
     launch = runs.launches.get(program)
     nodes = launchers.nodes(launch)  # each node reads as fast as the sweep's
-    ceiling = max(ceilings.rates(runs, n).values(), default=None)
+    cpus = cpus_used(own)
+    used = threads_used(launch, cpus)
+    ceiling, threads = held_to(runs, n, used)
     ceiling = ceiling and ceiling * nodes
     # A printed time stands for any time up to half a unit of its last
     # digit more: only the slowest rate it may mean is held against the
@@ -180,10 +231,11 @@ def speed(runs, program, n, own):
         if own else None
     middle = statistics.median(r.seconds for r in own) if own else None
     rate = middle and vector_bytes(n) / middle
-    return {"ceiling": ceiling, "least_gbs": least and least / 1e9,
+    return {"ceiling": ceiling, "ceiling_threads": threads, "cpus": cpus,
+            "least_gbs": least and least / 1e9,
             "impossible": bool(own) and runs.reference != program and
             least > ceilings.fastest_possible(runs, ceiling),
-            **(paired_share(runs, program, n, rate, launch) if in_rounds(runs, n) else
+            **(paired_share(runs, program, n, rate, launch, used) if in_rounds(runs, n) else
                dict(zip(("share", "share_threads", "share_pass"),
                         ceilings.share(runs, n, rate, nodes))))}
 
@@ -193,13 +245,13 @@ def in_rounds(runs, n):
     return any(c.repeat is not None for c in runs.ceilings if c.length == n)
 
 
-def paired_share(runs, program, n, rate, launch):
+def paired_share(runs, program, n, rate, launch, used=None):
     """The row's share of the ceiling on as many threads as it runs on a
-    node, its nodes counted, as a median of per-round ratios with its 95 %
-    interval: the pass whose ceiling reads at least as fast as the row
-    (ceilings.which_pass)."""
+    node (used, where its processor time shows more), its nodes counted,
+    as a median of per-round ratios with its 95 % interval: the pass whose
+    ceiling reads at least as fast as the row (ceilings.which_pass)."""
     measured = sorted(ceilings.times(runs, n))
-    wanted = launchers.node_threads(launch) if launch else 1
+    wanted = used or (launchers.node_threads(launch) if launch else 1)
     threads = next((t for t in measured if t >= wanted), measured[-1] if measured else None)
     if threads is None or not rate:
         return {}

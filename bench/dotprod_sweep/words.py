@@ -122,9 +122,11 @@ def impossible_line(s):
     if s.ceiling is None:
         return (f"{s.program} claims an impossible time at N={s.length}: {claim}, "
                 f"more than any machine reads")
+    on = (f" on {s.ceiling_threads} thread{'s' * (s.ceiling_threads > 1)}, as many CPUs as "
+          f"its process kept busy" if s.ceiling_threads else "")
     return (f"{s.program} claims an impossible time at N={s.length}: {claim}, "
             f"more than {IMPOSSIBLE:g} times the {s.ceiling_gbs:.3g} GB/s this machine "
-            f"reads at best")
+            f"reads at best{on}")
 
 
 def failure_line(f):

@@ -35,7 +35,8 @@ def made():
                     result="0.033876", relative_error=1.5e-5, own_noise=0.21, share=0.45,
                     share_low=0.41, share_high=0.48, share_threads=2, share_pass=1,
                     flags=(erratic,),
-                    launch=launchers.Launch(launchers.NONE, 1, 1, 2), oversubscribed=False)
+                    launch=launchers.Launch(launchers.NONE, 1, 1, 2), oversubscribed=False,
+                    cpus=1.9)
     return model.Model(
         runs=None, summaries=(reference, candidate), programs=("dotprod", "mine t=2"),
         reference="dotprod", baseline="dotprod", candidates=("mine t=2",), lengths=(N,),
@@ -78,7 +79,7 @@ JSON = {
     "verdict": "within float rounding",
     "launch": {"launcher": "none", "ranks": 1, "nodes": 1, "threads_per_rank": 2,
                "ranks_per_node": 1, "node_cpus": 2, "oversubscribed": False},
-    "rank_memory": None, "own_noise": 0.21, "failure": None,
+    "rank_memory": None, "own_noise": 0.21, "cpus": 1.9, "failure": None,
     "flags": [{"flag": "erratic", "advice": (
         "mine t=2's runs differ by ±21 %, over 3 times the ±3 % of dotprod-quiet, whose loop "
         "takes about as long: its median is known, a single run's time is not: pin its "
