@@ -3,9 +3,10 @@
 intervals, the summaries. Expected values are worked out here by hand,
 not by calling the code under test."""
 import tempfile
+from dataclasses import replace
 import unittest
 
-from dotprod_sweep import model, plan, printed, stats, verdict, words
+from dotprod_sweep import flags, model, plan, printed, stats, verdict, words
 from dotprod_sweep.runs import PROBE, TIMED, Ceiling, Run, Runs
 
 
@@ -185,6 +186,27 @@ class Summaries(unittest.TestCase):
         self.assertTrue(made.of("fast")[0].impossible)
         self.assertEqual(made.status, 1)
         self.assertEqual(len(made.impossible), 1)
+
+    def test_thresholds_on_both_sides(self):
+        # Impossible beyond 1.5 x 0.8 GB/s: 800 bytes in 0.66 us claim 1.21
+        # GB/s, in 0.67 us 1.19. Coarse where half the last digit is more than
+        # 1 % of the time: 0.5 us of 49 us, not of 50. The gate of 20 %: an
+        # interval whose top speedup is 0.83 (1.205x slower) fails it, 0.84
+        # (1.19x) does not.
+        right = {"fast_result": "0.520000"}
+        for text, impossible in (("0.000000660000", True), ("0.000000670000", False)):
+            with self.subTest(text):
+                fast = self.make(fast_times=(text,) * 3, **right).of("fast")[0]
+                self.assertEqual(fast.impossible, impossible)
+        for text, is_coarse in (("0.000049", True), ("0.000050", False)):
+            with self.subTest(text):
+                self.assertEqual(flags.coarse([run("p", 1, 1, text, "0.5")]), is_coarse)
+        fast = self.make(**right).of("fast")[0]
+        for high, slower in ((0.83, True), (0.84, False)):
+            with self.subTest(high):
+                row = replace(fast, speedup=high - 0.01, speedup_low=high - 0.02,
+                              speedup_high=high)
+                self.assertEqual(model.slower([row], 0.2), (row,) if slower else ())
 
     def test_a_time_of_zero_gives_no_speed(self):
         # 800 bytes against 1.5 x 0.8 GB/s: "0.000000" may stand for 0.5 us,
