@@ -135,8 +135,9 @@ def expand(cmd, scans):
                 text = text.replace("{" + name + "}", value)
             return text
         suffix = "".join(f" {name}={value}" for name, value in params)
+        # Shown with its values: a failure names the command that ran.
         expanded.append(Command(cmd.label + suffix, tuple(put(w) for w in cmd.words),
-                                tuple((n, put(v)) for n, v in cmd.env), cmd.shown, params,
+                                tuple((n, put(v)) for n, v in cmd.env), put(cmd.shown), params,
                                 cmd.label))
     return expanded
 

@@ -110,6 +110,8 @@ class CommandLines(unittest.TestCase):
         self.assertEqual(cmd[1].argv(7), [shutil.which("env"), "A B", "$HOME", "7"])
         self.assertEqual(cmd[1].environment(7), {"OMP_NUM_THREADS": "2"})
         self.assertEqual(cmd[0].params, (("t", "1"),))
+        # A failure line names the command that ran, not the one with {t}.
+        self.assertEqual(cmd[1].shown, "OMP_NUM_THREADS=2 env 'A B' \"$HOME\" {n}")
 
     def test_length_comes_last_without_placeholder(self):
         cmd = config(["--binary", PYTHON, "--exact", PYTHON, "--candidate", "true -x",
