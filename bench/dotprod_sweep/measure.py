@@ -139,7 +139,7 @@ class Sweep:
 
     def failed(self, cmd, n):
         """Whether cmd has failed at n: its other runs there are left out."""
-        return any(r.failure for r in self.runs.runs if r.program == cmd.label and r.length == n)
+        return self.runs.failure_at(cmd.label, n) is not None
 
     def exact(self, n):
         cmd = self.config.exact

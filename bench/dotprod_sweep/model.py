@@ -254,7 +254,7 @@ def scaling(runs, summaries):
 def measured_lengths(runs):
     """The lengths asked for that were reached: a sweep stopped early has
     no rows for the rest."""
-    reached = {r.length for r in runs.runs}
+    reached = runs.reached()
     return tuple(n for n in runs.lengths if n in reached)
 
 

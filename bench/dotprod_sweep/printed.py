@@ -3,7 +3,7 @@
 value, and the running sums of dotprod's longest run. A number keeps the
 text it was printed as: its last digit says how precise it is."""
 
-import decimal
+import functools
 import math
 import os
 import re
@@ -36,7 +36,19 @@ def last_lines(path, count):
 def number_text(line, label):
     """The number after label on line, as printed, or None."""
     token = line[len(label):].strip()
-    return token if NUMBER.fullmatch(token) else None
+    return token if usable(token) else None
+
+
+@functools.lru_cache(maxsize=1 << 14)  # a program prints the same result run after run
+def usable(text):
+    """Whether text is a number as printed whose value and half unit are
+    floats: not 1e999, nor 0e999, whose last digit is worth more than any
+    float. Without an exponent the half unit is 0.5 at most."""
+    try:
+        return bool(NUMBER.fullmatch(text)) and math.isfinite(value(text)) and (
+            "e" not in text.lower() or math.isfinite(half_unit(text)))
+    except OverflowError:
+        return False
 
 
 def value(text):
@@ -46,8 +58,11 @@ def value(text):
 
 def half_unit(text):
     """Half a unit in the last printed digit: how far the printed number
-    may lie from the value it stands for."""
-    return 0.5 * 10.0 ** decimal.Decimal(text).as_tuple().exponent
+    may lie from the value it stands for. Its exponent is the printed
+    one less the digits after the point, as decimal.Decimal counts it,
+    without the Decimal: 10^5 runs ask."""
+    digits, _, exponent = text.lower().partition("e")
+    return 0.5 * 10.0 ** (int(exponent or 0) - len(digits.partition(".")[2]))
 
 
 EXPECTED = f"'{RESULT}<result>' then '{TIME}<seconds>'"

@@ -11,6 +11,21 @@ TIMED, WARMUP, PROBE = "timed", "warm-up", "probe"
 NOT_RUN = "not run"  # how the failure of a run left out begins
 
 
+class once:
+    """A property read on first use and kept in the instance, even a
+    frozen one: the model asks a run for its numbers again and again.
+    (functools.cached_property takes a lock each first time, which costs
+    seconds over 10^5 runs.)"""
+    def __init__(self, read):
+        self.read, self.name = read, read.__name__
+
+    def __get__(self, instance, owner=None):
+        if instance is None:
+            return self
+        value = instance.__dict__[self.name] = self.read(instance)
+        return value
+
+
 @dataclass(frozen=True)
 class Run:
     program: str         # its label
@@ -26,19 +41,19 @@ class Run:
     rank_peaks: tuple | None = None  # under a launcher: each rank's peak bytes, if all were seen
     cpu: float | None = None  # processor seconds of its process and those it waited for
 
-    @property
+    @once
     def result(self):
         return printed.value(self.result_text)
 
-    @property
+    @once
     def seconds(self):
         return printed.value(self.time_text)
 
-    @property
+    @once
     def result_half_unit(self):
         return printed.half_unit(self.result_text)
 
-    @property
+    @once
     def time_half_unit(self):
         return printed.half_unit(self.time_text)
 
@@ -82,5 +97,42 @@ class Runs:
     short: dict = field(default_factory=dict)  # length -> the rounds the budget held, fewer
                                                # than planned
 
+    # Built once, and added to as runs are appended: asked for at every
+    # program and length, a scan of all runs would make the model quadratic.
+    _index: object = field(default=None, init=False, repr=False, compare=False)
+
+    def indexed(self):
+        if self._index is None or not self._index.covers(self.runs):
+            self._index = Index(self.runs)
+        self._index.catch_up()
+        return self._index
+
     def of(self, program, n, kind=TIMED):
-        return [r for r in self.runs if r.program == program and r.length == n and r.kind == kind]
+        return list(self.indexed().by_kind.get((program, n, kind), ()))
+
+    def failure_at(self, program, n):
+        """What the first of program's failed runs at length n said, of any
+        kind, or None."""
+        return self.indexed().failures.get((program, n))
+
+    def reached(self):
+        """The lengths that any run was made at."""
+        return {n for _, n, _ in self.indexed().by_kind}
+
+
+class Index:
+    """A list of runs by (program, length, kind), and each (program,
+    length)'s first failure. Runs are only ever appended to the list: a
+    list that is another, or shorter, is indexed anew."""
+    def __init__(self, runs):
+        self.runs, self.seen, self.by_kind, self.failures = runs, 0, {}, {}
+
+    def covers(self, runs):
+        return runs is self.runs and self.seen <= len(runs)
+
+    def catch_up(self):
+        for r in self.runs[self.seen:]:
+            self.by_kind.setdefault((r.program, r.length, r.kind), []).append(r)
+            if r.failure:
+                self.failures.setdefault((r.program, r.length), r.failure)
+        self.seen = len(self.runs)

@@ -149,8 +149,7 @@ def role(runs, program):
 
 def failed_at(runs, program, n):
     """What the first of program's failed runs at length n said, if one did."""
-    return next((r.failure for r in runs.runs
-                 if r.program == program and r.length == n and r.failure), None)
+    return runs.failure_at(program, n)
 
 
 def row_ratios(runs, program, n):
