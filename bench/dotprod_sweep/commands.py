@@ -14,7 +14,7 @@ import shlex
 import shutil
 from dataclasses import dataclass
 
-from .messages import UsageError
+from .messages import UsageError, one_line
 
 PLACEHOLDER = re.compile(r"\{([A-Za-z_][A-Za-z0-9_]*)\}")
 ASSIGNMENT = re.compile(r"([A-Za-z_][A-Za-z0-9_]*)=(.*)", re.DOTALL)
@@ -56,7 +56,7 @@ def fill(text, n):
 
 def printable(text):
     """Text fit for one table cell: one line, no cell separator."""
-    return "".join(c if c.isprintable() else "?" for c in text).replace("|", "/")
+    return one_line(text).replace("|", "/")
 
 
 def executable(full):
