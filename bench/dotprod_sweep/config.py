@@ -1,33 +1,36 @@
 # SPDX-License-Identifier: MIT
-"""The sweep's command line, read by one parser with three subcommands:
-run (the default, which the word may be left out of), show and compare.
-It becomes a frozen Config to run, a ShowRequest or a CompareRequest;
-percents become fractions here, once. A bad command line is refused in
-one line with status 2 before anything runs."""
+"""The sweep's command line, read by one parser with four subcommands:
+run (the default, which the word may be left out of), show, compare and
+report.
+It becomes a frozen Config to run, or a Show, Compare or ReportRequest;
+percents become fractions as they are read (values.py). A bad command
+line is refused in one line with status 2 before anything runs."""
 
 import argparse
 import difflib
-import math
 import os
 import re
 import sys
 from dataclasses import dataclass
 
 from . import __version__, commands, comparison, files
+from .values import count, cpu_list, fraction, lengths, percent, positive, seconds
 from .commands import Command, CommandError
 from .files import InputFile, OutputFile
 from .messages import UsageError, say
 
 DEFAULT_LENGTHS = (10**3, 10**4, 10**5, 10**6, 10**7)
 DEFAULT_BUDGET = 120
-SUBCOMMANDS = ("run", "show", "compare")
+SUBCOMMANDS = ("run", "show", "compare", "report")
 
 RUN_USAGE = """dotprod-sweep [run] [OPTION]...
        dotprod-sweep show RUN.json [OPTION]...
-       dotprod-sweep compare OLD.json NEW.json [OPTION]..."""
+       dotprod-sweep compare OLD.json NEW.json [OPTION]...
+       dotprod-sweep report RUN.json [MORE.json]... --html FILE | --markdown FILE"""
 SUBCOMMANDS_SAID = ("Subcommands: run, the default (the word may be left out), times the "
                     "programs as the options above say; show prints a run saved with --json "
-                    "again, and compare compares two. show --help and compare --help list "
+                    "again, compare compares two, and report writes one or more as an HTML "
+                    "page or Markdown. show --help, compare --help and report --help list "
                     "their options.")
 
 # What argparse should take as an option's value, not as an option: a
@@ -57,6 +60,7 @@ class Config:
     compare: InputFile | None  # a saved run to compare this one with
     threshold: float           # a fraction: a smaller change is not called one
     fail_above: float | None   # a fraction: a slowdown beyond it, interval and all, is status 3
+    control: str | None        # the label compare pairs times with, or None: the baseline
     csv: OutputFile | None
     wide: bool                 # the table with every column
     argv: tuple                # as given, for the record
@@ -82,6 +86,14 @@ class CompareRequest:
     new: InputFile
     threshold: float           # a fraction, as in Config
     fail_above: float | None
+    control: str | None        # as in Config
+
+
+@dataclass(frozen=True)
+class ReportRequest:
+    runs: tuple                # InputFile: the saved runs, oldest first
+    html: OutputFile | None
+    markdown: OutputFile | None
 
 
 class Once(argparse.Action):
@@ -119,72 +131,6 @@ class Parser(argparse.ArgumentParser):
         return ""
 
 
-def plain(text):
-    """Text as the user typed it in ASCII: int() and float() would also
-    read other scripts' digits and 1_000."""
-    if not text.isascii() or "_" in text:
-        raise ValueError(text)
-    return text
-
-
-def lengths(text):
-    try:
-        values = [int(plain(part)) for part in text.split(",")]
-    except ValueError:
-        raise argparse.ArgumentTypeError(f"not a list of lengths: {text!r}")
-    if any(n < 1 or n > 2**31 - 1 for n in values):
-        raise argparse.ArgumentTypeError(f"lengths must lie in 1..2147483647: {text!r}")
-    twice = next((n for i, n in enumerate(values) if n in values[:i]), None)
-    if twice is not None:
-        raise argparse.ArgumentTypeError(f"{twice} is given twice: {text!r}")
-    return tuple(sorted(values))
-
-
-def checked_number(convert, accept, what):
-    """An argparse type: text that convert reads and accept allows."""
-    def parse(text):
-        try:
-            value = convert(plain(text))
-        except ValueError:
-            value = None
-        if value is None or not accept(value):
-            raise argparse.ArgumentTypeError(f"not {what}: {text!r}")
-        return value
-    return parse
-
-
-positive = checked_number(int, lambda v: v >= 1, "a positive whole number")
-count = checked_number(int, lambda v: v >= 0, "a whole number of 0 or more")
-# NaN fails every comparison, so it is refused with the rest. Beyond 1 a
-# tolerance allows any result of the right sign, and a large one times the
-# exact value overflows into no bound at all.
-fraction = checked_number(float, lambda v: 0 <= v <= 1, "a relative error from 0 to 1")
-# Typed as a percent, held as a fraction from here on.
-percent = checked_number(lambda text: float(text) / 100, lambda v: 0 <= v < math.inf,
-                         "a percentage of 0 or more")
-# Past a million seconds a limit means nothing, and the clock calls
-# that wait for it would overflow.
-seconds = checked_number(float, lambda v: 0 < v <= 1e6, "a number of seconds from 0 to 1000000")
-
-
-def cpu_list(text):
-    """CPU numbers as taskset takes them: 0,2-3. Each must be one the sweep
-    may use."""
-    try:
-        cpus = set()
-        for part in plain(text).split(","):
-            first, _, last = part.partition("-")
-            cpus.update(range(int(first), int(last or first) + 1))
-    except ValueError:
-        raise argparse.ArgumentTypeError(f"not a list of CPUs such as 0,2-3: {text!r}")
-    allowed = os.sched_getaffinity(0)
-    if not cpus or not cpus <= allowed:
-        raise argparse.ArgumentTypeError(
-            f"{text!r} names CPUs the sweep may not use (it may use "
-            f"{','.join(map(str, sorted(allowed)))})")
-    return tuple(sorted(cpus))
-
-
 def parser(programs):
     """The one parser of the command line, whose first word must name its
     subcommand: with_subcommand() puts run there where it names none."""
@@ -203,8 +149,18 @@ def parser(programs):
         "compare", description="Compare two runs saved with --json: for each program, scan "
         "values and length both measured, whether the new loop is faster, slower or "
         "no different, with a 95 % interval."))
+    report_options(sub.add_parser(
+        "report", description="Write one or more runs saved with --json as one HTML page that "
+        "needs no network, or as Markdown: for one run its answers, table and charts; for "
+        "several, oldest first, each program's history and the commits where it changed."))
     top.commands = sub.choices
     return top
+
+
+def report_options(p):
+    p.add_argument("runs", metavar="RUN.json", nargs="+", help="runs saved with --json")
+    p.add_argument("--html", metavar="FILE", help="write the report as one HTML page")
+    p.add_argument("--markdown", metavar="FILE", help="write it as GitHub-flavoured Markdown")
 
 
 def run_options(p, programs):
@@ -285,6 +241,8 @@ def comparing_options(p, where=""):
                    help="exit 3 where a program is slower by more than PCT %%, its whole "
                    "interval beyond it" + (" (without --compare: a candidate slower than the "
                                            "--baseline)" if where else ""))
+    p.add_argument("--control", metavar="LABEL", help="pair each round's times with this "
+                   f"program's{where}, so that the machine's drift cancels (default: the baseline)")
 
 
 def table_options(p):
@@ -323,8 +281,8 @@ def compared_with(args, written):
     would be accepted and do nothing (--fail-above then gates the
     candidates against the baseline)."""
     if args.compare is None:
-        if "threshold" in getattr(args, "options_given", ()):
-            raise UsageError("--threshold needs --compare OLD.json, or use "
+        for name in sorted({"threshold", "control"} & getattr(args, "options_given", set())):
+            raise UsageError(f"--{name} needs --compare OLD.json, or use "
                              "dotprod-sweep compare OLD.json NEW.json")
         return None
     old = files.input_file(args.compare)
@@ -353,7 +311,8 @@ def run_config(args, argv, programs):
         seed=int.from_bytes(os.urandom(4), "little") if args.seed is None else args.seed,
         fail_fast=args.fail_fast,
         plot=plot, json=json, csv=csv, wide=args.wide, compare=old,
-        threshold=args.threshold, fail_above=args.fail_above, argv=tuple(argv))
+        threshold=args.threshold, fail_above=args.fail_above, control=args.control,
+        argv=tuple(argv))
 
 
 def show_request(args):
@@ -365,7 +324,17 @@ def show_request(args):
 
 def compare_request(args):
     return CompareRequest(files.input_file(args.old), files.input_file(args.new),
-                          args.threshold, args.fail_above)
+                          args.threshold, args.fail_above, args.control)
+
+
+def report_request(args):
+    runs = tuple(files.input_file(path) for path in args.runs)
+    html, markdown = files.outputs((args.html, args.markdown), [])
+    if html is None and markdown is None:
+        raise UsageError("report needs --html FILE or --markdown FILE")
+    for run in runs:
+        files.spare(run, (html, markdown), "a run read")
+    return ReportRequest(runs, html, markdown)
 
 
 def request(argv, programs):
@@ -376,6 +345,8 @@ def request(argv, programs):
         return show_request(args)
     if args.command == "compare":
         return compare_request(args)
+    if args.command == "report":
+        return report_request(args)
     return run_config(args, argv, programs)
 
 

@@ -141,7 +141,7 @@ def check_outputs(outputs, cmds):
     shown = [os.path.realpath(d.path) for d in outputs]
     if len(set(shown)) < len(shown):
         twice = next(d for d, real in zip(outputs, shown) if shown.count(real) > 1)
-        raise UsageError(f"two of --plot, --json and --csv name the same file: {twice.shown}")
+        raise UsageError(f"two outputs name the same file: {twice.shown}")
 
 
 def outputs(paths, cmds):

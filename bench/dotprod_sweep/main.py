@@ -7,7 +7,7 @@ import signal
 import sys
 
 from . import (columns, comparison_view, config, document, drawing, machine, measure, model,
-               safely, saved, session, table, words)
+               report, safely, saved, session, table, words)
 from .messages import SweepError, call_me, progress, say
 
 
@@ -85,7 +85,7 @@ def write_files(model, asked, folder):
     return written
 
 
-def report(model, asked, folder):
+def tell(model, asked, folder):
     """Writes the files first, then the lines that say what is wrong, then
     the table (asked.wide: every column): a reader that goes away early
     loses none of them. Whether every file was written."""
@@ -97,12 +97,11 @@ def report(model, asked, folder):
 
 
 def loaded(run):
-    """The runs saved in a file, checked by computing their model; one line
-    and status 2 where it holds none."""
+    """(runs, model) of a saved file, the model computed once; one line and
+    status 2 where it holds no run."""
     try:
         runs = saved.load(run.path, run.shown)
-        model.model(runs)
-        return runs
+        return runs, model.model(runs)
     except saved.LoadError as error:
         say(error)
     except (KeyError, TypeError, ValueError, AttributeError, ArithmeticError):
@@ -110,10 +109,11 @@ def loaded(run):
     sys.exit(2)
 
 
-def compared(old, new, names, threshold, fail_above):
+def compared(old, new, names, threshold, fail_above, control=None):
     """Prints the comparison of two runs; its status: 0, 3 for a slowdown
-    beyond fail_above, 2 where they share nothing to compare."""
-    text, status = comparison_view.compare_files(old, new, threshold, fail_above, names)
+    beyond fail_above, 1 for a wrong or impossible new run with it, 2
+    where they share nothing to compare."""
+    text, status = comparison_view.compare_runs(old, new, threshold, fail_above, names, control)
     write_out(text)
     return status
 
@@ -136,7 +136,7 @@ def sweep(cfg):
     """Measures, then reports: 1 if a candidate is wrong or impossibly
     fast, a run failed, or a file could not be written; else, with
     --compare, the comparison's status."""
-    old = loaded(cfg.compare) if cfg.compare else None
+    old = loaded(cfg.compare)[0] if cfg.compare else None
     if cfg.cpus:  # every run inherits it, and each of its threads and ranks
         os.sched_setaffinity(0, cfg.cpus)
     def work(folder):
@@ -155,20 +155,20 @@ def concluded(made, cfg, old):
     if old is None:
         return made, b""
     names = (cfg.compare.shown, "this run")
-    text, status = comparison_view.compare_files(old, made.runs, cfg.threshold,
-                                                 cfg.fail_above, names)
+    text, status = comparison_view.compare_runs(old, made.runs, cfg.threshold,
+                                                cfg.fail_above, names, cfg.control)
     return dataclasses.replace(made, status=made.status or status), b"\n" + text
 
 
 def reported(runs, cfg, folder, old=None):
-    """Reports runs, as report() does, and the comparison with old, a saved
+    """Reports runs, as tell() does, and the comparison with old, a saved
     run, if any: the status. Where the sweep's own code fails on them, the
     runs are still saved as JSON, if asked, for show to read once that is
     mended."""
     try:
         made, after = concluded(model.model(runs, cfg.fail_above if old is None else None),
                                 cfg, old)
-        written = report(made, cfg, folder)
+        written = tell(made, cfg, folder)
         write_out(after)
         return made.status if written else 1
     except (SweepError, BrokenPipeError):
@@ -183,20 +183,36 @@ def reported(runs, cfg, folder, old=None):
 
 def show(request):
     """Redraws a saved run: 0, or 1 where a file could not be written."""
-    made = model.model(loaded(request.run))
-    return within_session(lambda folder: 0 if report(made, request, folder) else 1)
+    made = loaded(request.run)[1]
+    return within_session(lambda folder: 0 if tell(made, request, folder) else 1)
 
 
 def compare(request):
-    old, new = loaded(request.old), loaded(request.new)
+    (old, _), (new, _) = loaded(request.old), loaded(request.new)
     try:
         return compared(old, new, (request.old.shown, request.new.shown), request.threshold,
-                        request.fail_above)
+                        request.fail_above, request.control)
     except SweepError as error:
         say(error)
         return 1
     except BrokenPipeError:
         return end_on_closed_pipe()
+
+
+def report_runs(request):
+    """Writes the report of saved runs: 0, or 1 where a file could not be
+    written."""
+    runs = [loaded(f)[0] for f in request.runs]
+    names = [f.shown for f in request.runs]
+    written = True
+    for destination, data in report.report_files(runs, names, request.html,
+                                                 request.markdown).items():
+        try:
+            write_file(destination, data)
+        except SweepError as error:
+            say(error)
+            written = False
+    return 0 if written else 1
 
 
 def main(argv, programs):
@@ -210,6 +226,8 @@ def main(argv, programs):
         return show(asked)
     if isinstance(asked, config.CompareRequest):
         return compare(asked)
+    if isinstance(asked, config.ReportRequest):
+        return report_runs(asked)
     return sweep(asked)
 
 

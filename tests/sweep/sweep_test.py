@@ -445,6 +445,17 @@ class Compare(unittest.TestCase):
         crashed = next(r for r in rows if r["program"] == "crash")
         self.assertIn("was killed by signal 11", crashed["failure"])
 
+    def test_report_of_a_saved_run(self):
+        saved = os.path.join(self.tmp.name, "runs.json")
+        page = os.path.join(self.tmp.name, "report.html")
+        done = sweep("report", saved, "--html", page)
+        self.assertEqual((done.returncode, done.stderr), (0, ""))
+        with open(page) as f:
+            html = f.read()
+        self.assertTrue(html.startswith("<!DOCTYPE html>"), html[:40])
+        self.assertIn("dotprod-quiet: ", html)  # its answer line
+        self.assertEqual(sweep("report", saved, "--html", saved).returncode, 2)
+
     def test_wide_table_keeps_every_column(self):
         done = sweep("show", os.path.join(self.tmp.name, "runs.json"), "--wide")
         rows = table_rows(done.stdout)
@@ -482,27 +493,37 @@ class Compare(unittest.TestCase):
                 self.assertEqual(f.read(4), b"\x89PNG")
 
     def test_compare_saved_runs(self):
-        # The same run against itself, then against one whose quiet example
-        # took twice as long at every repeat.
+        # The same run against itself: its wrong and failed stand-ins are said
+        # first, and a wrong new run fails the gate.
         old = os.path.join(self.tmp.name, "runs.json")
+        same = sweep("compare", old, old, "--fail-above", "20")
+        self.assertEqual((same.returncode, same.stderr), (1, ""))
+        said = " ".join(same.stdout.split("\n\n")[0].split())
+        self.assertIn(f"In {old}, skip-last is wrong, skip-tenth is wrong and crash failed: that "
+                      "sweep exited 1.", said)
+        table = next(part for part in same.stdout.split("\n\n") if part.startswith("|"))
+        calls = {(row["program"], row["call"]) for row in table_rows(table)}
+        # Times printed as 0 (the quiet example at N=10) give nothing to compare.
+        self.assertEqual({call for program, call in calls if not call.startswith("no usable")},
+                         {"no change", "wrong in both"}, same.stdout)
+        # Then against one whose stand-ins are mended and whose quiet example
+        # took twice as long at every repeat, paired with the double stand-in.
         with open(old) as f:
             document = json.load(f)
+        exact = {e["length"]: e["value"] for e in document["exact"]}
         for r in document["runs"]:
             if r["program"] == "dotprod-quiet" and r["time_text"]:
                 r["time_text"] = repr(2 * float(r["time_text"]))
+            if r["program"] in self.REJECTED and r["result"]:
+                r["result"] = f"{exact[r['length']]:.17g}"
         new = os.path.join(self.tmp.name, "slower.json")
         with open(new, "w") as f:
             json.dump(document, f)
-        same = sweep("compare", old, old, "--fail-above", "20")
-        self.assertEqual((same.returncode, same.stderr), (0, ""))
-        table = next(part for part in same.stdout.split("\n\n") if part.startswith("|"))
-        calls = {row["program"]: row["call"] for row in table_rows(table)}
-        # Times printed as 0 (the quiet example at N=10) give nothing to compare.
-        self.assertEqual({c for c in calls.values() if not c.startswith("no usable time")},
-                         {"no change"}, same.stdout)
-        slower = sweep("compare", old, new, "--fail-above", "20")
-        self.assertEqual(slower.returncode, 3, slower.stderr)
+        slower = sweep("compare", old, new, "--fail-above", "20", "--control", "double")
+        self.assertEqual(slower.returncode, 3, slower.stdout + slower.stderr)
+        self.assertRegex(slower.stdout, r"\| double +\|.*\| +control \|")
         self.assertRegex(slower.stdout, r"\| dotprod-quiet +\|.*\| slower, about 2× +\|")
+        self.assertIn("  dotprod-quiet at N=1000 (paired)", slower.stdout)
 
     def test_default_repeats_adapt_within_the_budget(self):
         # jitter's times are spread ±10 %: its interval is wide at 6 repeats,

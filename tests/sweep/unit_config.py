@@ -67,6 +67,8 @@ class Refusals(InFolder):
             (["--tolerance", "1e308"], "not a relative error from 0 to 1"),
             (["--lengths", "1000,7,1000"], "1000 is given twice"),
             (["--threshold", "20"], "--threshold needs --compare"),
+            (["--control", "quiet"], "--control needs --compare"),
+            (["report", "old.json"], "report needs --html FILE or --markdown FILE"),
             (["--candidate", "true", "--name", "a|b", "--candidate", "false", "--name", "a/b"],
              "'a|b' and 'a/b' both clean to the same label, a/b"),
             (["--compare", "old.json", "--csv", "./old.json"], "is the run compared with"),

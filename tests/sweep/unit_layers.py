@@ -12,7 +12,8 @@ PACKAGE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "
 # What starts processes, handles signals or reads the machine.
 PROCESSES = {"runner", "session", "ranks", "measure", "drawing", "machine", "main", "safely"}
 MODEL = {"model", "summaries", "flags", "ceilings", "evidence", "verdict", "stats", "plan",
-         "comparison", "runs", "printed", "launchers", "changepoints", "history"}
+         "comparison", "runs", "printed", "launchers", "changepoints", "history",
+         "rank_interval"}
 VIEWS = {"table", "columns", "document", "plot", "words", "comparison_view", "text", "svg",
          "charts", "report", "report_blocks"}
 
