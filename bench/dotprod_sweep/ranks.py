@@ -88,6 +88,11 @@ class Ranks:
         env = {MARK: self.mark}
         if self.outside:
             env["SLURM_JOB_NAME"] = self.name
+        # A rank that dies leaves the others waiting inside MPI, and srun
+        # waiting for them until the time limit: this ends the step at once,
+        # unless the user said otherwise (srun's -K or the variable).
+        if self.launch.launcher == SRUN and "SLURM_KILL_BAD_EXIT" not in os.environ:
+            env["SLURM_KILL_BAD_EXIT"] = "1"
         return env
 
     def sample(self):

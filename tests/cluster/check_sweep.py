@@ -4,7 +4,11 @@
 every candidate row is accurate, names its launch, is flagged
 oversubscribed exactly where its busiest node has more ranks than CPUs,
 and shows each rank holding at least its share of the vectors,
-8·N/ranks bytes."""
+8·N/ranks bytes.
+
+check_sweep.py --rank-died SWEEP.json, for a candidate one of whose ranks
+always dies: fails unless every candidate row failed and every failed run
+ended within a minute, not at the sweep's time limit."""
 import json
 import sys
 
@@ -39,9 +43,30 @@ def faults(document):
                     yield f"{what}: a {r['kind']} run's ranks peaked at {peaks} bytes"
 
 
+# A launch whose rank died ends in seconds once the launcher ends the
+# others; a minute leaves room for a loaded machine, and is still half the
+# time limit the batch example gives each run.
+RANK_DIED_SECONDS = 60
+
+
+def rank_died_faults(document):
+    rows = [s for s in document["summary"] if s["role"] == "candidate"]
+    if not rows:
+        yield "no candidate rows"
+    for s in rows:
+        if not s["failure"]:
+            yield f"{s['program']} at N={s['length']}: did not fail though a rank died"
+    for r in document["runs"]:
+        if r["failure"] and r["wall"] >= RANK_DIED_SECONDS:
+            yield (f"{r['program']} at N={r['length']}: a {r['kind']} run whose rank died "
+                   f"took {r['wall']:.0f} s: {r['failure']}")
+
+
 def main():
-    with open(sys.argv[1]) as f:
-        found = list(faults(json.load(f)))
+    died = sys.argv[1:2] == ["--rank-died"]
+    with open(sys.argv[-1]) as f:
+        document = json.load(f)
+    found = list(rank_died_faults(document) if died else faults(document))
     for line in found:
         print(f"check_sweep: {line}", file=sys.stderr)
     return 1 if found else 0

@@ -127,6 +127,11 @@ class Memory(unittest.TestCase):
         self.assertEqual(cell(Launch(SRUN, 2, 2), None), "unknown (outside the sweep)")
         self.assertEqual(cell(Launch(NONE, 1, 1), None), "10.0 (tree)")
 
+    def test_a_step_whose_rank_dies_is_ended_at_once(self):
+        os.environ.pop("SLURM_KILL_BAD_EXIT", None)
+        self.assertEqual(ranks.Ranks(Launch(SRUN, 2, 2)).environment()["SLURM_KILL_BAD_EXIT"], "1")
+        self.assertNotIn("SLURM_KILL_BAD_EXIT", ranks.Ranks(Launch(MPIRUN, 2, 1)).environment())
+
     def test_ranks_are_the_marked_processes_with_a_rank_of_their_own(self):
         # As inside a batch job, whose SLURM_PROCID the launcher inherits.
         saved = {v: os.environ.pop(v, None) for v in ranks.IDENTITY}
