@@ -2,12 +2,16 @@
 """The sweep: runs dotprod and users' versions of it over a range of
 lengths, and reports how fast each is and whether its result is right.
 
-Data flows one way: the command line becomes a frozen Config (config);
-the runs are made in a planned order (measure), each one process under a
-time limit (runner) whose output is read (output); the model computes
-every figure once from the runs (model, with the rule in verdict); the
-table, the JSON and the plot are views of the model (table, document,
-plot)."""
+Data flows one way (docs/contributing.md maps it): the command line
+becomes a frozen Config (config, values, commands, files); plan says what
+runs next; measure makes the runs, each one process (runner) with the
+sweep-wide state a signal must find in session, an MPI run's ranks in
+ranks; the runs are raw facts (runs, printed), saved and loaded back by
+saved; the model computes every figure once (model, summaries, flags,
+ceilings, evidence, verdict, stats, launchers, comparison, history,
+changepoints); words makes the lines a person reads; the views show them
+(table and columns, document, plot and drawing, comparison_view, report
+with svg, charts and report_blocks). main ties them."""
 
 # The project's version; the build checks that it matches.
-__version__ = "1.4.0"
+__version__ = "1.5.0"
