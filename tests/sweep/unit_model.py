@@ -82,8 +82,12 @@ class Verdict(unittest.TestCase):
             self.assertTrue(line.startswith(said), line)
 
     def test_tolerance_widens_float_band_only(self):
+        # 0.00343 off: rounding allows 1.86e-6 + 5e-7 + 2e-9 and REL x 0.03387,
+        # which 0.11 makes 0.003728 and 0.10 only 0.003389.
         self.assertEqual(verdict.classify(1000, 0.0373, 5e-7, 0.03387, None, 0.11),
                          verdict.FLOAT)
+        self.assertEqual(verdict.classify(1000, 0.0373, 5e-7, 0.03387, None, 0.10),
+                         verdict.WRONG)
 
 
 class Intervals(unittest.TestCase):
