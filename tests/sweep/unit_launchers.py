@@ -6,7 +6,7 @@ import os
 import subprocess
 import unittest
 
-from dotprod_sweep import columns, launchers, model, ranks
+from dotprod_sweep import ceilings, columns, launchers, model, ranks
 from dotprod_sweep.launchers import MPIRUN, NONE, SRUN, Launch
 from dotprod_sweep.runs import Ceiling, Run, Runs
 
@@ -82,6 +82,17 @@ class NodeCeilings(unittest.TestCase):
             with self.subTest(launch):
                 for got, want in zip(summary(launch), wanted):
                     self.assertAlmostEqual(got, want)
+
+
+class WhichPass(unittest.TestCase):
+    def test_a_row_about_as_fast_as_a_pass_is_held_to_it(self):
+        # The first pass reads 8000 bytes in 2 us, 4 GB/s; the best in 1 us.
+        # A row at 4.2 GB/s is within a tenth of the first pass; at 4.6 not.
+        runs = Runs(("dotprod",), "dotprod", "dotprod", (1000,), ())
+        runs.ceilings.append(Ceiling(1000, 1, 1e-6, 0.1, first=2e-6, repeat=1))
+        for rate, which in ((4.2e9, "first"), (4.6e9, "seconds")):
+            with self.subTest(rate=rate):
+                self.assertEqual(ceilings.which_pass(runs, 1000, 1, rate, 1), which)
 
 
 class CpusUsed(unittest.TestCase):
