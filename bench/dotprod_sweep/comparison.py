@@ -347,11 +347,12 @@ def matched(found, runs, sides, made, control, threshold):
                p == control, flawed, p == runs[1].reference)
 
 
-def compare(old, new, threshold=THRESHOLD, control=None):
+def compare(old, new, threshold=THRESHOLD, control=None, models=None):
     """The comparison of two sweeps' Runs; threshold is a fraction;
-    control: the label paired changes are over, by default the baseline."""
+    control: the label paired changes are over, by default the baseline;
+    models: theirs, where already made."""
     before, after = measured(old), measured(new)
-    made = (model.model(old), model.model(new))
+    made = models or (model.model(old), model.model(new))
     yardstick = chosen(old, new, {k[0] for k in before} & {k[0] for k in after}, control)
     # In the order the programs took turns, as in the sweep's own table.
     turn = {p: i for i, p in enumerate(dict.fromkeys((*new.programs, *old.programs)))}

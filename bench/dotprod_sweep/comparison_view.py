@@ -222,10 +222,10 @@ def render(result, names=("old", "new"), fail_above=None):
 
 
 def compare_runs(old_runs, new_runs, threshold=c.THRESHOLD, fail_above=None,
-                 names=("old", "new"), control=None):
+                 names=("old", "new"), control=None, models=None):
     """What `dotprod-sweep compare` prints, and its status (comparison.status).
     threshold and fail_above are fractions (0.05 for 5 %); names are the
     two runs' names; control: the label paired changes are over, by
-    default the baseline."""
-    result = c.compare(old_runs, new_runs, threshold, control)
+    default the baseline; models: the two runs', where already made."""
+    result = c.compare(old_runs, new_runs, threshold, control, models)
     return render(result, names, fail_above), c.status(result, fail_above)

@@ -165,13 +165,14 @@ def first(findings):
     return min(findings, key=lambda f: (RULES.index(f.rule), f.length), default=None)
 
 
-def results(runs, program):
-    """{length: [run]} of a program's runs that printed a result where the
-    exact value is known: warm-ups and probes included."""
+def results(runs):
+    """{program: {length: [run]}} of the runs that printed a result where
+    the exact value is known, warm-ups and probes included, in the order
+    made: one pass over every run."""
     found = {}
     for r in runs.runs:
-        if r.program == program and not r.failure and r.length in runs.exact:
-            found.setdefault(r.length, []).append(r)
+        if not r.failure and r.length in runs.exact:
+            found.setdefault(r.program, {}).setdefault(r.length, []).append(r)
     return found
 
 
@@ -204,9 +205,10 @@ def lost_accuracy(runs, program, own):
             for n, result, *_ in beyond]
 
 
-def findings(runs, program):
-    """Every finding of the evidence rules on program's results."""
-    own = results(runs, program)
+def findings(runs, program, own=None):
+    """Every finding of the evidence rules on program's results; own:
+    results(runs)'s entry for it, where already made."""
+    own = results(runs).get(program, {}) if own is None else own
     found = []
     for n in sorted(own):
         spread = disagreement(runs, n, own[n])

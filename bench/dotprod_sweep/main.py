@@ -110,10 +110,11 @@ def loaded(run):
 
 
 def compared(old, new, names, threshold, fail_above, control=None):
-    """Prints the comparison of two runs; its status: 0, 3 for a slowdown
-    beyond fail_above, 1 for a wrong or impossible new run with it, 2
-    where they share nothing to compare."""
-    text, status = comparison_view.compare_runs(old, new, threshold, fail_above, names, control)
+    """Prints the comparison of two loaded runs, each (runs, model); its
+    status: 0, 3 for a slowdown beyond fail_above, 1 for a wrong or
+    impossible new run with it, 2 where they share nothing to compare."""
+    text, status = comparison_view.compare_runs(old[0], new[0], threshold, fail_above, names,
+                                                control, (old[1], new[1]))
     write_out(text)
     return status
 
@@ -136,7 +137,7 @@ def sweep(cfg):
     """Measures, then reports: 1 if a candidate is wrong or impossibly
     fast, a run failed, or a file could not be written; else, with
     --compare, the comparison's status."""
-    old = loaded(cfg.compare)[0] if cfg.compare else None
+    old = loaded(cfg.compare) if cfg.compare else None
     if cfg.cpus:  # every run inherits it, and each of its threads and ranks
         os.sched_setaffinity(0, cfg.cpus)
     def work(folder):
@@ -155,16 +156,17 @@ def concluded(made, cfg, old):
     if old is None:
         return made, b""
     names = (cfg.compare.shown, "this run")
-    text, status = comparison_view.compare_runs(old, made.runs, cfg.threshold,
-                                                cfg.fail_above, names, cfg.control)
+    text, status = comparison_view.compare_runs(old[0], made.runs, cfg.threshold,
+                                                cfg.fail_above, names, cfg.control,
+                                                (old[1], made))
     return dataclasses.replace(made, status=made.status or status), b"\n" + text
 
 
 def reported(runs, cfg, folder, old=None):
     """Reports runs, as tell() does, and the comparison with old, a saved
-    run, if any: the status. Where the sweep's own code fails on them, the
-    runs are still saved as JSON, if asked, for show to read once that is
-    mended."""
+    run loaded as (runs, model), if any: the status. Where the sweep's own
+    code fails on them, the runs are still saved as JSON, if asked, for
+    show to read once that is mended."""
     try:
         made, after = concluded(model.model(runs, cfg.fail_above if old is None else None),
                                 cfg, old)
@@ -188,7 +190,7 @@ def show(request):
 
 
 def compare(request):
-    (old, _), (new, _) = loaded(request.old), loaded(request.new)
+    old, new = loaded(request.old), loaded(request.new)
     try:
         return compared(old, new, (request.old.shown, request.new.shown), request.threshold,
                         request.fail_above, request.control)

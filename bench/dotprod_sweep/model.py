@@ -288,7 +288,8 @@ def model(runs, fail_above=None):
     of a candidate against the baseline ends the sweep with status 3."""
     lengths = measured_lengths(runs)
     candidates = tuple(p for p in runs.programs if p != runs.reference)
-    found = {p: evidence.findings(runs, p) for p in candidates}
+    printed = evidence.results(runs)
+    found = {p: evidence.findings(runs, p, printed.get(p, {})) for p in candidates}
     wrong_at = {p: {f.length for f in found[p]} for p in candidates}
     summaries = tuple(summary(runs, p, n, wrong_at.get(p, ())) for n in lengths
                       for p in runs.programs)

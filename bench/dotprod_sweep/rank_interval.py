@@ -128,18 +128,32 @@ def kth(x, y, k):
     return next_above(x, y, lo)
 
 
+# Up to this many pairs, sorting them all is quicker than counting them
+# again at every step of the bisection.
+SORTED_PAIRS = 10**6
+
+
+def ranked(old, new):
+    """The k-th smallest of the differences log(new) - log(old) of every
+    pair, as a function of k."""
+    x, y = logs(old), logs(new)
+    if len(x) * len(y) <= SORTED_PAIRS:
+        found = sorted(b - a for a in x for b in y)
+        return lambda k: found[k - 1]
+    return lambda k: kth(x, y, k)
+
+
 def interval(old, new, confidence=CONFIDENCE):
     """The interval for new / old, from the two groups of times."""
-    x, y = logs(old), logs(new)
+    kth_smallest = ranked(old, new)
     k, coverage = rank_k(len(old), len(new), confidence)
-    pairs = len(x) * len(y)
-    return Interval(math.exp(kth(x, y, k)), math.exp(kth(x, y, pairs + 1 - k)), coverage)
+    pairs = len(old) * len(new)
+    return Interval(math.exp(kth_smallest(k)), math.exp(kth_smallest(pairs + 1 - k)), coverage)
 
 
 def shift(old, new):
     """The Hodges-Lehmann estimate of new / old: the median of the ratios
     of every pair of times, which its interval always holds."""
-    x, y = logs(old), logs(new)
-    pairs = len(x) * len(y)
-    middle = (kth(x, y, (pairs + 1) // 2) + kth(x, y, pairs // 2 + 1)) / 2
-    return math.exp(middle)
+    kth_smallest = ranked(old, new)
+    pairs = len(old) * len(new)
+    return math.exp((kth_smallest((pairs + 1) // 2) + kth_smallest(pairs // 2 + 1)) / 2)
