@@ -72,20 +72,26 @@ def coarse(runs):
     return middle == 0 or statistics.median(r.time_half_unit for r in runs) > COARSE * middle
 
 
-def steadiest(runs, n, seconds):
-    """(noise, program): the least run-to-run noise among the programs
-    whose loops at length n take within PEER_SCALE of seconds, or (None,
-    None): the floor a loop that long reached on this machine in this
-    sweep."""
+def peers(runs, n):
+    """(noise, median, program) of every program's timed runs at length n
+    that have a noise floor: made once a length, as each row looks at
+    them all."""
     found = []
     for p in runs.programs:
         times = [r.seconds for r in runs.of(p, n) if not r.failure]
-        middle = statistics.median(times) if times else 0
         noise = stats.noise_floor(times)
-        if noise is not None and middle > 0 and seconds / PEER_SCALE <= middle <= \
-                seconds * PEER_SCALE:
-            found.append((noise, p))
-    return min(found, default=(None, None))
+        if noise is not None:
+            found.append((noise, statistics.median(times), p))
+    return found
+
+
+def steadiest(found, seconds):
+    """(noise, program): the least run-to-run noise among found, peers(),
+    whose loops take within PEER_SCALE of seconds, or (None, None): the
+    floor a loop that long reached on this machine in this sweep."""
+    return min(((noise, p) for noise, middle, p in found
+                if middle > 0 and seconds / PEER_SCALE <= middle <= seconds * PEER_SCALE),
+               default=(None, None))
 
 
 def flags(s, own, floor, base, runs, steady=(None, None)):

@@ -8,8 +8,9 @@ only show them. Pure functions: nothing here starts a process."""
 from dataclasses import dataclass
 
 from . import ceilings, evidence, verdict
+from .flags import peers
 from .runs import NOT_RUN, PROBE, TIMED
-from .summaries import judged, noise_floor, summary
+from .summaries import Judge, noise_floor, summary
 
 
 @dataclass(frozen=True)
@@ -163,12 +164,12 @@ class Model:
         return [s for s in self.summaries if s.impossible]
 
 
-def beyond_float(runs, program, wrong):
+def beyond_float(runs, program, judge):
     """The finding of the rigorous bound at the length where program's
     result lies farthest beyond float rounding, or None."""
     worst = None
     for n, kind in [(n, TIMED) for n in runs.lengths] + [(n, PROBE) for n in runs.probe_lengths]:
-        klass, farthest = judged(runs, program, n, kind, wrong)
+        klass, farthest = judge(program, n, kind)
         if klass != verdict.WRONG:
             continue
         exact, r = runs.exact[n], farthest
@@ -258,12 +259,11 @@ def measured_lengths(runs):
     return tuple(n for n in runs.lengths if n in reached)
 
 
-def verdicts(runs, found, wrong_at, summaries):
+def verdicts(runs, found, judge, summaries):
     """(probe verdicts, why each wrong candidate is wrong, each candidate's
     standing), from found: {candidate: its evidence findings}."""
-    probes = {(p, n): judged(runs, p, n, PROBE, wrong_at[p])[0]
-              for p in found for n in runs.probe_lengths}
-    wrong = {p: evidence.first(found[p] + [f for f in [beyond_float(runs, p, wrong_at[p])] if f])
+    probes = {(p, n): judge(p, n, PROBE)[0] for p in found for n in runs.probe_lengths}
+    wrong = {p: evidence.first(found[p] + [f for f in [beyond_float(runs, p, judge)] if f])
              for p in found}
     failed = {r.program for r in runs.runs if r.failure}
     too_fast = {s.program for s in summaries if s.impossible}
@@ -290,10 +290,11 @@ def model(runs, fail_above=None):
     candidates = tuple(p for p in runs.programs if p != runs.reference)
     printed = evidence.results(runs)
     found = {p: evidence.findings(runs, p, printed.get(p, {})) for p in candidates}
-    wrong_at = {p: {f.length for f in found[p]} for p in candidates}
-    summaries = tuple(summary(runs, p, n, wrong_at.get(p, ())) for n in lengths
+    judge = Judge(runs, {p: {f.length for f in found[p]} for p in candidates})
+    others = {n: peers(runs, n) for n in lengths}
+    summaries = tuple(summary(runs, p, n, judge, others[n]) for n in lengths
                       for p in runs.programs)
-    probes, wrong, standings = verdicts(runs, found, wrong_at, summaries)
+    probes, wrong, standings = verdicts(runs, found, judge, summaries)
     answers = tuple(answer_of(p, [s for s in summaries if s.program == p], standings[p])
                     for p in candidates)
     gate = slower(summaries, fail_above)

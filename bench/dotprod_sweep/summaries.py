@@ -10,7 +10,7 @@ from dataclasses import dataclass, replace
 
 from . import ceilings, evidence, launchers, stats, verdict
 from .ceilings import vector_bytes
-from .flags import coarse, flags, steadiest, zero_median
+from .flags import coarse, flags, peers, steadiest, zero_median
 from .runs import TIMED
 
 ALLOWANCE = 4 * 2**20  # the memory a process may need beside its two vectors
@@ -274,8 +274,22 @@ def launched(runs, program, own):
                 launch, runs.machine.get("cores"))}
 
 
-def result(runs, program, n, wrong):
-    klass, farthest = judged(runs, program, n, TIMED, wrong)
+class Judge:
+    """judged() of each program, length and kind, made once for a model:
+    its rows, its probes and its lines all ask. wrong_at: {program: the
+    lengths where the evidence rules find it wrong}."""
+    def __init__(self, runs, wrong_at):
+        self.runs, self.wrong_at, self.made = runs, wrong_at, {}
+
+    def __call__(self, program, n, kind):
+        if (program, n, kind) not in self.made:
+            self.made[(program, n, kind)] = judged(self.runs, program, n, kind,
+                                                   self.wrong_at.get(program, ()))
+        return self.made[(program, n, kind)]
+
+
+def result(runs, program, n, judge):
+    klass, farthest = judge(program, n, TIMED)
     exact = runs.exact.get(n)
     orders = runs.orders.get(n)
     return {"verdict": klass, "exact": exact,
@@ -286,7 +300,11 @@ def result(runs, program, n, wrong):
             if farthest else None}
 
 
-def summary(runs, program, n, wrong=()):
+def summary(runs, program, n, judge=None, others=None):
+    """The row of program at length n. judge: a Judge of the model, else
+    one of no evidence; others: flags.peers(runs, n), where made."""
+    judge = judge or Judge(runs, {})
+    others = peers(runs, n) if others is None else others
     own = tuple(r for r in runs.of(program, n) if not r.failure)
     ratios = row_ratios(runs, program, n)
     made = Summary(
@@ -297,10 +315,10 @@ def summary(runs, program, n, wrong=()):
         peak_of="tree" if any(r.peak_of == "tree" for r in own) else "process",
         ratios=ratios, **interval(ratios), clusters=stats.two_clusters([r.seconds for r in own]),
         coarse=coarse(own), own_noise=stats.noise_floor([r.seconds for r in own]),
-        **speed(runs, program, n, own), **result(runs, program, n, wrong),
+        **speed(runs, program, n, own), **result(runs, program, n, judge),
         **launched(runs, program, own))
     base = [r for r in runs.of(runs.baseline, n) if not r.failure]
-    steady = steadiest(runs, n, made.median) if own else (None, None)
+    steady = steadiest(others, made.median) if own else (None, None)
     return replace(made, flags=flags(made, own, noise_floor(runs, n), base, runs, steady))
 
 
