@@ -16,6 +16,7 @@ comparisons, whatever the machine's noise looks like, where a bootstrap
 of six values' medians misses more often than it claims. It needs no
 random numbers."""
 
+import bisect
 import math
 import statistics
 from dataclasses import dataclass
@@ -88,26 +89,27 @@ def logs(values):
 
 
 def at_most(x, y, t):
-    """How many pairs have y[j] - x[i] <= t, x and y sorted: for each y[j],
-    the x[i] at or above y[j] - t, found by a pointer that only moves on."""
-    count, i = 0, 0
-    for b in y:
-        while i < len(x) and b - x[i] > t:
-            i += 1
-        count += len(x) - i
-    return count
+    """How many pairs have y[j] - x[i] <= t, x and y sorted, counted over
+    the shorter of the two by binary search in the other: a difference
+    only grows with y[j] and shrinks with x[i], and v - b is exactly
+    -(b - v), so each search asks the very comparison it counts."""
+    if len(x) <= len(y):
+        return sum(bisect.bisect_right(y, t, key=lambda v: v - a) for a in x)
+    return sum(len(x) - bisect.bisect_left(x, -t, key=lambda v: v - b) for b in y)
 
 
 def next_above(x, y, t):
     """The smallest pair difference y[j] - x[i] above t."""
-    best, i = math.inf, len(x) - 1
-    for b in reversed(y):
-        while i >= 0 and b - x[i] <= t:
-            i -= 1
-        if i < 0:
-            break
-        best = min(best, b - x[i])
-    return best
+    found = []
+    if len(x) <= len(y):
+        for a in x:
+            j = bisect.bisect_right(y, t, key=lambda v: v - a)
+            found += [y[j] - a] if j < len(y) else []
+    else:
+        for b in y:
+            i = bisect.bisect_left(x, -t, key=lambda v: v - b) - 1
+            found += [b - x[i]] if i >= 0 else []
+    return min(found, default=math.inf)
 
 
 def kth(x, y, k):
@@ -130,7 +132,7 @@ def kth(x, y, k):
 
 # Up to this many pairs, sorting them all is quicker than counting them
 # again at every step of the bisection.
-SORTED_PAIRS = 10**6
+SORTED_PAIRS = 10**4
 
 
 def ranked(old, new):
