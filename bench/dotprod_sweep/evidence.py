@@ -77,12 +77,16 @@ def better_than_float(points):
     """The first length where a result is nearer the exact value than any
     float is, or None: no float sum, whatever its order, prints that (its
     result is a float). points: (n, result, half_unit, exact)."""
-    for n, result, half_unit, exact in sorted(points):
+    first, away = None, {}  # away: how far the nearest float lies from each exact value
+    for n, result, half_unit, exact in points:
+        if exact not in away:
+            away[exact] = abs(nearest_float(exact) - exact)
         # A float printed to half_unit lies at least this far from exact.
-        gap = abs(nearest_float(exact) - exact) - verdict.printed_error(half_unit)
-        if abs(result - exact) <= tight_bound(n, exact, half_unit) < gap:
-            return n
-    return None
+        gap = away[exact] - verdict.printed_error(half_unit)
+        if abs(result - exact) <= tight_bound(n, exact, half_unit) < gap and \
+                (first is None or n < first):
+            first = n
+    return first
 
 
 def stays_accurate(points):
