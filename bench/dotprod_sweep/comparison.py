@@ -222,10 +222,11 @@ def side(group):
 
 def measured(runs):
     """{(program, params key, length): side(its timed runs)}."""
-    groups = {}
+    groups, keys = {}, {p: key(runs.params.get(p)) for p in runs.programs}
     for r in runs.runs:
         if r.kind == TIMED:
-            groups.setdefault((r.program, key(runs.params.get(r.program)), r.length), []).append(r)
+            params = keys[r.program] if r.program in keys else key(runs.params.get(r.program))
+            groups.setdefault((r.program, params, r.length), []).append(r)
     return {k: side(group) for k, group in groups.items()}
 
 
