@@ -98,36 +98,43 @@ def at_most(x, y, t):
     return sum(len(x) - bisect.bisect_left(x, -t, key=lambda v: v - b) for b in y)
 
 
-def next_above(x, y, t):
-    """The smallest pair difference y[j] - x[i] above t."""
+def between(x, y, lo, hi):
+    """Every pair difference y[j] - x[i] with lo < it <= hi, by the same
+    comparisons as at_most()."""
     found = []
     if len(x) <= len(y):
         for a in x:
-            j = bisect.bisect_right(y, t, key=lambda v: v - a)
-            found += [y[j] - a] if j < len(y) else []
+            first = bisect.bisect_right(y, lo, key=lambda v: v - a)
+            last = bisect.bisect_right(y, hi, key=lambda v: v - a)
+            found += [y[j] - a for j in range(first, last)]
     else:
         for b in y:
-            i = bisect.bisect_left(x, -t, key=lambda v: v - b) - 1
-            found += [b - x[i]] if i >= 0 else []
-    return min(found, default=math.inf)
+            first = bisect.bisect_left(x, -hi, key=lambda v: v - b)
+            last = bisect.bisect_left(x, -lo, key=lambda v: v - b)
+            found += [b - x[i] for i in range(first, last)]
+    return found
 
 
 def kth(x, y, k):
     """The k-th smallest of the m*n differences y[j] - x[i], x and y
-    sorted, without making them: bisection on the value, each step
-    counting in one pass, so that a row of many runs stays linear."""
+    sorted, without making them all: bisection on the value, each step
+    counting in one pass, until few enough lie between its bounds to sort
+    those alone."""
     lo, hi = y[0] - x[-1], y[-1] - x[0]
-    if at_most(x, y, lo) >= k:
+    below = at_most(x, y, lo)
+    if below >= k:
         return lo
+    up_to = len(x) * len(y)
     for _ in range(200):
         mid = lo + (hi - lo) / 2
-        if mid <= lo or mid >= hi:
+        if up_to - below <= SORTED_PAIRS or mid <= lo or mid >= hi:
             break
-        if at_most(x, y, mid) >= k:
-            hi = mid
+        count = at_most(x, y, mid)
+        if count >= k:
+            hi, up_to = mid, count
         else:
-            lo = mid
-    return next_above(x, y, lo)
+            lo, below = mid, count
+    return sorted(between(x, y, lo, hi))[k - below - 1]
 
 
 # Up to this many pairs, sorting them all is quicker than counting them
