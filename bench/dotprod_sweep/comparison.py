@@ -230,12 +230,21 @@ def measured(runs):
     return {k: side(group) for k, group in groups.items()}
 
 
-def relative(runs, program, control, n):
+def rounds(runs):
+    """{(program, length): {round: its usable loop time}} of a run's timed
+    runs, made in one pass: each program is paired with the control."""
+    found = {}
+    for r in usable(r for r in runs.runs if r.kind == TIMED):
+        found.setdefault((r.program, r.length), {})[r.repeat] = r.seconds
+    return found
+
+
+def relative(rounds, program, control, n):
     """Per round, program's loop time over the control's in that round:
     the two runs made closest in time, whatever the machine did between
-    rounds. A round where either has no usable time gives none."""
-    mine = {r.repeat: r.seconds for r in usable(runs.of(program, n))}
-    theirs = {r.repeat: r.seconds for r in usable(runs.of(control, n))}
+    rounds. A round where either has no usable time gives none. rounds:
+    the run's rounds()."""
+    mine, theirs = rounds.get((program, n), {}), rounds.get((control, n), {})
     return tuple(mine[k] / theirs[k] for k in sorted(mine) if k in theirs)
 
 
@@ -339,12 +348,12 @@ def chosen(old, new, timed, given):
 
 def matched(found, runs, sides, made, control, threshold):
     """The Row of found, (program, params key, length), timed in both runs;
-    sides: each run's measured()."""
+    sides: each run's (measured(), rounds())."""
     p, params, n = found
-    paired = tuple(relative(r, p, control, n) for r in runs) \
+    paired = tuple(relative(r, p, control, n) for _, r in sides) \
         if control is not None and p != control else ((), ())
     flawed = tuple(x for m, which in zip(made, ("old", "new")) for x in unsound_at(m, p, n, which))
-    return row(p, params, n, (sides[0][found], sides[1][found]), threshold, paired,
+    return row(p, params, n, (sides[0][0][found], sides[1][0][found]), threshold, paired,
                p == control, flawed, p == runs[1].reference)
 
 
@@ -358,7 +367,8 @@ def compare(old, new, threshold=THRESHOLD, control=None, models=None):
     # In the order the programs took turns, as in the sweep's own table.
     turn = {p: i for i, p in enumerate(dict.fromkeys((*new.programs, *old.programs)))}
     both = sorted(set(before) & set(after), key=lambda k: (k[2], turn.get(k[0], len(turn)), k))
-    rows = tuple(matched(k, (old, new), (before, after), made, yardstick, threshold)
+    sides = ((before, rounds(old)), (after, rounds(new)))
+    rows = tuple(matched(k, (old, new), sides, made, yardstick, threshold)
                  for k in both)
     programs = dict.fromkeys((r.program, r.params) for r in rows)
     means = tuple(m for m in (mean([r for r in rows if (r.program, r.params) == p], threshold)

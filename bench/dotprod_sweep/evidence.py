@@ -15,6 +15,7 @@ import struct
 from dataclasses import dataclass
 
 from . import verdict
+from .runs import distinct_results
 
 # How far outside the orders' range a right result may lie: 64 units of
 # 2^-24 of the exact value, and an eighth of the range. At every length
@@ -78,7 +79,7 @@ def better_than_float(points):
     float is, or None: no float sum, whatever its order, prints that (its
     result is a float). points: (n, result, half_unit, exact)."""
     first, away = None, {}  # away: how far the nearest float lies from each exact value
-    for n, result, half_unit, exact in points:
+    for n, result, half_unit, exact in set(points):  # the first length is order-free
         if exact not in away:
             away[exact] = abs(nearest_float(exact) - exact)
         # A float printed to half_unit lies at least this far from exact.
@@ -182,8 +183,8 @@ def results(runs):
 
 def disagreement(runs, n, own):
     low, high = runs.orders.get(n, (None, None))
-    return agree([(r.result, r.result_half_unit) for r in own], n, runs.exact[n], low, high,
-                 runs.tolerance)
+    return agree([(r.result, r.result_half_unit) for r in distinct_results(own)], n,
+                 runs.exact[n], low, high, runs.tolerance)
 
 
 def outside(runs, n, own):
@@ -191,8 +192,8 @@ def outside(runs, n, own):
     if n not in runs.orders:
         return None
     low, high = runs.orders[n]
-    return next((r for r in own if not plausible(r.result, r.result_half_unit, low, high, n,
-                                                 runs.exact[n], runs.tolerance)), None)
+    return next((r for r in distinct_results(own) if not plausible(
+        r.result, r.result_half_unit, low, high, n, runs.exact[n], runs.tolerance)), None)
 
 
 def lost_accuracy(runs, program, own):
@@ -200,7 +201,7 @@ def lost_accuracy(runs, program, own):
     better than float somewhere and is off by more than such a sum
     elsewhere."""
     broken = stays_accurate([(n, r.result, r.result_half_unit, runs.exact[n])
-                             for n, at in own.items() for r in at])
+                             for n, at in own.items() for r in distinct_results(at)])
     if not broken:
         return []
     shown, beyond = broken
@@ -217,7 +218,8 @@ def findings(runs, program, own=None):
     for n in sorted(own):
         spread = disagreement(runs, n, own[n])
         if spread:
-            farthest = max(own[n], key=lambda r: abs(r.result - runs.exact[n]))
+            farthest = max(distinct_results(own[n]),
+                           key=lambda r: abs(r.result - runs.exact[n]))
             found.append(Finding(NOT_REPRODUCIBLE, program, n, runs.exact[n],
                                  farthest.result_text, count=len(own[n]), spread=spread[0],
                                  allowed=spread[1]))

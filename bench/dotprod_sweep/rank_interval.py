@@ -17,6 +17,7 @@ of six values' medians misses more often than it claims. It needs no
 random numbers."""
 
 import bisect
+import itertools
 import math
 import statistics
 from dataclasses import dataclass
@@ -84,71 +85,104 @@ def rank_k(m, n, confidence=CONFIDENCE):
     return k, 1 - 2 * normal_cdf((k - 1 + 0.5 - mean) / sd)
 
 
-def logs(values):
-    return sorted(math.log(v) for v in values)
+@dataclass(frozen=True)
+class Group:
+    """Sorted values counted once each: times printed to a few digits
+    repeat, and each distinct pair of values is then counted, and sorted,
+    once with its weight."""
+    values: list         # distinct, ascending
+    counts: list         # how many of each
+    up_to: list          # up_to[j]: how many lie below values[j]; up_to[-1]: all
+
+
+def group_logs(times):
+    values, counts = [], []
+    for v in sorted(math.log(t) for t in times):
+        if values and values[-1] == v:
+            counts[-1] += 1
+        else:
+            values.append(v)
+            counts.append(1)
+    return Group(values, counts, list(itertools.accumulate(counts, initial=0)))
 
 
 def at_most(x, y, t):
-    """How many pairs have y[j] - x[i] <= t, x and y sorted, counted over
-    the shorter of the two by binary search in the other: a difference
-    only grows with y[j] and shrinks with x[i], and v - b is exactly
-    -(b - v), so each search asks the very comparison it counts."""
-    if len(x) <= len(y):
-        return sum(bisect.bisect_right(y, t, key=lambda v: v - a) for a in x)
-    return sum(len(x) - bisect.bisect_left(x, -t, key=lambda v: v - b) for b in y)
+    """(pairs, distinct pairs) with y - x <= t, counted over the shorter
+    of the two groups by binary search in the other: a difference only
+    grows with y and shrinks with x, and v - b is exactly -(b - v), so
+    each search asks the very comparison it counts."""
+    pairs = kinds = 0
+    if len(x.values) <= len(y.values):
+        for a, c in zip(x.values, x.counts):
+            j = bisect.bisect_right(y.values, t, key=lambda v: v - a)
+            pairs, kinds = pairs + c * y.up_to[j], kinds + j
+    else:
+        for b, c in zip(y.values, y.counts):
+            i = bisect.bisect_left(x.values, -t, key=lambda v: v - b)
+            pairs, kinds = pairs + c * (x.up_to[-1] - x.up_to[i]), kinds + len(x.values) - i
+    return pairs, kinds
 
 
 def between(x, y, lo, hi):
-    """Every pair difference y[j] - x[i] with lo < it <= hi, by the same
-    comparisons as at_most()."""
+    """(difference, weight) of every distinct pair with lo < y - x <= hi,
+    by the same comparisons as at_most()."""
     found = []
-    if len(x) <= len(y):
-        for a in x:
-            first = bisect.bisect_right(y, lo, key=lambda v: v - a)
-            last = bisect.bisect_right(y, hi, key=lambda v: v - a)
-            found += [y[j] - a for j in range(first, last)]
+    if len(x.values) <= len(y.values):
+        for a, c in zip(x.values, x.counts):
+            first = bisect.bisect_right(y.values, lo, key=lambda v: v - a)
+            last = bisect.bisect_right(y.values, hi, key=lambda v: v - a)
+            found += [(y.values[j] - a, c * y.counts[j]) for j in range(first, last)]
     else:
-        for b in y:
-            first = bisect.bisect_left(x, -hi, key=lambda v: v - b)
-            last = bisect.bisect_left(x, -lo, key=lambda v: v - b)
-            found += [b - x[i] for i in range(first, last)]
+        for b, c in zip(y.values, y.counts):
+            first = bisect.bisect_left(x.values, -hi, key=lambda v: v - b)
+            last = bisect.bisect_left(x.values, -lo, key=lambda v: v - b)
+            found += [(b - x.values[i], c * x.counts[i]) for i in range(first, last)]
     return found
 
 
+def weighted_kth(found, k):
+    """The k-th smallest of sorted (value, weight) pairs, counting weights."""
+    for value, weight in found:
+        k -= weight
+        if k <= 0:
+            return value
+    raise IndexError(k)
+
+
 def kth(x, y, k):
-    """The k-th smallest of the m*n differences y[j] - x[i], x and y
-    sorted, without making them all: bisection on the value, each step
-    counting in one pass, until few enough lie between its bounds to sort
+    """The k-th smallest of the differences y - x of every pair, without
+    making them all: bisection on the value, each step counting in one
+    pass, until few enough distinct pairs lie between its bounds to sort
     those alone."""
-    lo, hi = y[0] - x[-1], y[-1] - x[0]
-    below = at_most(x, y, lo)
+    lo, hi = y.values[0] - x.values[-1], y.values[-1] - x.values[0]
+    below, kinds_below = at_most(x, y, lo)
     if below >= k:
         return lo
-    up_to = len(x) * len(y)
+    kinds_up_to = len(x.values) * len(y.values)
     for _ in range(200):
         mid = lo + (hi - lo) / 2
-        if up_to - below <= SORTED_PAIRS or mid <= lo or mid >= hi:
+        if kinds_up_to - kinds_below <= SORTED_PAIRS or mid <= lo or mid >= hi:
             break
-        count = at_most(x, y, mid)
+        count, kinds = at_most(x, y, mid)
         if count >= k:
-            hi, up_to = mid, count
+            hi, kinds_up_to = mid, kinds
         else:
-            lo, below = mid, count
-    return sorted(between(x, y, lo, hi))[k - below - 1]
+            lo, below, kinds_below = mid, count, kinds
+    return weighted_kth(sorted(between(x, y, lo, hi)), k - below)
 
 
-# Up to this many pairs, sorting them all is quicker than counting them
-# again at every step of the bisection.
+# Up to this many distinct pairs, sorting them all is quicker than
+# counting them again at every step of the bisection.
 SORTED_PAIRS = 10**4
 
 
 def ranked(old, new):
     """The k-th smallest of the differences log(new) - log(old) of every
     pair, as a function of k."""
-    x, y = logs(old), logs(new)
-    if len(x) * len(y) <= SORTED_PAIRS:
-        found = sorted(b - a for a in x for b in y)
-        return lambda k: found[k - 1]
+    x, y = group_logs(old), group_logs(new)
+    if len(x.values) * len(y.values) <= SORTED_PAIRS:
+        found = sorted(between(x, y, -math.inf, math.inf))
+        return lambda k: weighted_kth(found, k)
     return lambda k: kth(x, y, k)
 
 

@@ -58,6 +58,12 @@ class Run:
         return printed.half_unit(self.time_text)
 
 
+def distinct_results(runs):
+    """One run of each result text, in the order first printed: a program
+    prints the same few results run after run, and each is judged once."""
+    return list({r.result_text: r for r in runs}.values())
+
+
 @dataclass(frozen=True)
 class Ceiling:
     length: int

@@ -11,7 +11,7 @@ from dataclasses import dataclass, replace
 from . import ceilings, evidence, launchers, stats, verdict
 from .ceilings import vector_bytes
 from .flags import coarse, flags, peers, steadiest, zero_median
-from .runs import TIMED
+from .runs import TIMED, distinct_results
 
 ALLOWANCE = 4 * 2**20  # the memory a process may need beside its two vectors
 # A process that kept this many more CPUs busy than its threads, on
@@ -37,6 +37,7 @@ def judged(runs, program, n, kind, wrong=()):
         return None, None
     reference = [r for r in runs.of(runs.reference, n, kind) if not r.failure]
     reference_text = reference[0].result_text if reference else None
+    own = distinct_results(own)
     classes = [verdict.classify(n, r.result, r.result_half_unit, exact, reference_text,
                                 runs.tolerance) for r in own]
     if program != runs.reference and n in wrong:

@@ -2,6 +2,7 @@
 """Two sweeps compared, in-process on hand-made runs. Expected values are
 worked out here by hand."""
 import math
+import random
 import unittest
 from unittest import mock
 
@@ -72,6 +73,23 @@ class RankInterval(unittest.TestCase):
                             [math.exp(0.01 * j) for j in range(6)])
         self.assertAlmostEqual(iv.low, math.exp(-0.25))
         self.assertAlmostEqual(iv.high, 1.0)
+
+    def test_kth_difference_as_sorting_every_pair(self):
+        # Times printed to few digits tie; the k-th difference must be the one
+        # sorting all m*n pairs gives, whether the bisection runs or not.
+        rng = random.Random(7)
+        for case in range(300):
+            printed = [rng.randint(1, 9) * 1e-6 for _ in range(4)]
+            def draw(count):
+                return [rng.choice(printed) if rng.random() < 0.6 else
+                        rng.uniform(1e-6, 1e-5) for _ in range(count)]
+            old, new = draw(rng.randint(1, 30)), draw(rng.randint(1, 40))
+            every = sorted(math.log(b) - math.log(a) for a in old for b in new)
+            ks = {1, len(every), (len(every) + 1) // 2, rng.randint(1, len(every))}
+            with self.subTest(case=case), \
+                    mock.patch.object(ranks, "SORTED_PAIRS", rng.choice([0, 5, 10**4])):
+                kth = ranks.ranked(old, new)
+                self.assertEqual([kth(k) for k in sorted(ks)], [every[k - 1] for k in sorted(ks)])
 
     def test_threshold_rule(self):
         # 5 %: slower above 1.05, faster below 1 / 1.05 = 0.952.
