@@ -209,14 +209,22 @@ class Sweep:
         self.round(n, TIMED, 1)
 
     def first_rounds(self):
-        """The rounds every length is planned, shortest length first: all
-        of them with --repeats, else as many as the budget holds."""
-        for n in self.config.lengths:
-            while self.rounds(n) < (self.config.repeats or plan.MIN_ROUNDS):
-                if self.config.repeats is None and not self.in_budget(n):
+        """The rounds every length is planned, a round at each length in
+        turn: each length's rounds then span the whole of this phase, so
+        what the machine does meanwhile reaches every length alike and
+        shows in each interval. All of them with --repeats, else as many
+        as the budget holds."""
+        wanted = self.config.repeats or plan.MIN_ROUNDS
+        waiting = list(self.config.lengths)
+        while waiting:
+            for n in list(waiting):
+                if self.rounds(n) >= wanted:
+                    waiting.remove(n)
+                elif self.config.repeats is None and not self.in_budget(n):
                     self.runs.short[n] = self.rounds(n)
-                    break
-                self.round(n, TIMED, self.rounds(n) + 1)
+                    waiting.remove(n)
+                else:
+                    self.round(n, TIMED, self.rounds(n) + 1)
 
     def in_budget(self, n):
         """Whether one more round at n still ends within the budget."""

@@ -123,6 +123,18 @@ class Table(unittest.TestCase):
             self.assertLessEqual(values[1], values[3])  # median <= max
             self.assertGreater(values[6], 0)             # a peak was measured
 
+    def test_rounds_go_round_the_lengths(self):
+        # Each length's rounds spread over the sweep: a round at each in turn.
+        with tempfile.TemporaryDirectory() as tmp:
+            saved = os.path.join(tmp, "runs.json")
+            done = sweep("--binary", DOTPROD, "--lengths", "50,7", "--repeats", "3",
+                         "--json", saved)
+            self.assertEqual(done.returncode, 0, done.stderr)
+            with open(saved) as f:
+                made = [(r["length"], r["repeat"]) for r in json.load(f)["runs"]
+                        if r["kind"] == "timed"]
+        self.assertEqual(made, [(7, 1), (50, 1), (7, 2), (50, 2), (7, 3), (50, 3)])
+
     @unittest.skipUnless(HAS_GNUPLOT, "no gnuplot")
     def test_plot_is_a_png(self):
         with tempfile.TemporaryDirectory() as tmp:
