@@ -177,7 +177,7 @@ def interval(ratios):
     """The speedup's median and 95 % interval over ratios."""
     if not ratios:
         return {"speedup": None, "speedup_low": None, "speedup_high": None, "coverage": None}
-    low, high, coverage = stats.median_interval(ratios)
+    low, high, coverage = stats.rerun_interval(ratios)
     return {"speedup": statistics.median(ratios), "speedup_low": low, "speedup_high": high,
             "coverage": coverage}
 
@@ -260,7 +260,7 @@ def paired_share(runs, program, n, rate, launch, used=None):
     ratios = ceilings.paired(runs, n, program, threads, which, nodes)
     if not ratios:
         return {}
-    low, high, _ = stats.median_interval(ratios) if len(ratios) > 1 else (None, None, None)
+    low, high, _ = stats.rerun_interval(ratios) if len(ratios) > 1 else (None, None, None)
     return {"share": statistics.median(ratios), "share_low": low, "share_high": high,
             "share_threads": threads, "share_pass": ceilings.PASSES.index(which) + 1
             if which != "seconds" else None}

@@ -101,6 +101,20 @@ class Intervals(unittest.TestCase):
                 self.assertEqual(got[:2], (low, high))
                 self.assertAlmostEqual(got[2], coverage)
 
+    def test_a_rerun_interval_takes_in_the_drift(self):
+        # The same six values in two orders. Steady: each third's median is
+        # 2, no drift, min to max. Rising: thirds' medians 1.5, 2 and 2.5,
+        # drift log(2.5 / 1.5) / 2 = 0.2554, times 1.5: 0.3831; the median 2,
+        # log(2 / 1) = 0.6931 below and log(3 / 2) = 0.4055 above, each taken
+        # with it: 2 e^-0.7920 = 0.9059 and 2 e^0.5579 = 3.4938.
+        cases = [([1, 3, 2, 2, 3, 1], (1, 3)), ([1, 2, 2, 2, 2, 3], (0.9059, 3.4938))]
+        for values, (low, high) in cases:
+            with self.subTest(values):
+                got = stats.rerun_interval(values)
+                self.assertAlmostEqual(got[0], low, places=4)
+                self.assertAlmostEqual(got[1], high, places=4)
+                self.assertEqual(got[2], stats.median_interval(values)[2])
+
     def test_wide_beyond_ten_percent_either_side(self):
         # As ratios: 1/0.91 = 1.099 is within, 1/0.90 = 1.111 beyond.
         for low, high, wide in [(0.91, 1.099, False), (0.90, 1.01, True), (0.99, 1.11, True)]:
