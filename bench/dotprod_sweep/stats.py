@@ -60,9 +60,9 @@ def median_interval(values):
 # meets it in another state. How far the median moved between the first,
 # middle and last third of the rounds shows that part, and half the
 # spread of three medians understates how far whole sweeps move apart:
-# 1.5 times it, taken with the rounds' own noise, held the intervals of
-# 95 % of reruns on the project's machine, where the rounds' noise alone
-# held 87 % (docs/results.md).
+# 1.5 times it, taken with the rounds' own noise, made the intervals of
+# 95 % of pairs of reruns on the project's machine overlap, where the
+# rounds' noise alone made 84-87 % (docs/results.md).
 DRIFT_PARTS = 3
 DRIFT_WEIGHT = 1.5
 
