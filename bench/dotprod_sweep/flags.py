@@ -118,8 +118,9 @@ def flags(s, own, floor, base, runs, steady=(None, None)):
     if s.wide and not s.coarse:
         cause = WIDE_OWN if floor < noise else WIDE_PRINTING \
             if runs.baseline == runs.reference else WIDE_BASELINE
-        found.append(flag("wide", cause, noise=noise, floor=floor,
-                          quiet_ran=QUIET in runs.programs))
+        if not s.drifted:  # drift alone is said once, under the table
+            found.append(flag("wide", cause, noise=noise, floor=floor,
+                              quiet_ran=QUIET in runs.programs))
     elif steady[0] is not None and noise > max(ERRATIC * steady[0], ERRATIC_LEAST) and \
             not loaded(runs.machine.get("load_start"), runs.machine.get("cores")):
         found.append(flag("erratic", ERRATIC_RUNS, noise=noise, floor=steady[0],

@@ -88,6 +88,7 @@ class Summary:
     hidden: float | None = None     # the loss, of the exact value, its verdict cannot tell
     ceiling_threads: int | None = None  # the threads of that ceiling; None: every CPU
     cpus: float | None = None       # the CPUs its process kept busy, on average
+    drifted: bool = False   # its interval is wide for the drift alone, not its rounds' noise
 
     @property
     def zero_time(self):
@@ -174,12 +175,16 @@ def times(own):
 
 
 def interval(ratios):
-    """The speedup's median and 95 % interval over ratios."""
+    """The speedup's median and 95 % interval over ratios, and whether the
+    interval is wide only for how far the median drifted."""
     if not ratios:
         return {"speedup": None, "speedup_low": None, "speedup_high": None, "coverage": None}
+    middle = statistics.median(ratios)
     low, high, coverage = stats.rerun_interval(ratios)
-    return {"speedup": statistics.median(ratios), "speedup_low": low, "speedup_high": high,
-            "coverage": coverage}
+    own_low, own_high, _ = stats.median_interval(ratios)
+    return {"speedup": middle, "speedup_low": low, "speedup_high": high, "coverage": coverage,
+            "drifted": stats.is_wide(low, middle, high) and
+            not stats.is_wide(own_low, middle, own_high)}
 
 
 def cpus_used(own):

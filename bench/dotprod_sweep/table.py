@@ -150,5 +150,6 @@ def stopped(model):
 def footer(model):
     short = words.short_line(model)
     lines = [words.machine_line(model.machine), stopped(model),
-             short and short[0].upper() + short[1:] + ".", words.time_line(model)]
+             short and short[0].upper() + short[1:] + ".", words.drift_line(model),
+             words.time_line(model)]
     return "\n".join(line for line in lines if line)

@@ -155,6 +155,19 @@ def short_line(model):
             f"({at}): those intervals are wider; a larger --budget holds them all")
 
 
+def drift_line(model):
+    """Where intervals are wide only for how far their medians drifted
+    while the sweep ran, one line."""
+    drifted = [s for s in model.summaries if s.drifted]
+    if not drifted:
+        return None
+    named = ", ".join(f"{s.program} at N={length_text(s.length)}" for s in drifted[:3])
+    more = f" and {len(drifted) - 3} more" if len(drifted) > 3 else ""
+    return (f"Drift: the speedups of {named}{more} moved while the sweep ran by more than "
+            f"their rounds' noise; their intervals take that in, as a rerun would find them "
+            f"elsewhere, and reach past ±10 %. A quieter machine narrows them.")
+
+
 def time_line(model):
     """What the sweep was given and what it took; where the ceiling ran in
     the rounds, how much of it that was."""

@@ -190,6 +190,28 @@ class Summaries(unittest.TestCase):
         self.assertTrue(self.make(fast_times=("0.000002",) * 3).of("fast")[0].coarse)
         self.assertFalse(self.make(fast_times=("2.000000e-06",) * 3).of("fast")[0].coarse)
 
+    def test_drift_alone_is_said_once_not_flagged(self):
+        # Speedups per round over a steady dotprod. drifting: each third
+        # steady, thirds' medians 10.05, 11.05 and 12.15; its rounds' own
+        # interval, the 2nd to 8th of nine, reaches 1.0995 either way: not
+        # wide, but the drift makes it so. noisy: no drift, and the 2nd to
+        # 8th, 9 and 13 about 11, reach 1.18 up.
+        speedups = {"drifting": (10.0, 10.1, 10.05, 11.0, 11.1, 11.05, 12.1, 12.2, 12.15),
+                    "noisy": (10, 13, 11, 9, 12, 10, 13, 9, 11)}
+        runs = Runs(("dotprod", *speedups), "dotprod", "dotprod", (1000,), ())
+        runs.exact[1000] = 0.5
+        for r in range(9):
+            runs.runs += [run("dotprod", 1000, r + 1, "1.000000000", "0.500000")] + \
+                [run(p, 1000, r + 1, repr(1 / s[r]), "0.500000") for p, s in speedups.items()]
+        made = model.model(runs)
+        drifting, noisy = made.of("drifting")[0], made.of("noisy")[0]
+        self.assertEqual((drifting.wide, drifting.drifted, drifting.flags), (True, True, ()))
+        self.assertEqual((noisy.wide, noisy.drifted, [f.kind for f in noisy.flags]),
+                         (True, False, ["wide"]))
+        line = words.drift_line(made)
+        self.assertIn("drifting at N=10^3 moved", line)
+        self.assertNotIn("noisy", line)
+
     def test_the_baseline_is_never_noisy(self):
         coarse = self.make(baseline="fast", fast_times=("0.000002",) * 3).of("fast")[0]
         self.assertEqual((coarse.coarse, coarse.noisy), (True, False))
