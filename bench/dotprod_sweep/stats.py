@@ -80,12 +80,13 @@ def drift(values):
     return math.log(max(medians) / min(medians)) / 2
 
 
-def rerun_interval(values):
+def rerun_interval(values, own=None):
     """median_interval() of positive values in the order made, each end
     moved out by DRIFT_WEIGHT times their drift, the two added as
     independent parts: an interval for what a rerun of the sweep finds,
-    not only for these rounds. (low, high, coverage)."""
-    low, high, coverage = median_interval(values)
+    not only for these rounds. own: their median_interval(), where
+    already made. (low, high, coverage)."""
+    low, high, coverage = own or median_interval(values)
     moved = DRIFT_WEIGHT * drift(values)
     if not moved:
         return low, high, coverage

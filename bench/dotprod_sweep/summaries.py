@@ -180,11 +180,11 @@ def interval(ratios):
     if not ratios:
         return {"speedup": None, "speedup_low": None, "speedup_high": None, "coverage": None}
     middle = statistics.median(ratios)
-    low, high, coverage = stats.rerun_interval(ratios)
-    own_low, own_high, _ = stats.median_interval(ratios)
+    own = stats.median_interval(ratios)
+    low, high, coverage = stats.rerun_interval(ratios, own)
     return {"speedup": middle, "speedup_low": low, "speedup_high": high, "coverage": coverage,
             "drifted": stats.is_wide(low, middle, high) and
-            not stats.is_wide(own_low, middle, own_high)}
+            not stats.is_wide(own[0], middle, own[1])}
 
 
 def cpus_used(own):
