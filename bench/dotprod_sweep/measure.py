@@ -14,7 +14,7 @@ import dataclasses
 import os
 import time
 
-from . import launchers, machine, plan, printed, ranks, runner, session, words
+from . import commands, launchers, machine, plan, printed, ranks, runner, session, words
 from .messages import SweepError, progress, say
 from .runs import NOT_RUN, PROBE, TIMED, WARMUP, Ceiling, Run, Runs
 
@@ -123,6 +123,9 @@ class Sweep:
                 failure = check_time(printed.value(seconds), ended.wall)
             except printed.OutputError as error:
                 failure = str(error)
+        # Cleaned as a saved run's is on loading, so that the live table and
+        # a later show of it say the same, and a program's words stay in one cell.
+        failure = failure and commands.printable(failure)
         run = self.record(Run(cmd.label, n, repeat, kind, ended.wall, ended.peak, ended.peak_of,
                               result, seconds, failure, ended.rank_peaks, ended.cpu))
         if failure and self.config.fail_fast:
@@ -176,8 +179,8 @@ class Sweep:
             if printed.value(seconds) <= 0:
                 raise printed.OutputError(f"printed a time of {seconds}")
         except printed.OutputError as error:
-            self.runs.ceilings.append(Ceiling(n, threads, 0.0, ended.wall, str(error),
-                                              repeat=repeat))
+            self.runs.ceilings.append(Ceiling(n, threads, 0.0, ended.wall,
+                                              commands.printable(str(error)), repeat=repeat))
             return
         first, second = printed.read_passes(path)
         self.runs.ceilings.append(Ceiling(n, threads, printed.value(seconds), ended.wall,

@@ -109,7 +109,7 @@ if mode == "unreport":  # removes the report its parent, GNU time, is to write
         words = f.read().split(b"\0")
     os.unlink(words[words.index(b"-o") + 1])
 if mode == "noisy":
-    sys.stderr.write("complaint\n" * 100000 + "the last word\n")
+    sys.stderr.write("complaint\n" * 100000 + "the last|word\n")
     sys.exit(3)
 if mode == "flood":
     sys.stdout.write("x" * (70 * 2**20))

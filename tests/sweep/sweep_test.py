@@ -239,7 +239,7 @@ class Rejects(unittest.TestCase):
             ({"STANDIN_TIME": "1e308"}, [], "printed a loop time of 1e+308 s, longer than its "
                                             "whole run took"),
             ({"STANDIN_MODE": "noisy"}, [], "ended with status 3; its standard error ended: "
-             "'complaint / complaint / the last word' (the end of 1000014 bytes)"),
+             "'complaint / complaint / the last/word' (the end of 1000014 bytes)"),
             ({"STANDIN_MODE": "flood"}, [], "wrote more than 64 MiB of output and was killed"),
             ({"STANDIN_MODE": "unreport"}, [], "gave no peak memory"),
         ]
