@@ -17,8 +17,7 @@ ERRATIC_LEAST = 0.05  # ... and by more than 5 %, is erratic
 # machine, so only the first is a floor for the second.
 PEER_SCALE = 10
 QUIET = "dotprod-quiet"  # dotprod's loop without its printing: a steady baseline
-# A load average above this many per CPU at the start: other work shares
-# the CPUs, which is said once, and no row is called erratic for it.
+# A load average above this many per CPU: other work shares the CPUs.
 LOADED = 0.5
 
 # Why a row is flagged, each with its own advice.
@@ -43,8 +42,15 @@ class Flag:
     threads: int = 1           # the threads it runs on a node: pinning helps only several
 
 
-def loaded(load, cpus):
-    return load is not None and bool(cpus) and load > LOADED * cpus
+def loaded(box, cpus=None):
+    """Whether other work shared the CPUs as the sweep began: then it is
+    said once, and no row is called erratic for it. Both the load average
+    and the tasks running then must say so, where those were counted."""
+    cpus = cpus or box.get("cores")
+    load, running = box.get("load_start"), box.get("busy_start")
+    if load is None or not cpus:
+        return False
+    return min(load, load if running is None else running) > LOADED * cpus
 
 
 def power_of_ten_above(x):
@@ -122,7 +128,7 @@ def flags(s, own, floor, base, runs, steady=(None, None)):
             found.append(flag("wide", cause, noise=noise, floor=floor,
                               quiet_ran=QUIET in runs.programs))
     elif steady[0] is not None and noise > max(ERRATIC * steady[0], ERRATIC_LEAST) and \
-            not loaded(runs.machine.get("load_start"), runs.machine.get("cores")):
+            not loaded(runs.machine):
         found.append(flag("erratic", ERRATIC_RUNS, noise=noise, floor=steady[0],
                           peer=steady[1]))
     return tuple(found)

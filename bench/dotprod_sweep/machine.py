@@ -6,8 +6,10 @@ import datetime
 import os
 import platform
 import subprocess
+import time
 
 from . import __version__
+from .flags import LOADED
 
 SIZE_SUFFIX = {"K": 1024, "M": 1024**2, "G": 1024**3}
 
@@ -48,6 +50,28 @@ def load():
         return None
 
 
+def others_running(samples=10, gap=0.05):
+    """How many tasks besides this one were running, on average over
+    samples readings gap seconds apart; None where the kernel does not say."""
+    counts = []
+    for _ in range(samples):
+        try:
+            with open("/proc/loadavg") as f:
+                running = int(f.read().split()[3].split("/")[0])
+        except (OSError, ValueError, IndexError):
+            return None
+        counts.append(max(0, running - 1))
+        time.sleep(gap)
+    return sum(counts) / len(counts)
+
+
+def busy(start):
+    """The tasks running now, where the load average start says the
+    machine may be loaded: the average lags a minute, and still counts
+    work that has just ended, such as a sweep run just before."""
+    return others_running() if start is not None and start > LOADED else None
+
+
 def commit():
     """The commit the sweep was run from, where it runs from a git tree."""
     try:
@@ -69,12 +93,13 @@ def machine():
     except (ValueError, OSError):
         libc = " ".join(platform.libc_ver())
     affinity = sorted(os.sched_getaffinity(0))
+    start = load()
     return {"cpu": cpu_model(), "cores": len(affinity), "affinity": affinity,
             "online_cpus": os.cpu_count(),
             "kernel": f"{platform.system()} {platform.release()}", "libc": libc,
             "governor": read(f"/sys/devices/system/cpu/cpu{affinity[0]}/cpufreq/scaling_governor"),
             "caches": [{"level": level, "bytes": size} for level, size in caches()],
-            "load_start": load(), "load_end": None,
+            "load_start": start, "busy_start": busy(start), "load_end": None,
             "environment": {k: v for k, v in sorted(os.environ.items())
                             if k.startswith(RUNTIME_VARIABLES)},
             "version": __version__, "commit": commit(),

@@ -27,7 +27,8 @@ SCHEMA_HISTORY = {
        "from: it cannot be shown again",
     3: "1.1.0: the raw facts that load back (sweep, exact, orders, ceiling_runs, runs as "
        "printed), then the figures; added since: ceiling_runs' first_seconds (1.2.0), "
-       "second_seconds (1.3.0) and repeat, runs' cpu, sweep's budget, spent and short (1.5.0)",
+       "second_seconds (1.3.0) and repeat, runs' cpu, sweep's budget, spent and short (1.5.0), "
+       "machine's busy_start (1.6.1)",
 }
 # show and compare read SCHEMA and the schema before it, which its entry
 # here brings up to SCHEMA: with 4, {3: a function from a schema 3
@@ -337,7 +338,7 @@ def machine_from(value):
             box[key] = maybe(text, v, "machine", key)
         elif key in ("cores", "online_cpus"):
             maybe(whole, v, "machine", key, 1, MOST, "a number of CPUs, or null")
-        elif key in ("load_start", "load_end"):
+        elif key in ("load_start", "load_end", "busy_start"):  # busy_start: the load of an instant
             maybe(real, v, "machine", key, "a load average of 0 or more, or null")
         elif key == "environment":
             maybe(of_type, v, "machine", key, dict)

@@ -260,9 +260,10 @@ def warnings(config, box):
     and programs that ask for more threads than there are CPUs."""
     cpus = len(config.cpus) if config.cpus else box["cores"]
     found = []
-    load = box.get("load_start")
-    if flags.loaded(load, cpus):
-        found.append(f"the load average is {load:.2f} on {cpus} CPUs: other work will slow "
+    if flags.loaded(box, cpus):
+        load, running = box["load_start"], box.get("busy_start")
+        now = "" if running is None else f", {running:.1f} other tasks running"
+        found.append(f"the load average is {load:.2f} on {cpus} CPUs{now}: other work will slow "
                      f"the runs and widen the intervals; the sweep runs more rounds where "
                      f"they are wide, as the budget holds, and calls no row erratic")
     for cmd in config.candidates:
