@@ -50,7 +50,7 @@ def load():
         return None
 
 
-def others_running(samples=10, gap=0.05):
+def others_running(samples=10, gap=0.02):
     """How many tasks besides this one were running, on average over
     samples readings gap seconds apart; None where the kernel does not say."""
     counts = []
