@@ -57,6 +57,7 @@ VERSIONS = {
     "skip-tenth": lambda v: float_sum(v[:len(v) - len(v) // 10]),
 }
 
+
 def jitter(counter):
     """A spread that any four runs in a row show whole: a median's interval
     from six runs is then wide for certain, and narrows with more."""
