@@ -100,13 +100,13 @@ def at_run(runs, k):
 
 def change_line(line, change, runs):
     """'dotprod-simd at 10^7: 1.6× slower from commit abc1234, ...'."""
-    unit = f"speedup over {line.baseline}" if line.measure == history.SPEEDUP else "ns per term"
     return (f"{line.program} at {length_text(line.length)}: {charts.change_text(change)} from "
-            f"{at_run(runs, change.run)} ({unit} {plain(change.before)} → "
+            f"{at_run(runs, change.run)} ({unit_of(line)} {plain(change.before)} → "
             f"{plain(change.after)})")
 
 
 def unit_of(line):
+    """What a series measures, as its lines and tables name it."""
     return f"speedup over {line.baseline}" if line.measure == history.SPEEDUP else "ns per term"
 
 
