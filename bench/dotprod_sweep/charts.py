@@ -142,14 +142,19 @@ def change_text(change):
     return f"{factor:.2g}× slower" if factor > 1 else f"{1 / factor:.2g}× faster"
 
 
+def unit(line):
+    """What a history's series measures, as its charts, lines and tables
+    name it."""
+    return f"speedup over {line.baseline}" if line.measure == past.SPEEDUP else "ns per term"
+
+
 def history_chart(line, runs, look):
     """One program at one length over the runs: each run's value and
     interval, the level between changes, and a mark at each change."""
-    speed = line.measure == past.SPEEDUP
-    tip = "speedup over " + (line.baseline or "") if speed else "ns per term"
+    measured = unit(line)
     points = tuple((p.run, p.value, p.low, p.high,
                     f"{runs[p.run].name} ({runs[p.run].short_commit or 'no commit'}, "
-                    f"{runs[p.run].date or 'no date'}): {tip} {plain(p.value)} "
+                    f"{runs[p.run].date or 'no date'}): {measured} {plain(p.value)} "
                     f"({plain(p.low)}–{plain(p.high)})")
                    for p in line.points if p.value is not None)
     colour = look[0]
@@ -157,8 +162,7 @@ def history_chart(line, runs, look):
                             colour) for a, b, v in line.levels) if line.changes else ()
     marks = tuple((c.run - 0.5, change_text(c), colour) for c in line.changes)
     values = [v for p in points for v in p[1:4] if v]
-    y = svg.Axis(f"speedup over {line.baseline}" if speed else "ns per term",
-                 log=spans(values), zero=True)
+    y = svg.Axis(measured, log=spans(values), zero=True)
     x = svg.Axis("run, by commit, in the order given", ticks=run_ticks(runs))
     title = f"{line.program} at N={length_text(line.length)}"
     return svg.Chart(title, x, y, (svg.Series(line.program, *look, points),), levels, marks)

@@ -101,13 +101,8 @@ def at_run(runs, k):
 def change_line(line, change, runs):
     """'dotprod-simd at 10^7: 1.6× slower from commit abc1234, ...'."""
     return (f"{line.program} at {length_text(line.length)}: {charts.change_text(change)} from "
-            f"{at_run(runs, change.run)} ({unit_of(line)} {plain(change.before)} → "
+            f"{at_run(runs, change.run)} ({charts.unit(line)} {plain(change.before)} → "
             f"{plain(change.after)})")
-
-
-def unit_of(line):
-    """What a series measures, as its lines and tables name it."""
-    return f"speedup over {line.baseline}" if line.measure == history.SPEEDUP else "ns per term"
 
 
 def series_table(line, runs):
@@ -117,7 +112,7 @@ def series_table(line, runs):
              plain(p.value) if p.value is not None else f"failed: {p.failure}",
              f"{plain(p.low)}–{plain(p.high)}" if p.value is not None else "",
              starts.get(p.run, "")] for p in line.points]
-    return Table(["run", "commit", "date", unit_of(line), "95 % interval", "change"], "rllrrl",
+    return Table(["run", "commit", "date", charts.unit(line), "95 % interval", "change"], "rllrrl",
                  rows)
 
 
@@ -171,7 +166,7 @@ def several_runs(made):
               Heading(2, "Changes found"),
               Lines(found, "changes") if found else Text("No change of level was found.")]
     blocks += [Lines(caveats(made), "warnings")] if caveats(made) else []
-    figures = [(chart, Details(f"{line.program} at N={length_text(line.length)}, {unit_of(line)}",
+    figures = [(chart, Details(f"{line.program} at N={length_text(line.length)}, {charts.unit(line)}",
                                [series_table(line, made.runs)]))
                for chart, line in zip(charts.history_charts(made), made.series)]
     blocks += [Heading(2, "History per program and length"), Figures(figures),
