@@ -76,6 +76,7 @@ class Sweep:
         self.ceiling_threads = plan.ceiling_threads(config) if config.ceiling else ()
         self.planned = plan.first_runs(config, len(self.ceiling_threads))
         self.results = {}  # length -> dotprod's printed result
+        self.timed = {}    # length -> the timed rounds made there
         self.late = {}     # label -> the length where it ran past the time limit
         self.runs = Runs(
             programs=tuple(c.label for c in config.programs), reference=config.reference.label,
@@ -193,6 +194,8 @@ class Sweep:
         """Every program once, and in a timed round the ceiling once per
         thread count, in a shuffled order."""
         ceilings = self.ceiling_threads if kind == TIMED else ()
+        if kind == TIMED:
+            self.timed[n] = repeat
         for turn in plan.turns((*self.config.programs, *ceilings), self.config.seed, n, kind,
                                repeat):
             if turn in ceilings:
@@ -202,7 +205,14 @@ class Sweep:
                 self.measure(turn, n, kind, repeat)
 
     def rounds(self, n):
-        return len(self.runs.of(self.config.reference.label, n))
+        """The timed rounds made at n, counted as they start: a program
+        that has failed there is left out of them, dotprod too."""
+        return self.timed.get(n, 0)
+
+    def done_at(self, n):
+        """Whether more rounds at n are of no use: dotprod failed there,
+        so nothing at n can be judged or timed against it."""
+        return self.failed(self.config.reference, n)
 
     def length(self, n):
         """The exact value, the warm-ups and the first round at n."""
@@ -221,7 +231,7 @@ class Sweep:
         waiting = list(self.config.lengths)
         while waiting:
             for n in list(waiting):
-                if self.rounds(n) >= wanted:
+                if self.rounds(n) >= wanted or self.done_at(n):
                     waiting.remove(n)
                 elif self.config.repeats is None and not self.in_budget(n):
                     self.runs.short[n] = self.rounds(n)
@@ -254,8 +264,8 @@ class Sweep:
         is spent."""
         while True:
             unsettled = {n: plan.unsettled(self.runs, n)
-                         for n in self.config.lengths if self.rounds(n) < plan.MAX_ROUNDS}
-            elapsed = time.monotonic() - self.started
+                         for n in self.config.lengths
+                         if self.rounds(n) < plan.MAX_ROUNDS and not self.done_at(n)}
             unsettled = {n: (rows, max(self.spent(n), 1e-9)) for n, rows in unsettled.items()
                          if rows and self.in_budget(n)}
             if not unsettled:

@@ -3,14 +3,14 @@
 """Prints what dotprod prints, with sums that are easy to predict, and lies
 the way STANDIN_MODE says: 'flaky' changes the result on the second run
 (counted in the file STANDIN_COUNTER), 'drift' makes the sums depend on N,
-'hang' writes its pid to STANDIN_PIDFILE and sleeps (at N=STANDIN_HANG_AT
-alone, where that is set), 'unreport' removes the report of the GNU time
+'hang' writes its pid to STANDIN_PIDFILE and sleeps, 'unreport' removes the report of the GNU time
 that runs it, 'short' prints one
 line, 'latin1' ends with bytes that are not UTF-8, 'crash' dies of SIGSEGV,
 'orphan' leaves a sleeping child behind, its pid in STANDIN_PIDFILE,
 and 'escape' one in a session of its own; 'noisy' writes 1 MB to standard
 error and fails, 'flood' prints 70 MiB; 'exact' prints an exact value up
 to N = 10 (with --orders, the orders' range too) and fails beyond.
+Where STANDIN_AT is set, the mode holds at N=STANDIN_AT alone.
 STANDIN_TIME replaces the printed seconds.
 
 Run through a symlink named ceiling, it is a ceiling that reads any
@@ -84,7 +84,7 @@ if version in VERSIONS:
     sys.exit()
 
 mode = os.environ.get("STANDIN_MODE", "")
-if mode == "hang" and int(os.environ.get("STANDIN_HANG_AT", n)) != n:
+if int(os.environ.get("STANDIN_AT", n)) != n:
     mode = ""
 if mode == "hang":
     with open(os.environ["STANDIN_PIDFILE"], "w") as f:

@@ -255,6 +255,33 @@ class Rejects(unittest.TestCase):
                     rf"\Asweep: {re.escape(f'{STANDIN} 5 {message}')}[^\n]*\n\Z"))
                 self.assertFalse(pid and running(pid), "the hanging run was left running")
 
+    def test_dotprod_failing_at_one_length_ends_the_sweep(self):
+        # dotprod crashes, or runs past its time limit, at N=8 alone: N=8
+        # gets no round after the one it failed in, and the failure, not
+        # the budget, is what the sweep says.
+        for mode, stop in (("crash", ["--repeats", "3"]), ("crash", ["--budget", "60"]),
+                           ("hang", ["--repeats", "3"]), ("hang", ["--budget", "60"])):
+            with self.subTest(mode=mode, stop=stop), tempfile.TemporaryDirectory() as tmp:
+                ceiling, saved = os.path.join(tmp, "ceiling"), os.path.join(tmp, "runs.json")
+                pidfile = os.path.join(tmp, "pid")
+                os.symlink(STANDIN, ceiling)
+                done = sweep("--binary", STANDIN, "--lengths", "5,8", *stop, "--timeout", "2",
+                             "--ceiling", ceiling, "--json", saved, timeout=120,
+                             env={"STANDIN_MODE": mode, "STANDIN_AT": "8",
+                                  "STANDIN_PIDFILE": pidfile})
+                end_leftover(pid_in(pidfile))
+                failure = "was killed by signal 11" if mode == "crash" else "ran longer than 2 s"
+                self.assertEqual(done.returncode, 1, done.stderr)
+                self.assertRegex(done.stderr,
+                                 rf"\Asweep: {re.escape(STANDIN)} 8 {failure}[^\n]*\n\Z")
+                self.assertNotIn("held fewer rounds", done.stdout)
+                ceilings = json.loads(read(saved))["ceiling_runs"]
+                self.assertEqual({c["repeat"] for c in ceilings if c["length"] == 8}, {1})
+                # A crash leaves dotprod running at N=5; a time-out ends it everywhere.
+                rounds_at_5 = {c["repeat"] for c in ceilings if c["length"] == 5}
+                self.assertEqual(len(rounds_at_5), {"crash": 6, "hang": 2}[mode]
+                                 if stop[0] == "--budget" else {"crash": 3, "hang": 2}[mode])
+
     def test_what_a_run_leaves_running_is_ended(self):
         # In the run's group, or in a session of its own.
         for mode in ("orphan", "escape"):
@@ -292,6 +319,29 @@ class Rejects(unittest.TestCase):
         self.assertEqual({s["length"] for s in document["summary"]}, {10})
         hung = [r["failure"] for r in document["runs"] if r["program"] == "standin.py"]
         self.assertEqual(hung[1:], ["not run: it timed out at N=10"] * (len(hung) - 1))
+
+    def test_a_fault_of_its_own_keeps_the_runs(self):
+        # The table, a view, raises: one line each for the fault and the
+        # file, status 1, and the runs saved where show reads them back.
+        broken = ("import os, sys\n"
+                  "sys.path.insert(0, os.path.dirname(sys.argv[1]))\n"
+                  "from dotprod_sweep import main, table\n"
+                  "def render(*_): raise OverflowError('math range error')\n"
+                  "table.render = render\n"
+                  "sys.argv = ['sweep', *sys.argv[2:]]\n"
+                  "sys.exit(main.entry(os.path.dirname(sys.argv[-1])))\n")
+        with tempfile.TemporaryDirectory() as tmp:
+            saved = os.path.join(tmp, "runs.json")
+            done = subprocess.run([sys.executable, "-c", broken, SWEEP, "--binary", DOTPROD,
+                                   "--lengths", "7", "--repeats", "1", "--json", saved,
+                                   "--candidate", QUIET], capture_output=True, text=True)
+            self.assertEqual(done.returncode, 1, done.stderr)
+            self.assertEqual(unloaded(done.stderr),
+                             "sweep: unexpected OverflowError: math range error\n"
+                             f"sweep: the runs are saved in {saved}\n")
+            shown = sweep("show", saved)
+        self.assertEqual(shown.returncode, 0, shown.stderr)
+        self.assertEqual([r["N"] for r in table_rows(shown.stdout)], ["7", "7"])
 
     def test_standard_output_that_cannot_be_written(self):
         def closed():
@@ -346,7 +396,7 @@ class Rejects(unittest.TestCase):
                 os.mkdir(os.path.join(tmp, "tmp"))
                 pidfile, errors = os.path.join(tmp, "pid"), os.path.join(tmp, "errors")
                 saved, out = os.path.join(tmp, "runs.json"), os.path.join(tmp, "out")
-                env = {**os.environ, "TMPDIR": os.path.join(tmp, "tmp"), "STANDIN_HANG_AT": "5",
+                env = {**os.environ, "TMPDIR": os.path.join(tmp, "tmp"), "STANDIN_AT": "5",
                        "STANDIN_MODE": "hang", "STANDIN_PIDFILE": pidfile}
                 with open(errors, "w") as stderr, open(out, "w") as stdout, subprocess.Popen(
                         [sys.executable, SWEEP, "--binary", STANDIN, "--lengths", "3,5",
