@@ -177,9 +177,9 @@ def reported(runs, cfg, folder, old=None):
         raise
     except Exception as error:
         say(f"unexpected {type(error).__name__}: {error}")
-        if asked.json is not None:
-            write_file(asked.json, document.facts_only(runs))
-            say(f"the runs are saved in {asked.json.shown}")
+        if cfg.json is not None:
+            write_file(cfg.json, document.facts_only(runs))
+            say(f"the runs are saved in {cfg.json.shown}")
         return 1
 
 
