@@ -189,8 +189,8 @@ def run_options(p, programs):
                    help="comma-separated lengths, each once (default: "
                    "1000,10000,100000,1000000,10000000)")
     p.add_argument("--repeats", type=positive, metavar="R",
-                   help=f"runs per length (default: from 6 on, until every speedup's 95 %% "
-                   f"interval is within ±10 %% or the budget is spent, at most 250)")
+                   help="runs per length (default: from 6 on, until every speedup's 95 %% "
+                   "interval is within ±10 %% or the budget is spent, at most 250)")
     p.add_argument("--budget", type=seconds, default=DEFAULT_BUDGET, metavar="SECONDS",
                    help=f"add no more repeats after this long (default: {DEFAULT_BUDGET})")
     p.add_argument("--warmup", type=count, metavar="N",
