@@ -7,10 +7,11 @@ model)."""
 
 import csv
 import io
+import math
 from dataclasses import dataclass, field
 
 from . import launchers, verdict, words
-from .text import MIB, cell, percent, plain, short_label, span
+from .text import MIB, cell, decimals, percent, plain, short_label, span
 
 PASS_MARKS = {1: "†", 2: "‡"}  # a first pass's ceiling, a second pass's
 
@@ -75,7 +76,7 @@ def unchecked(s):
 
 def notes(s, model=None):
     found = ["oversubscribed"] if s.oversubscribed else []
-    found += [f"kept {s.cpus:.1f} CPUs busy, given {s.given_threads}"] if s.more_cpus else []
+    found += [f"kept {decimals(s.cpus, 1)} CPUs busy, given {s.given_threads}"] if s.more_cpus else []
     found += [f"failed: {s.failure}"] if s.failure else []
     found += ["printed a time of 0: no speed"] if s.zero_time else []
     if s.impossible:
@@ -108,7 +109,7 @@ def interval(s, model=None):
 def speedup(s, model=None):
     if s.baseline:
         return "1×"
-    if s.speedup is None:
+    if s.speedup is None or not math.isfinite(s.speedup):  # over a time of 1e-320 s
         return "n/a"
     return f"{plain(s.speedup)}× ({interval(s)})"
 

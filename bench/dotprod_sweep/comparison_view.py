@@ -10,7 +10,7 @@ at lengths up to 10^7 with labels of 20, or, beside a paired column, of
 from . import comparison as c
 from .messages import one_line
 from .table import markdown
-from .text import plain, wrapped
+from .text import decimals, plain, wrapped
 
 STANDINGS = {c.WRONG: "is wrong", c.IMPOSSIBLE: "claims an impossible time", c.FAILED: "failed"}
 
@@ -106,7 +106,8 @@ def header(result, names):
     else:
         lines.append("Same machine and build.")
     if None not in result.loads:
-        lines.append("Load average at the start: {:.2f} (old), {:.2f} (new).".format(*result.loads))
+        lines.append("Load average at the start: {} (old), {} (new).".format(
+            *(decimals(load, 2) for load in result.loads)))
     return "\n".join(lines)
 
 

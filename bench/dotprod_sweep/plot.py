@@ -40,8 +40,16 @@ def text(label):
 def blocks(rows):
     """Data blocks that gnuplot tells apart by index: two blank lines. An
     empty block still holds its place."""
-    return "\n\n".join("".join(" ".join(map(str, row)) + "\n" for row in block) or "\n"
+    return "\n\n".join("".join(" ".join(map(datum, row)) + "\n" for row in block) or "\n"
                        for block in rows)
+
+
+def datum(value):
+    """A value as gnuplot reads it: one that is not a finite number is
+    missing (NaN), not a word it takes for a variable's name."""
+    if isinstance(value, float) and not math.isfinite(value):
+        return "NaN"
+    return str(value)
 
 
 # One colour per program in every panel, safe for colour-blind readers
@@ -78,7 +86,7 @@ def ceiling_lines(model):
     for key, name, grey in CEILING_KINDS:
         for k, t in enumerate(threads):
             points = [(n, getattr(c, key)) for n in model.lengths for c in model.ceilings[n]
-                      if c.threads == t and getattr(c, key)]
+                      if c.threads == t and getattr(c, key) and math.isfinite(getattr(c, key))]
             if points:
                 found.append((f"{t}T{name}", grey, k, points))
     return found
@@ -138,6 +146,7 @@ def rate_panel(model, data, styled):
     data["ceilings.dat"] = blocks([points for *_, points in lines])
     values = [v for *_, points in lines for _, v in points] + \
         [s.gbs for s in model.summaries if drawn(s)]
+    values = [v for v in values if v and math.isfinite(v)]  # an impossible row's inf
     if not values:
         return LOG_N + "set title 'Read rate'\nplot 1 notitle\n"
     low, high = min(values) / 1.5, max(values) * 1.5

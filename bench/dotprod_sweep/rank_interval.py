@@ -25,6 +25,10 @@ from dataclasses import dataclass
 from .stats import CONFIDENCE
 
 EXACT_PAIRS = 2000    # up to this many pairs the rank test's distribution is exact
+# The logs are taken within these bounds, far beyond any time or ratio a
+# run gives: a time of 1e-320 s, or a ratio to a control that underflows
+# to 0, still has a log, and no factor between two of them overflows.
+LOG_FLOOR, LOG_CEILING = math.log(1e-150), math.log(1e150)
 
 
 @dataclass(frozen=True)
@@ -95,9 +99,13 @@ class Group:
     up_to: list          # up_to[j]: how many lie below values[j]; up_to[-1]: all
 
 
+def bounded_log(t):
+    return min(max(math.log(t), LOG_FLOOR), LOG_CEILING) if t > 0 else LOG_FLOOR
+
+
 def group_logs(times):
     values, counts = [], []
-    for v in sorted(math.log(t) for t in times):
+    for v in sorted(bounded_log(t) for t in times):
         if values and values[-1] == v:
             counts[-1] += 1
         else:

@@ -77,13 +77,24 @@ def fitted(text, most):
     return f"{esc(text[:most - 1])}…<title>{esc(text)}</title>"
 
 
+# The most an axis spans: a value beyond (a claimed time of 1e-320 s
+# beside times of 1e-3) falls outside the plot and is clipped, rather
+# than stretch the axis over hundreds of decades.
+LIMIT = 1e100
+DECADES = 12
+
+
+def in_range(v):
+    return v is not None and math.isfinite(v) and abs(v) <= LIMIT
+
+
 def bounds(values, axis):
     """The axis's range: the values' with a margin; ticks given widen it."""
-    values = [v for v in values if v is not None and math.isfinite(v)]
-    values += [v for v, _ in axis.ticks]
+    values = [v for v in values + [v for v, _ in axis.ticks] if in_range(v)]
     if axis.log:
-        values = [v for v in values if v > 0] or [1.0]
-        low, high = math.log10(min(values)), math.log10(max(values))
+        values = [v for v in values if v >= 1 / LIMIT] or [1.0]
+        high = math.log10(max(values))
+        low = max(math.log10(min(values)), high - DECADES)
         pad = max(0.04 * (high - low), 0.05)
         return 10 ** (low - pad), 10 ** (high + pad)
     low, high = min(values + ([0.0] if axis.zero else []), default=0.0), max(values, default=1.0)
@@ -94,11 +105,16 @@ def bounds(values, axis):
 
 
 def scale(axis, low, high, start, end):
-    """value -> pixel between start and end."""
+    """value -> pixel between start and end; one beyond the range lands
+    just outside it, where the plot's clip hides it."""
     if axis.log:
         a, b = math.log10(low), math.log10(high)
-        return lambda v: start + (math.log10(v) - a) / (b - a) * (end - start)
-    return lambda v: start + (v - low) / (high - low) * (end - start)
+        def place(v):
+            return (math.log10(v) - a) / (b - a) if v > 0 else -1.0
+    else:
+        def place(v):
+            return (v - low) / (high - low)
+    return lambda v: start + min(max(place(v), -1.0), 2.0) * (end - start)
 
 
 def number(value):

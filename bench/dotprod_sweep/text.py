@@ -10,6 +10,11 @@ LINE = 100  # where the lines under the tables wrap
 LABEL = 40  # the most of a label the compact tables show: the CSV and the JSON keep it whole
 
 
+# Plain decimals within these bounds, powers of ten beyond them, so that
+# an absurd value (a time of 1e-320 s) still fits its cell.
+PLAIN_FROM, PLAIN_BELOW = 1e-9, 1e12
+
+
 def plain(value):
     """value to three significant digits, in plain decimals: 0.0564, 19.1,
     533, 60200; "n/a" for none."""
@@ -18,6 +23,8 @@ def plain(value):
     if value == 0:
         return "0"
     rounded = float(f"{value:.3g}")
+    if not PLAIN_FROM <= abs(rounded) < PLAIN_BELOW:  # a value no real run gives
+        return f"{value:.3g}"
     return f"{rounded:.{max(0, 2 - math.floor(math.log10(abs(rounded))))}f}"
 
 
@@ -28,13 +35,28 @@ def cell(value, form=None):
     return plain(value) if form is None else format(value, form)
 
 
+def decimals(value, places):
+    """value with places decimals, or in powers of ten where that would
+    run to hundreds of digits (a hand-edited 1e308)."""
+    return f"{value:.{places}f}" if abs(value) < PLAIN_BELOW else f"{value:.3g}"
+
+
+def hundredths(fraction):
+    """A fraction in whole percent, its number alone."""
+    whole = fraction * 100
+    if not math.isfinite(whole):
+        return "n/a"
+    return f"{whole:.0f}" if abs(whole) < PLAIN_BELOW else f"{whole:.3g}"
+
+
 def percent(fraction):
-    return "n/a" if fraction is None else f"{fraction * 100:.0f} %"
+    whole = "n/a" if fraction is None else hundredths(fraction)
+    return "n/a" if whole == "n/a" else f"{whole} %"
 
 
 def span(low, high):
     """" (20–24)" of a fraction's interval in percent, where it has one."""
-    return f" ({low * 100:.0f}–{high * 100:.0f})" if low is not None else ""
+    return f" ({hundredths(low)}–{hundredths(high)})" if low is not None else ""
 
 
 def length_text(n):

@@ -4,10 +4,12 @@ version is wrong or impossibly fast, what failed, what a flag advises,
 the machine, and each candidate's answer. Nothing here computes a
 figure."""
 
+import math
+
 from . import evidence, flags, launchers, verdict
 from .ceilings import ABSURD_PER_CPU, IMPOSSIBLE
 from .plan import MIN_ROUNDS
-from .text import length_text, percent, plain, span
+from .text import decimals, length_text, percent, plain, span
 
 PASS_NAMES = {1: "first", 2: "second"}
 
@@ -117,7 +119,8 @@ def wrong_line(finding):
 
 
 def impossible_line(s):
-    claim = (f"{s.gbs:.3g} GB/s" if s.gbs else
+    claim = ("a time too short for any finite rate" if s.gbs == math.inf else
+             f"{s.gbs:.3g} GB/s" if s.gbs else
              f"a time of 0, which stands for {s.least_gbs:.3g} GB/s or more")
     if s.ceiling is None:
         return (f"{s.program} claims an impossible time at N={s.length}: {claim}, "
@@ -172,12 +175,12 @@ def time_line(model):
     """What the sweep was given and what it took; where the ceiling ran in
     the rounds, how much of it that was."""
     if model.spent is None:
-        return f"Ceiling calibration took {model.calibration_seconds:.1f} s." \
+        return f"Ceiling calibration took {decimals(model.calibration_seconds, 1)} s." \
             if model.calibration_seconds else None
     given = f"Budget {model.budget:g} s; t" if model.budget else "T"
-    ceiling = f", {model.ceiling_seconds:.1f} s of it on the ceiling's runs" \
+    ceiling = f", {decimals(model.ceiling_seconds, 1)} s of it on the ceiling's runs" \
         if model.ceiling_seconds else ""
-    return f"{given}he sweep took {model.spent:.1f} s{ceiling}."
+    return f"{given}he sweep took {decimals(model.spent, 1)} s{ceiling}."
 
 
 def slower_line(s, baseline, fail_above):
@@ -203,7 +206,7 @@ def describe(box):
 
 
 def load_text(value):
-    return "unknown" if value is None else f"{value:.2f}"
+    return "unknown" if value is None else decimals(value, 2)
 
 
 def machine_line(box):

@@ -6,11 +6,12 @@ import copy
 import json
 import math
 import os
+import sys
 import tempfile
 import unittest
 from unittest import mock
 
-from dotprod_sweep import model, saved, stats, table
+from dotprod_sweep import columns, comparison_view, model, plot, report, saved, stats, table
 from dotprod_sweep.launchers import Launch
 from dotprod_sweep.runs import PROBE, TIMED, WARMUP, Ceiling, Run, Runs
 
@@ -110,6 +111,73 @@ class Fuzz(unittest.TestCase):
                     self.assertEqual([c for c in text if not c.isprintable() and c != "\n"],
                                      [])
         self.assertGreater(refused, 500)  # the mutations reached the checks
+
+
+# The values at the edges of a float, as numbers and as printed text.
+EXTREMES = (0, 5e-324, 1e-320, 1e308, sys.float_info.max, -0.0)
+# Characters an odd value may add to a view's widest line: a cell's worth.
+WIDER = 40
+
+
+def every_view(runs, other):
+    """{view: its text} of runs alone and beside other, a run as saved."""
+    made, theirs = model.model(runs), model.model(other)
+    views = {"table": table.render(made), "wide": table.render(made, wide=True),
+             "csv": columns.csv_text(made),
+             "report.md": report.markdown([runs], ["a"]),
+             "history.md": report.markdown([other, runs], ["a", "b"]),
+             "report.html": report.html([runs], ["a"]),
+             "history.html": report.html([other, runs], ["a", "b"])}
+    for name, pair, models in (("compare", (other, runs), (theirs, made)),
+                               ("compared", (runs, other), (made, theirs))):
+        views[name] = comparison_view.compare_runs(*pair, names=("a", "b"), models=models)[0]
+    views.update(plot.files(made))
+    return {k: v.decode() if isinstance(v, bytes) else v for k, v in views.items()}
+
+
+def widest(text):
+    return max(map(len, text.splitlines()), default=0)
+
+
+def extremes(value):
+    """What an extreme edit puts in place of value: numbers for a number,
+    the numbers' text for a number's text."""
+    if type(value) in (int, float):
+        return EXTREMES
+    if isinstance(value, str) and saved_number(value):
+        return tuple(repr(float(x)) for x in EXTREMES)
+    return ()
+
+
+def saved_number(text):
+    try:
+        return math.isfinite(float(text))
+    except ValueError:
+        return False
+
+
+class Extremes(unittest.TestCase):
+    def test_every_number_at_its_extremes_is_shown_or_refused_in_one_line(self):
+        doc = document()
+        usual = {view: widest(text) for view, text in every_view(sweep(), sweep()).items()}
+        for at in places(doc):
+            value = doc
+            for key in at:
+                value = value[key]
+            for extreme in extremes(value):
+                with self.subTest(at=at, extreme=extreme):
+                    try:
+                        runs = saved.runs_from(mutated(doc, at, extreme))
+                    except saved.Invalid as error:
+                        self.assertNotIn("\n", str(error))
+                        continue
+                    for view, text in every_view(runs, sweep()).items():
+                        if view.endswith(".html"):  # a drawn number that is no number
+                            self.assertNotRegex(text, r'="[^"]*\b(inf|nan)\b', view)
+                            continue
+                        self.assertLessEqual(widest(text), usual[view] + WIDER, view)
+                        if view.endswith(".gp"):  # gnuplot reads inf and nan as names
+                            self.assertNotRegex(text, r"(?i)\b(inf|nan)\b", view)
 
 
 class Refused(unittest.TestCase):

@@ -26,12 +26,24 @@ def flagged(base_times, times, n=10**5, programs=("dotprod", "mine")):
 
 
 class Numbers(unittest.TestCase):
-    def test_three_significant_digits_never_an_exponent(self):
+    def test_three_significant_digits_an_exponent_only_past_any_real_run(self):
         for value, shown in [(1130.4, "1130"), (960.2, "960"), (60249.0, "60200"),
                              (19.1234, "19.1"), (5.0, "5.00"), (0.0564, "0.0564"),
-                             (999.7, "1000"), (1e-7, "0.000000100"), (None, "n/a")]:
+                             (999.7, "1000"), (1e-7, "0.000000100"), (None, "n/a"),
+                             (1.2e-9, "0.00000000120"), (9.9e-10, "9.9e-10"),
+                             (1e-320, "1e-320"), (-2e-320, "-2e-320"), (999e9, "999000000000"),
+                             (1e12, "1e+12"), (1.7976931348623157e308, "1.8e+308")]:
             with self.subTest(value):
                 self.assertEqual(text.plain(value), shown)
+
+    def test_percents_and_decimals_stay_short(self):
+        for value, shown in [(0.42, "42 %"), (None, "n/a"), (float("inf"), "n/a"),
+                             (1e308, "n/a"), (1e300, "1e+302 %"), (9e9, "900000000000 %")]:
+            with self.subTest(value):
+                self.assertEqual(text.percent(value), shown)
+        self.assertEqual(text.span(0.2, float("inf")), " (20–n/a)")
+        self.assertEqual([text.decimals(v, 1) for v in (3.25, 1e308, 999e9)],
+                         ["3.2", "1e+308", "999000000000.0"])
 
 
 def worst_case():
