@@ -10,7 +10,7 @@ import io
 import math
 from dataclasses import dataclass, field
 
-from . import launchers, verdict, words
+from . import launchers, printed, verdict, words
 from .text import MIB, cell, decimals, percent, plain, short_label, span
 
 PASS_MARKS = {1: "†", 2: "‡"}  # a first pass's ceiling, a second pass's
@@ -226,6 +226,20 @@ def json_row(s, model):
     return {c.key: written(c, "json", s, model) for c in of_view("json")}
 
 
+# What a spreadsheet takes for the start of a formula in a text cell.
+FORMULA_STARTS = ("=", "+", "-", "@", "\t", "\r")
+
+
+def inert(value):
+    """A CSV cell a spreadsheet shows as it is: text that would start a
+    formula (a label of '=HYPERLINK(...)') gets a leading quote; a number,
+    or a number's printed text such as -0.5, is left alone."""
+    if isinstance(value, str) and value.startswith(FORMULA_STARTS) and \
+            not printed.NUMBER.fullmatch(value):
+        return "'" + value
+    return "" if value is None else value
+
+
 def csv_text(model):
     """Every CSV column, one row per program and length, numbers in full."""
     out = io.StringIO()
@@ -233,8 +247,7 @@ def csv_text(model):
     columns = of_view("csv")
     writer.writerow([c.key for c in columns])
     for s in model.summaries:
-        writer.writerow(["" if v is None else v for v in (written(c, "csv", s, model)
-                                                          for c in columns)])
+        writer.writerow([inert(written(c, "csv", s, model)) for c in columns])
     return out.getvalue().encode()
 
 

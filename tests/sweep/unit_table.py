@@ -116,6 +116,19 @@ class Narrow(unittest.TestCase):
         self.assertEqual(len(loaded[0]), len(columns.of_view("csv")))
 
 
+    def test_csv_text_that_would_start_a_formula_is_quoted(self):
+        cases = [('=HYPERLINK("http://x","y")', '\'=HYPERLINK("http://x","y")'),
+                 ("@SUM(1)", "'@SUM(1)"), ("+cmd", "'+cmd"), ("-x", "'-x"),
+                 ("\tx", "'\tx"), ("\rx", "'\rx"), ("plain=1", "plain=1"),
+                 ("-0.5", "-0.5"), ("+1e-3", "+1e-3"), (-0.5, -0.5), (None, "")]
+        for value, cell in cases:
+            with self.subTest(value):
+                self.assertEqual(columns.inert(value), cell)
+        made = worst_case()
+        odd = replace(made, summaries=(replace(made.summaries[2], program="=1+1"),))
+        loaded = list(csv.DictReader(io.StringIO(columns.csv_text(odd).decode())))
+        self.assertEqual(loaded[0]["program"], "'=1+1")
+
 class Answers(unittest.TestCase):
     def test_faster_slower_same_or_unclear(self):
         s = model.model(small_runs()).of("fast")[0]
