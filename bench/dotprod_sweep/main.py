@@ -153,6 +153,8 @@ def sweep(cfg):
 def concluded(made, cfg, old):
     """The model with the status the sweep ends with, which its JSON keeps,
     and the comparison with a saved run to print after the table."""
+    if session.stopping():  # the status the process ends with, whatever it measured
+        made = dataclasses.replace(made, status=128 + session.stopping())
     if old is None:
         return made, b""
     names = (cfg.compare.shown, "this run")

@@ -20,7 +20,7 @@ import signal
 import tempfile
 import time
 
-from .messages import SweepError, progress
+from .messages import SweepError, progress, say
 
 STOP_SIGNALS = (signal.SIGINT, signal.SIGTERM, signal.SIGHUP, signal.SIGQUIT,
                 signal.SIGUSR1, signal.SIGUSR2, signal.SIGALRM)
@@ -145,6 +145,7 @@ def _on_stop(signum, frame):
 
 def _stop(signum):
     progress("")
+    say(f"{signal.Signals(signum).name} stopped it")
     child = _state.child
     if child is not None and child.returncode is None:
         kill_group(child)

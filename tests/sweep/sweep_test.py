@@ -97,6 +97,12 @@ def table_rows(text):
             for line in lines[2:]]
 
 
+def processor_seconds(pid):
+    """The processor time pid has used so far, user and system."""
+    fields = read(f"/proc/{pid}/stat").rsplit(")", 1)[1].split()
+    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+
+
 def end_leftover(pid):
     if pid and running(pid, grace=0):
         os.kill(pid, signal.SIGKILL)
@@ -413,13 +419,44 @@ class Rejects(unittest.TestCase):
                 self.assertFalse(running(pid), "the run was left running")
                 self.assertEqual(os.listdir(os.path.join(tmp, "tmp")), [])
                 if signum not in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
-                    self.assertEqual(unloaded(read(errors)), "")
+                    self.assertEqual(unloaded(read(errors)), f"sweep: {signum.name} stopped it\n")
                     self.assertFalse(os.path.exists(saved))
                     continue
                 said = f"{signum.name} stopped it at {STANDIN} 5"
                 self.assertEqual(unloaded(read(errors)), f"sweep: {said}\n")
                 self.assertEqual([r["N"] for r in table_rows(read(out))], ["3"])
-                self.assertEqual(json.loads(read(saved))["sweep"]["stopped"], said)
+                document = json.loads(read(saved))
+                self.assertEqual((document["sweep"]["stopped"], document["status"]),
+                                 (said, 128 + signum))
+
+    def test_stop_signals_end_show_compare_and_report_in_one_line(self):
+        # A saved run of 200,000 runs takes seconds to read: the signal comes
+        # once the process has spent more processor time than its start takes.
+        with tempfile.TemporaryDirectory() as tmp:
+            small, large = os.path.join(tmp, "small.json"), os.path.join(tmp, "large.json")
+            done = sweep("--binary", DOTPROD, "--lengths", "7", "--repeats", "2", "--json", small)
+            self.assertEqual(done.returncode, 0, done.stderr)
+            document = json.loads(read(small))
+            runs = document["runs"]
+            document["runs"] = [{**r, "repeat": r["repeat"] + 2 * k}
+                                for k in range(200000 // len(runs)) for r in runs]
+            with open(large, "w") as f:
+                json.dump(document, f)
+            page = os.path.join(tmp, "page.md")
+            for signum in (signal.SIGINT, signal.SIGTERM):
+                for args in (["show", large], ["compare", large, small],
+                             ["report", large, "--markdown", page]):
+                    with self.subTest(signal=signum.name, command=args[0]), subprocess.Popen(
+                            [sys.executable, SWEEP, *args], stdout=subprocess.PIPE,
+                            stderr=subprocess.PIPE, text=True,
+                            preexec_fn=default_stop_signals) as child:
+                        while processor_seconds(child.pid) < 0.6 and child.poll() is None:
+                            time.sleep(0.02)
+                        child.send_signal(signum)
+                        out, errors = child.communicate(timeout=120)
+                        self.assertEqual((child.returncode, unloaded(errors), out),
+                                         (128 + signum, f"sweep: {signum.name} stopped it\n", ""))
+                        self.assertFalse(os.path.exists(page))
 
 
 class Compare(unittest.TestCase):

@@ -236,8 +236,11 @@ class Cleaned(unittest.TestCase):
             '"fast"', json.dumps("fa\x1b[2J|st\n")))
         doc["machine"]["cpu"] = "CPU | \x1b]0;title\x07"
         doc["runs"][1]["failure"] = "was\rkilled | badly"
+        doc["machine"]["kernel"] = "k" * 10**6  # cut, not printed whole
         runs = load(doc)
         text = shown(runs)
+        self.assertIn("k" * (saved.TEXT_MOST - 1) + "…", text)
+        self.assertNotIn("k" * saved.TEXT_MOST, text)
         self.assertIn("| fa?[2J/st? |", text)
         self.assertIn("Machine: CPU / ?]0;title?,", text)
         self.assertIn("failed: was?killed / badly", text)
