@@ -6,6 +6,7 @@ session's."""
 
 import contextlib
 import os
+import resource
 import select
 import subprocess
 import time
@@ -103,6 +104,12 @@ def _wait(child, timeout, watch):
             os.close(fd)
 
 
+def children_cpu():
+    """The processor seconds of every child the sweep has reaped so far."""
+    usage = resource.getrusage(resource.RUSAGE_CHILDREN)
+    return usage.ru_utime + usage.ru_stime
+
+
 def reap(child, watch):
     """Waits for child as Popen.wait would, and keeps the processor time
     it and the children it waited for took in watch.cpu."""
@@ -145,7 +152,11 @@ def run(argv, out, timeout, what, env=None, cwd=None, stderr=None, watch=None):
                 # launcher killed so leaves its Slurm job: it is cancelled.
                 session.kill_group(child)
                 status = reap(child, watch)
+                # A helper that left the run (a double fork) comes to the
+                # sweep, which reaps it: its processor time is the run's too.
+                before = children_cpu()
                 session.end_strays()
+                watch.cpu += children_cpu() - before
                 if watch.ranks is not None and ending != ENDED:
                     watch.ranks.cancel()
     except OSError as error:

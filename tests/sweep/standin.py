@@ -7,7 +7,8 @@ the way STANDIN_MODE says: 'flaky' changes the result on the second run
 that runs it, 'short' prints one
 line, 'latin1' ends with bytes that are not UTF-8, 'crash' dies of SIGSEGV,
 'orphan' leaves a sleeping child behind, its pid in STANDIN_PIDFILE,
-and 'escape' one in a session of its own; 'noisy' writes 1 MB to standard
+and 'escape' one in a session of its own; 'helper' waits for a
+double-forked helper that spins for half a second of processor time; 'noisy' writes 1 MB to standard
 error and fails, 'flood' prints 70 MiB; 'exact' prints an exact value up
 to N = 10 (with --orders, the orders' range too) and fails beyond.
 Where STANDIN_AT is set, the mode holds at N=STANDIN_AT alone.
@@ -105,6 +106,16 @@ if mode in ("orphan", "escape"):
         f.write(str(child))
 if mode == "crash":
     os.kill(os.getpid(), signal.SIGSEGV)
+if mode == "helper":
+    done_r, done_w = os.pipe()
+    if os.fork() == 0:
+        if os.fork() == 0:  # the grandchild, soon the sweep's to reap
+            while time.process_time() < 0.5:
+                pass
+            os._exit(0)
+        os._exit(0)
+    os.close(done_w)
+    os.read(done_r, 1)  # the helper's end closes the pipe
 if mode == "unreport":  # removes the report its parent, GNU time, is to write
     with open(f"/proc/{os.getppid()}/cmdline", "rb") as f:
         words = f.read().split(b"\0")

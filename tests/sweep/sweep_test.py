@@ -301,6 +301,15 @@ class Rejects(unittest.TestCase):
                 self.assertEqual(done.returncode, 0, done.stderr)
                 self.assertFalse(alive, "the run's child outlived it")
 
+    def test_a_double_forked_helper_counts_in_the_processor_time(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            saved = os.path.join(tmp, "runs.json")
+            done = sweep("--binary", STANDIN, "--lengths", "5", "--repeats", "1", "--json", saved,
+                         env={"STANDIN_MODE": "helper"})
+            self.assertEqual(done.returncode, 0, done.stderr)
+            cpu = [r["cpu"] for r in json.loads(read(saved))["runs"] if r["kind"] == "timed"]
+        self.assertGreaterEqual(min(cpu), 0.5)
+
     def test_a_failure_keeps_what_was_measured(self):
         # The exact value fails at N=1000: N=10 stays measured, in the table
         # and the JSON. A candidate that hangs is not run again after its
