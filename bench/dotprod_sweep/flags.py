@@ -25,6 +25,10 @@ COARSE_OWN, COARSE_BASELINE = "coarse", "coarse baseline"
 ZERO_OWN, ZERO_BASELINE = "time 0", "baseline time 0"
 CLUSTERS = "clusters"
 WIDE_PRINTING, WIDE_BASELINE, WIDE_OWN = "printing baseline", "noisy baseline", "noisy"
+WIDE_FAR_OFF = "far off"
+# Run-to-run noise below this, the row's and the baseline's, cannot make an
+# interval wide: a few runs far off did.
+STEADY = stats.WIDE / 2
 ERRATIC_RUNS = "erratic"
 
 
@@ -122,8 +126,8 @@ def flags(s, own, floor, base, runs, steady=(None, None)):
         found.append(flag("clusters", CLUSTERS))
     noise, floor = s.own_noise or 0.0, floor or 0.0
     if s.wide and not s.coarse:
-        cause = WIDE_OWN if floor < noise else WIDE_PRINTING \
-            if runs.baseline == runs.reference else WIDE_BASELINE
+        cause = WIDE_FAR_OFF if max(noise, floor) < STEADY else WIDE_OWN if floor < noise \
+            else WIDE_PRINTING if runs.baseline == runs.reference else WIDE_BASELINE
         if not s.drifted:  # drift alone is said once, under the table
             found.append(flag("wide", cause, noise=noise, floor=floor,
                               quiet_ran=QUIET in runs.programs))

@@ -21,9 +21,17 @@ class UsageError(Exception):
     """A bad command line: one line, status 2, and nothing run."""
 
 
+# The most of any text put on one line, past any name, command or reason
+# the sweep writes: a 200 MB CPU name in a saved file is cut, not printed.
+TEXT_MOST = 4096
+
+
 def one_line(text):
     """Text fit for one line: a name may hold a newline."""
-    return "".join(c if c.isprintable() else "?" for c in str(text))
+    text = str(text)
+    if len(text) > TEXT_MOST:
+        text = text[:TEXT_MOST - 1] + "…"
+    return "".join(c if c.isprintable() else "?" for c in text)
 
 
 def say(text):

@@ -38,9 +38,6 @@ UPGRADES = {}
 LONGEST = 2**31 - 1  # the longest length --lengths takes
 MOST = 10**6         # repeats, rounds, threads, ranks, nodes, CPUs: past any sweep's
 BYTES = 2**63        # past any memory, and an integer a float holds
-# The most of any string kept from a file, past any name, command or
-# reason the sweep writes: a 200 MB CPU name is cut, not printed whole.
-TEXT_MOST = 4096
 KINDS = (TIMED, WARMUP, PROBE)
 RUN_FIELDS = operator.itemgetter("program", "length", "repeat", "kind", "wall", "peak_bytes",
                                  "peak_of", "rank_peaks_bytes", "result", "time_text", "failure")
@@ -149,12 +146,7 @@ def maybe(check, value, *args):
 @functools.lru_cache(maxsize=4096)
 def cell(text):
     """Text cleaned as a --name is, fit for one table cell."""
-    return commands.printable(bounded(text))
-
-
-def bounded(text):
-    """text cut to TEXT_MOST characters, the cut marked."""
-    return text if len(text) <= TEXT_MOST else text[:TEXT_MOST - 1] + "…"
+    return commands.printable(text)
 
 
 def text(value, where, key, clean=cell):
@@ -205,12 +197,11 @@ def record(value, where, depth=0):
     """What is kept only for the record, as the arguments and commands:
     any JSON a few levels deep, every string made one line."""
     if type(value) is str:
-        return one_line(bounded(value))
+        return one_line(value)
     if type(value) is list and depth < 4:
         return [record(v, f"{where}[{i}]", depth + 1) for i, v in enumerate(value)]
     if type(value) is dict and depth < 4:
-        return {one_line(bounded(k)): record(v, f"{where}.{k}", depth + 1)
-                for k, v in value.items()}
+        return {one_line(k): record(v, f"{where}.{k}", depth + 1) for k, v in value.items()}
     if value is None or type(value) in (bool, int) or type(value) is float and math.isfinite(value):
         return value
     raise wrong(where, None, "text, a finite number, or a list or object of them", value)

@@ -65,15 +65,18 @@ def median_interval(values):
 # rounds' noise alone made 84-87 % (docs/results.md).
 DRIFT_PARTS = 3
 DRIFT_WEIGHT = 1.5
+# The values a third needs: the median of two is their mean, which one run
+# far off moves as far as it likes; the median of three passes over it.
+DRIFT_LEAST = 3
 
 
 def drift(values):
     """How far the median of positive values, in the order made, moved
     while they were made: half the spread of the medians of their first,
-    middle and last thirds, as a logarithm; 0 with fewer than two values a
-    third."""
+    middle and last thirds, as a logarithm; 0 with fewer than DRIFT_LEAST
+    values a third."""
     k = len(values)
-    if k < 2 * DRIFT_PARTS:
+    if k < DRIFT_LEAST * DRIFT_PARTS:
         return 0.0
     medians = [statistics.median(values[i * k // DRIFT_PARTS:(i + 1) * k // DRIFT_PARTS])
                for i in range(DRIFT_PARTS)]

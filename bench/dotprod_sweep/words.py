@@ -55,6 +55,11 @@ ADVICE = {
         f"{f.program}'s own times vary ±{f.noise * 100:.0f} % from run to run, more than "
         f"{f.baseline}'s ±{f.floor * 100:.0f} %: {pin_threads(f)}give it more repeats (a "
         f"larger --budget), or use a quieter machine"),
+    flags.WIDE_FAR_OFF: lambda f: (
+        f"{f.program}'s and {f.baseline}'s runs differ by under ±{flags.STEADY * 100:.0f} % "
+        f"from one to the next, but a few lie far off and reach the interval's ends: give it "
+        f"more repeats (a larger --budget), whose median passes over them, or find what "
+        f"slowed them"),
     flags.ERRATIC_RUNS: lambda f: (
         f"{f.program}'s runs differ by ±{f.noise * 100:.0f} %, over {flags.ERRATIC} times the "
         f"±{f.floor * 100:.0f} % of {f.peer}, whose loop takes about as long: its median is "

@@ -102,12 +102,17 @@ class Intervals(unittest.TestCase):
                 self.assertAlmostEqual(got[2], coverage)
 
     def test_a_rerun_interval_takes_in_the_drift(self):
-        # The same six values in two orders. Steady: each third's median is
-        # 2, no drift, min to max. Rising: thirds' medians 1.5, 2 and 2.5,
+        # Nine values, three a third. Steady: each third's median is 2, no
+        # drift, the 2nd to the 8th. Rising: thirds' medians 1.5, 2 and 2.5,
         # drift log(2.5 / 1.5) / 2 = 0.2554, times 1.5: 0.3831; the median 2,
-        # log(2 / 1) = 0.6931 below and log(3 / 2) = 0.4055 above, each taken
-        # with it: 2 e^-0.7920 = 0.9059 and 2 e^0.5579 = 3.4938.
-        cases = [([1, 3, 2, 2, 3, 1], (1, 3)), ([1, 2, 2, 2, 2, 3], (0.9059, 3.4938))]
+        # the 2nd and 8th 1.5 and 2.5, log(2 / 1.5) = 0.2877 below and
+        # log(2.5 / 2) = 0.2231 above, each taken with it: 2 e^-0.4791 =
+        # 1.2387 and 2 e^0.4434 = 3.1159. Six values, two a third: one far
+        # off would move a third's median, a mean of two, as far as it
+        # likes, so no drift is taken: min to max.
+        cases = [([1, 3, 2, 2, 1.5, 2, 2.5, 2, 2], (1.5, 2.5)),
+                 ([1, 1.5, 2, 2, 2, 2, 2, 2.5, 3], (1.2387, 3.1159)),
+                 ([1, 1, 30, 1, 1, 1], (1, 30))]
         for values, (low, high) in cases:
             with self.subTest(values):
                 got = stats.rerun_interval(values)

@@ -11,7 +11,8 @@ import tempfile
 import unittest
 from unittest import mock
 
-from dotprod_sweep import columns, comparison_view, model, plot, report, saved, stats, table
+from dotprod_sweep import (columns, comparison_view, messages, model, plot, report, saved, stats,
+                           table)
 from dotprod_sweep.launchers import Launch
 from dotprod_sweep.runs import PROBE, TIMED, WARMUP, Ceiling, Run, Runs
 
@@ -239,8 +240,8 @@ class Cleaned(unittest.TestCase):
         doc["machine"]["kernel"] = "k" * 10**6  # cut, not printed whole
         runs = load(doc)
         text = shown(runs)
-        self.assertIn("k" * (saved.TEXT_MOST - 1) + "…", text)
-        self.assertNotIn("k" * saved.TEXT_MOST, text)
+        self.assertIn("k" * (messages.TEXT_MOST - 1) + "…", text)
+        self.assertNotIn("k" * messages.TEXT_MOST, text)
         self.assertIn("| fa?[2J/st? |", text)
         self.assertIn("Machine: CPU / ?]0;title?,", text)
         self.assertIn("failed: was?killed / badly", text)

@@ -249,6 +249,18 @@ class Flags(unittest.TestCase):
                 wide, = flagged(base, times, programs=programs)
                 self.assertIn(wanted, words.advice(wide))
 
+    def test_runs_far_off_are_named_where_no_noise_explains_the_width(self):
+        # One run of six 30 times slower: its ratio is the interval's low
+        # end. Steps between the other runs under 5 %: the runs far off are
+        # the cause; over 5 %, the program's own noise.
+        for step, cause in ((1.049, flags.WIDE_FAR_OFF), (1.052, flags.WIDE_OWN)):
+            with self.subTest(step):
+                wide, = flagged(self.STEADY[:6], [1.0, step, 1.0, step, 1.0, 30.0])
+                self.assertEqual((wide.kind, wide.cause), ("wide", cause))
+        said = words.advice(flagged(self.STEADY[:6], [1.0, 1.01, 30.0, 0.99, 1.0, 1.01])[0])
+        self.assertIn("runs differ by under ±5 % from one to the next, but a few lie far off",
+                      said)
+
     def test_only_a_program_of_several_threads_is_told_to_pin_them(self):
         for cause in (flags.WIDE_OWN, flags.ERRATIC_RUNS):
             for threads, pinned in ((1, False), (2, True)):
