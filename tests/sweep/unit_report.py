@@ -9,7 +9,7 @@ import html
 import re
 import unittest
 
-from dotprod_sweep import history, model, plot, report, words
+from dotprod_sweep import history, model, plot, report, svg, words
 from dotprod_sweep.runs import PROBE, Ceiling, Run, Runs
 
 HOSTILE = "mine<script>alert(1)</script>"
@@ -25,12 +25,12 @@ def timed(runs, program, n, seconds, result="0.520000"):
 
 
 def one_run(commit="0123456789abcdef", date="2025-01-02T03:04:05+00:00", slower=1.0,
-            drift=1.0):
+            drift=1.0, reference="dotprod", baseline=None):
     """dotprod, a candidate with markup in its label, and a command scanned
     over t, at two lengths, with 1- and 2-thread ceilings. slower
     multiplies the candidate's times; drift every program's."""
-    labels = ("dotprod", HOSTILE, "par t=1", "par t=2")
-    made = Runs(labels, "dotprod", "dotprod", (1000, 100000), (5,),
+    labels = (reference, HOSTILE, "par t=1", "par t=2")
+    made = Runs(labels, reference, baseline or reference, (1000, 100000), (5,),
                 machine={**MACHINE, "commit": commit, "date": date},
                 params={"par t=1": (("t", "1"),), "par t=2": (("t", "2"),)},
                 families={"par t=1": FAMILY, "par t=2": FAMILY},
@@ -39,7 +39,7 @@ def one_run(commit="0123456789abcdef", date="2025-01-02T03:04:05+00:00", slower=
         made.exact[n] = 0.52
         base = 1e-6 * n * drift
         jitter = (1.0, 1.02, 0.99, 1.01, 0.98, 1.0)
-        for label, share in (("dotprod", 1.0), (HOSTILE, 0.25 * slower), ("par t=1", 0.5),
+        for label, share in ((reference, 1.0), (HOSTILE, 0.25 * slower), ("par t=1", 0.5),
                              ("par t=2", 0.28)):
             timed(made, label, n, [base * share * j for j in jitter])
         made.ceilings += [Ceiling(n, 1, 8 * n / 40e9, 0.1, first=8 * n / 20e9),
@@ -53,11 +53,12 @@ def one_run(commit="0123456789abcdef", date="2025-01-02T03:04:05+00:00", slower=
 STEP_AT = 3  # the history's candidate is twice as slow from its fourth run
 
 
-def several_runs(count=6, drift_at=None):
+def several_runs(count=6, drift_at=None, commit="c0ffee" * 6, **labels):
     """count runs, each at a commit of its own; drift_at: a run where the
     machine ran 30 % slower, every program alike."""
-    return [one_run(commit=f"{k:x}{'c0ffee' * 6}", date=f"2025-02-{k + 1:02}T10:00:00+00:00",
-                    slower=2.0 if k >= STEP_AT else 1.0, drift=1.3 if k == drift_at else 1.0)
+    return [one_run(commit=f"{k:x}{commit}", date=f"2025-02-{k + 1:02}T10:00:00+00:00",
+                    slower=2.0 if k >= STEP_AT else 1.0, drift=1.3 if k == drift_at else 1.0,
+                    **labels)
             for k in range(count)]
 
 
@@ -138,6 +139,36 @@ class History(unittest.TestCase):
         self.assertEqual(page.count('<g class="mark">'), 2)
         self.assertIn('href="#figure-3"', page)  # the change line links to its chart
 
+
+    def test_labels_and_file_names_are_text_in_every_page_and_chart(self):
+        # Markup in a candidate's label; in the baseline's (the speedup
+        # charts' axis titles), or in dotprod's, long enough to be cut in a
+        # chart, its drift said under the changes; in the commits (the
+        # history's ticks) and in the files' names.
+        hostile_names = [f"<i>r{k}.json" for k in range(4)]
+        reference = "<i>" + "d" * 60
+        for labels in ({"baseline": HOSTILE}, {"reference": reference}):
+            history = several_runs(4, drift_at=2, commit="<i>c0ffee", **labels)
+            for runs in (history[:1], history):
+                for form in ("html", "markdown"):
+                    with self.subTest(labels=labels, runs=len(runs), form=form):
+                        page = report.render(runs, hostile_names[:len(runs)], form).decode()
+                        # Markdown escapes a bracket with a backslash.
+                        self.assertNotRegex(page, r"(?<!\\)<(/?script|i>)")
+                        if form == "html":
+                            self.assertIn("&lt;script&gt;", page)
+
+class Chart(unittest.TestCase):
+    def test_an_interval_is_drawn_from_its_low_end_to_its_high_end(self):
+        # On a linear axis the point at 2 lies a third of the way from the
+        # bar's end at 1 to its end at 4.
+        chart = svg.Chart("t", svg.Axis("x"), svg.Axis("y"),
+                          (svg.Series("s", "#000", 0, ((1.0, 2.0, 1.0, 4.0, "tip"),)),))
+        drawn = svg.render(chart)
+        top, bottom = map(float, re.search(r'd="M[\d.]+,([\d.]+)V([\d.]+)M[^"]*" '
+                                           r'[^>]*class="interval"', drawn).groups())
+        point = float(re.search(r'<circle cx="[\d.]+" cy="([\d.]+)"', drawn).group(1))
+        self.assertAlmostEqual((bottom - point) / (bottom - top), 1 / 3, delta=0.01)
 
 class Plot(unittest.TestCase):
     def test_one_colour_per_program_in_every_panel(self):
