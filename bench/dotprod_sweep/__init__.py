@@ -14,4 +14,4 @@ changepoints); words makes the lines a person reads; the views show them
 with svg, charts and report_blocks). main ties them."""
 
 # The project's version; the build checks that it matches.
-__version__ = "1.6.1"
+__version__ = "1.6.2"
