@@ -6,64 +6,15 @@ import os
 import signal
 import sys
 
-from . import (columns, comparison_view, config, document, drawing, machine, measure, model,
-               report, safely, saved, session, table, words)
+from .cli import config
+from .cli.output import (end_on_closed_pipe, hold_closed_descriptors, is_open, write_file,
+                         write_out)
+from .facts import saved
+from .figures import model
+from .report import pages
+from .running import drawing, machine, rounds, session
+from .views import columns, comparison, document, prose, table
 from .messages import SweepError, call_me, progress, say
-
-
-def is_open(fd):
-    try:
-        os.fstat(fd)
-        return True
-    except OSError:
-        return False
-
-
-def hold_closed_descriptors():
-    """A closed standard input or error would be taken by the next file
-    opened, and a child would read or write that file through it."""
-    for fd in (0, 2):
-        if not is_open(fd):
-            os.open(os.devnull, os.O_RDWR)
-
-
-def silence_stdout():
-    """Points standard output at /dev/null, so that the interpreter's last
-    flush at exit finds nowhere to fail and prints no complaint."""
-    devnull = os.open(os.devnull, os.O_WRONLY)
-    os.dup2(devnull, sys.stdout.fileno())
-    os.close(devnull)
-
-
-def write_out(data):
-    """Prints data, bytes. Output that cannot be written stops the sweep
-    with status 1; a closed pipe (BrokenPipeError) is left to the caller."""
-    try:
-        # os.write, not sys.stdout: unbuffered (PYTHONUNBUFFERED), the
-        # latter drops what a short write to a pipe leaves over.
-        while data:
-            data = data[os.write(sys.stdout.fileno(), data):]
-    except BrokenPipeError:
-        raise
-    except OSError as error:
-        silence_stdout()
-        raise SweepError(f"cannot write to standard output: {error.strerror}") from None
-
-
-def end_on_closed_pipe():
-    """Ends as a Unix tool does when its reader has gone: quietly, by
-    SIGPIPE (status 141 in the shell)."""
-    silence_stdout()
-    signal.signal(signal.SIGPIPE, signal.SIG_DFL)
-    os.kill(os.getpid(), signal.SIGPIPE)
-    return 141
-
-
-def write_file(destination, data):
-    try:
-        safely.replace(destination.path, data)
-    except OSError as error:
-        raise SweepError(f"cannot write {destination.shown}: {error.strerror}") from None
 
 
 def write_files(model, asked, folder):
@@ -85,18 +36,18 @@ def write_files(model, asked, folder):
     return written
 
 
-def tell(model, asked, folder):
+def write_views(model, asked, folder):
     """Writes the files first, then the lines that say what is wrong, then
     the table (asked.wide: every column): a reader that goes away early
     loses none of them. Whether every file was written."""
     written = write_files(model, asked, folder)
-    for line in words.lines(model):
+    for line in prose.lines(model):
         say(line)
     write_out(table.render(model, asked.wide))
     return written
 
 
-def loaded(run):
+def load_or_exit(run):
     """(runs, model) of a saved file, the model computed once; one line and
     status 2 where it holds no run."""
     try:
@@ -109,11 +60,11 @@ def loaded(run):
     sys.exit(2)
 
 
-def compared(old, new, names, threshold, fail_above, control=None):
+def print_comparison(old, new, names, threshold, fail_above, control=None):
     """Prints the comparison of two loaded runs, each (runs, model); its
     status: 0, 3 for a slowdown beyond fail_above, 1 for a wrong or
     impossible new run with it, 2 where they share nothing to compare."""
-    text, status = comparison_view.compare_runs(old[0], new[0], threshold, fail_above, names,
+    text, status = comparison.compare_runs(old[0], new[0], threshold, fail_above, names,
                                                 control, (old[1], new[1]))
     write_out(text)
     return status
@@ -133,24 +84,24 @@ def within_session(work):
         return end_on_closed_pipe()
 
 
-def sweep(cfg):
+def run_sweep(cfg):
     """Measures, then reports: 1 if a candidate is wrong or impossibly
     fast, a run failed, or a file could not be written; else, with
     --compare, the comparison's status."""
-    old = loaded(cfg.compare) if cfg.compare else None
+    old = load_or_exit(cfg.compare) if cfg.compare else None
     if cfg.cpus:  # every run inherits it, and each of its threads and ranks
         os.sched_setaffinity(0, cfg.cpus)
     def work(folder):
         with session.measuring():
-            runs = measure.sweep(cfg, folder, machine.machine())
-            status = reported(runs, cfg, folder, old)
+            runs = rounds.measure_all(cfg, folder, machine.machine())
+            status = report_or_save(runs, cfg, folder, old)
         if session.stopping():  # what was measured is out: the status says how it ended
             return 128 + session.stopping()
         return status
     return within_session(work)
 
 
-def concluded(made, cfg, old):
+def with_comparison(made, cfg, old):
     """The model with the status the sweep ends with, which its JSON keeps,
     and the comparison with a saved run to print after the table."""
     if session.stopping():  # the status the process ends with, whatever it measured
@@ -158,21 +109,21 @@ def concluded(made, cfg, old):
     if old is None:
         return made, b""
     names = (cfg.compare.shown, "this run")
-    text, status = comparison_view.compare_runs(old[0], made.runs, cfg.threshold,
+    text, status = comparison.compare_runs(old[0], made.runs, cfg.threshold,
                                                 cfg.fail_above, names, cfg.control,
                                                 (old[1], made))
     return dataclasses.replace(made, status=made.status or status), b"\n" + text
 
 
-def reported(runs, cfg, folder, old=None):
-    """Reports runs, as tell() does, and the comparison with old, a saved
+def report_or_save(runs, cfg, folder, old=None):
+    """Reports runs, as write_views() does, and the comparison with old, a saved
     run loaded as (runs, model), if any: the status. Where the sweep's own
     code fails on them, the runs are still saved as JSON, if asked, for
     show to read once that is mended."""
     try:
-        made, after = concluded(model.model(runs, cfg.fail_above if old is None else None),
+        made, after = with_comparison(model.model(runs, cfg.fail_above if old is None else None),
                                 cfg, old)
-        written = tell(made, cfg, folder)
+        written = write_views(made, cfg, folder)
         write_out(after)
         return made.status if written else 1
     except (SweepError, BrokenPipeError):
@@ -187,14 +138,14 @@ def reported(runs, cfg, folder, old=None):
 
 def show(request):
     """Redraws a saved run: 0, or 1 where a file could not be written."""
-    made = loaded(request.run)[1]
-    return within_session(lambda folder: 0 if tell(made, request, folder) else 1)
+    made = load_or_exit(request.run)[1]
+    return within_session(lambda folder: 0 if write_views(made, request, folder) else 1)
 
 
 def compare(request):
-    old, new = loaded(request.old), loaded(request.new)
+    old, new = load_or_exit(request.old), load_or_exit(request.new)
     try:
-        return compared(old, new, (request.old.shown, request.new.shown), request.threshold,
+        return print_comparison(old, new, (request.old.shown, request.new.shown), request.threshold,
                         request.fail_above, request.control)
     except SweepError as error:
         say(error)
@@ -206,10 +157,10 @@ def compare(request):
 def report_runs(request):
     """Writes the report of saved runs: 0, or 1 where a file could not be
     written."""
-    runs = [loaded(f)[0] for f in request.runs]
+    runs = [load_or_exit(f)[0] for f in request.runs]
     names = [f.shown for f in request.runs]
     written = True
-    for destination, data in report.report_files(runs, names, request.html,
+    for destination, data in pages.report_files(runs, names, request.html,
                                                  request.markdown).items():
         try:
             write_file(destination, data)
@@ -232,7 +183,7 @@ def main(argv, programs):
         return compare(asked)
     if isinstance(asked, config.ReportRequest):
         return report_runs(asked)
-    return sweep(asked)
+    return run_sweep(asked)
 
 
 def entry(programs):

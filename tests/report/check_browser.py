@@ -162,15 +162,17 @@ def problems(r, wanted):
 def fixtures(folder):
     """The unit tests' runs as two reports: [(page, texts it must show)]."""
     import unit_report
-    from dotprod_sweep import model, report, words
+    from dotprod_sweep.figures import model
+    from dotprod_sweep.report import pages
+    from dotprod_sweep.views import prose
     one = unit_report.one_run()
     several = unit_report.several_runs()
-    pages = [("one-run.html", report.render([one], ["run.json"], "html"),
-              words.answer_lines(model.model(one)).splitlines()),
-             ("history.html", report.render(several, unit_report.names(len(several)), "html"),
+    made = [("one-run.html", pages.render([one], ["run.json"], "html"),
+              prose.answer_lines(model.model(one)).splitlines()),
+             ("history.html", pages.render(several, unit_report.names(len(several)), "html"),
               [unit_report.HOSTILE + " at 10^5: 2× slower from commit 3c0ffee"])]
     found = []
-    for name, data, wanted in pages:
+    for name, data, wanted in made:
         with open(os.path.join(folder, name), "wb") as f:
             f.write(data)
         found.append((os.path.join(folder, name), wanted))

@@ -340,7 +340,8 @@ class Rejects(unittest.TestCase):
         # file, status 1, and the runs saved where show reads them back.
         broken = ("import os, sys\n"
                   "sys.path.insert(0, os.path.dirname(sys.argv[1]))\n"
-                  "from dotprod_sweep import main, table\n"
+                  "from dotprod_sweep import main\n"
+                  "from dotprod_sweep.views import table\n"
                   "def render(*_): raise OverflowError('math range error')\n"
                   "table.render = render\n"
                   "sys.argv = ['sweep', *sys.argv[2:]]\n"

@@ -9,7 +9,7 @@ import math
 import random
 import unittest
 
-from dotprod_sweep import changepoints
+from dotprod_sweep.figures import changepoints
 
 NOISE = 0.05
 

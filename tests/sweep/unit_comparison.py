@@ -6,10 +6,10 @@ import random
 import unittest
 from unittest import mock
 
-from dotprod_sweep import comparison as c
-from dotprod_sweep import comparison_view as view
-from dotprod_sweep import rank_interval as ranks
-from dotprod_sweep.runs import TIMED, Run, Runs
+from dotprod_sweep.figures import comparison as c
+from dotprod_sweep.views import comparison as view
+from dotprod_sweep.figures import shift_interval as ranks
+from dotprod_sweep.facts.runs import Run, Runs, TIMED
 
 # Two draws of one distribution: both medians are 1.005.
 OLD = (1.00, 1.03, 0.98, 1.01, 0.99, 1.02)
@@ -97,7 +97,7 @@ class RankInterval(unittest.TestCase):
                  ((0.90, 0.953), c.SAME), ((0.5, 2.0), c.SAME)]
         for (low, high), wanted in cases:
             with self.subTest(low=low, high=high):
-                self.assertEqual(c.call(c.Interval(low, high, 0.95), 0.05), wanted)
+                self.assertEqual(c.direction(c.Interval(low, high, 0.95), 0.05), wanted)
 
 
 class Paired(unittest.TestCase):

@@ -7,7 +7,7 @@ import sys
 import tempfile
 import unittest
 
-from dotprod_sweep import config as parsing
+from dotprod_sweep.cli import config as parsing
 from dotprod_sweep.messages import UsageError
 
 PYTHON = sys.executable  # an executable file to stand for every program

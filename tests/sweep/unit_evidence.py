@@ -6,8 +6,10 @@ worked out by hand; u = 2^-24."""
 import unittest
 from collections import namedtuple
 
-from dotprod_sweep import evidence, model, verdict, words
-from dotprod_sweep.runs import PROBE, TIMED, WARMUP, Run, Runs
+from dotprod_sweep.figures import evidence, model, verdict
+from dotprod_sweep.running import plan
+from dotprod_sweep.views import prose
+from dotprod_sweep.facts.runs import PROBE, Run, Runs, TIMED, WARMUP
 
 # N = 10^7: the exact value, and what dotprod-exact --orders printed there.
 N7, S7, LOW7, HIGH7 = 10**7, 333.35291331780826, 325.711548, 333.537262
@@ -120,7 +122,7 @@ class ProbeLengths(unittest.TestCase):
                  (10**7, (8309, 33237, 132949, 531797, 2127189, 8508757))]
         for largest, wanted in cases:
             with self.subTest(largest=largest):
-                self.assertEqual(evidence.probe_lengths(largest), wanted)
+                self.assertEqual(plan.odd_probe_lengths(largest), wanted)
 
 
 Row = namedtuple("Row", "length verdict hidden")
@@ -148,7 +150,7 @@ class Verdicts(unittest.TestCase):
     def test_what_float_rounding_hides_is_said(self):
         # The band at 10^7 reaches 324.7321, 8.6208 (2.586 %) below S7, and
         # 334.5167 above it; the probe at 10^5 is no timed length to name.
-        line = words.answer_line(self.judge(["331.80", "332.87"]).answers[0], "dotprod")
+        line = prose.answer_line(self.judge(["331.80", "332.87"]).answers[0], "dotprod")
         self.assertIn("within float rounding, which at N=10^7 hides a loss of up to 2.6 %", line)
         # A shorter length whose check tells a loss of 0.5 % or less is named.
         rows = [Row(10**7, verdict.FLOAT, 0.026), Row(10**6, verdict.ACCURATE, 0.0013),
@@ -156,7 +158,7 @@ class Verdicts(unittest.TestCase):
         limits = model.limits(rows, verdict.FLOAT)
         self.assertEqual(limits, {"hides": (10**7, 0.026), "sharp": (10**6, 0.0013)})
         self.assertEqual(model.limits(rows, verdict.ACCURATE), {})
-        said = words.answer_line(model.Answer("mine", verdict.FLOAT, **limits), "dotprod")
+        said = prose.answer_line(model.Answer("mine", verdict.FLOAT, **limits), "dotprod")
         self.assertEqual(said, "mine: no speedup measured, within float rounding, which at "
                          "N=10^7 hides a loss of up to 2.6 %; N=10^6 shows one over 0.13 %")
 
@@ -182,7 +184,7 @@ class Verdicts(unittest.TestCase):
             with self.subTest(at_7=at_7):
                 figures = self.judge(at_7, at_5)
                 self.assertEqual(figures.of("mine")[0].verdict, klass)
-                said = next((words.wrong_line(f) for f in figures.wrong), None)
+                said = next((prose.wrong_line(f) for f in figures.wrong), None)
                 if line is None:
                     self.assertIsNone(said)
                 else:

@@ -7,9 +7,11 @@ the figures below."""
 import json
 import unittest
 
-from dotprod_sweep import columns, flags, launchers, model, table
-from dotprod_sweep.ceilings import CeilingRow
-from dotprod_sweep.summaries import Summary
+from dotprod_sweep.facts import launchers
+from dotprod_sweep.figures import flags, model
+from dotprod_sweep.views import columns, table
+from dotprod_sweep.figures.ceilings import CeilingRow
+from dotprod_sweep.figures.summaries import Summary
 
 N = 1000
 

@@ -6,9 +6,12 @@ import os
 import subprocess
 import unittest
 
-from dotprod_sweep import ceilings, columns, launchers, model, ranks
-from dotprod_sweep.launchers import MPIRUN, NONE, SRUN, Launch
-from dotprod_sweep.runs import Ceiling, Run, Runs
+from dotprod_sweep.facts import launchers
+from dotprod_sweep.figures import ceilings, model
+from dotprod_sweep.running import mpi_ranks
+from dotprod_sweep.views import columns
+from dotprod_sweep.facts.launchers import Launch, MPIRUN, NONE, SRUN
+from dotprod_sweep.facts.runs import Ceiling, Run, Runs
 
 
 class Reading(unittest.TestCase):
@@ -140,22 +143,22 @@ class Memory(unittest.TestCase):
 
     def test_a_step_whose_rank_dies_is_ended_at_once(self):
         os.environ.pop("SLURM_KILL_BAD_EXIT", None)
-        self.assertEqual(ranks.Ranks(Launch(SRUN, 2, 2)).environment()["SLURM_KILL_BAD_EXIT"], "1")
-        self.assertNotIn("SLURM_KILL_BAD_EXIT", ranks.Ranks(Launch(MPIRUN, 2, 1)).environment())
+        self.assertEqual(mpi_ranks.Ranks(Launch(SRUN, 2, 2)).environment()["SLURM_KILL_BAD_EXIT"], "1")
+        self.assertNotIn("SLURM_KILL_BAD_EXIT", mpi_ranks.Ranks(Launch(MPIRUN, 2, 1)).environment())
 
     def test_ranks_are_the_marked_processes_with_a_rank_of_their_own(self):
         # As inside a batch job, whose SLURM_PROCID the launcher inherits.
-        saved = {v: os.environ.pop(v, None) for v in ranks.IDENTITY}
+        saved = {v: os.environ.pop(v, None) for v in mpi_ranks.IDENTITY}
         os.environ["SLURM_PROCID"] = "0"
         children = []
         try:
-            seen = ranks.Ranks(Launch(SRUN, 2, 2))
-            mark = seen.environment()[ranks.MARK]
+            seen = mpi_ranks.Ranks(Launch(SRUN, 2, 2))
+            mark = seen.environment()[mpi_ranks.MARK]
             base = dict(os.environ)
-            envs = [{ranks.MARK: mark, "SLURM_STEP_ID": "3"},   # rank 0 of step 3
-                    {ranks.MARK: mark, "PMIX_RANK": "1"},
-                    {ranks.MARK: mark},                          # the launcher
-                    {ranks.MARK: mark + "x", "PMIX_RANK": "2"}]  # another run's rank
+            envs = [{mpi_ranks.MARK: mark, "SLURM_STEP_ID": "3"},   # rank 0 of step 3
+                    {mpi_ranks.MARK: mark, "PMIX_RANK": "1"},
+                    {mpi_ranks.MARK: mark},                          # the launcher
+                    {mpi_ranks.MARK: mark + "x", "PMIX_RANK": "2"}]  # another run's rank
             children = [subprocess.Popen(["sleep", "30"], env={**base, **e}) for e in envs]
             for _ in range(50):
                 seen.sample()

@@ -6,8 +6,11 @@ import tempfile
 from dataclasses import replace
 import unittest
 
-from dotprod_sweep import flags, model, plan, printed, stats, verdict, words
-from dotprod_sweep.runs import PROBE, TIMED, Ceiling, Run, Runs
+from dotprod_sweep.facts import printed
+from dotprod_sweep.figures import flags, model, stats, verdict
+from dotprod_sweep.running import plan, preflight
+from dotprod_sweep.views import prose
+from dotprod_sweep.facts.runs import Ceiling, PROBE, Run, Runs, TIMED
 
 
 def run(program, n, repeat, seconds, result, kind=TIMED, failure=None):
@@ -78,7 +81,7 @@ class Verdict(unittest.TestCase):
             runs.exact[1000] = 0.0338752580
             runs.runs += [run("dotprod", 1000, 1, "0.1", "0.033870"),
                           run("mine", 1000, 1, "0.1", printed_result)]
-            line, = map(words.wrong_line, model.model(runs).wrong)
+            line, = map(prose.wrong_line, model.model(runs).wrong)
             self.assertTrue(line.startswith(said), line)
 
     def test_tolerance_widens_float_band_only(self):
@@ -186,7 +189,7 @@ class Summaries(unittest.TestCase):
     def test_the_wrong_line_names_the_worst_length(self):
         # At N = 5, 0.099 is 1e-3 off, about 2,000 times what rounding
         # allows there; at N = 100, 0.4 is 0.12 off, some 34,000 times.
-        line, = map(words.wrong_line, self.make(probe_result="0.099000").wrong)
+        line, = map(prose.wrong_line, self.make(probe_result="0.099000").wrong)
         self.assertTrue(line.startswith("fast is wrong at N=100:"), line)
 
     def test_a_time_too_short_for_its_digits_is_noisy(self):
@@ -213,7 +216,7 @@ class Summaries(unittest.TestCase):
         self.assertEqual((drifting.wide, drifting.drifted, drifting.flags), (True, True, ()))
         self.assertEqual((noisy.wide, noisy.drifted, [f.kind for f in noisy.flags]),
                          (True, False, ["wide"]))
-        line = words.drift_line(made)
+        line = prose.drift_line(made)
         self.assertIn("drifting at N=10^3 moved", line)
         self.assertNotIn("noisy", line)
 
@@ -270,7 +273,7 @@ class Summaries(unittest.TestCase):
                 self.assertEqual(made.answers[0].why_none, "own")
                 if impossible:
                     self.assertIn("a time of 0, which stands for 1.6 GB/s or more",
-                                  words.impossible_line(made.impossible[0]))
+                                  prose.impossible_line(made.impossible[0]))
         over_zero = self.make(baseline="fast", fast_times=("0",) * 3).of("dotprod")[0]
         self.assertEqual((over_zero.speedup, [f.kind for f in over_zero.flags]),
                          (None, ["coarse"]))
@@ -340,11 +343,11 @@ class Plan(unittest.TestCase):
                  ({"load_start": None}, [omp])]
         for box, starts in cases:
             with self.subTest(box):
-                said = words.warnings(Config, {"cores": 2, **box})
+                said = preflight.warnings(Config, {"cores": 2, **box})
                 self.assertEqual(len(said), len(starts), said)
                 for line, start in zip(said, starts):
                     self.assertTrue(line.startswith(start), line)
-        self.assertEqual(words.warnings(Config, {"cores": 4, "load_start": 2.0}), [])
+        self.assertEqual(preflight.warnings(Config, {"cores": 4, "load_start": 2.0}), [])
 
 
 if __name__ == "__main__":

@@ -9,8 +9,10 @@ import html
 import re
 import unittest
 
-from dotprod_sweep import history, model, plot, report, svg, words
-from dotprod_sweep.runs import PROBE, Ceiling, Run, Runs
+from dotprod_sweep.figures import history, model
+from dotprod_sweep.report import pages, svg
+from dotprod_sweep.views import plot, prose
+from dotprod_sweep.facts.runs import Ceiling, PROBE, Run, Runs
 
 HOSTILE = "mine<script>alert(1)</script>"
 FAMILY = "OMP_NUM_THREADS={t} ./par"
@@ -72,9 +74,9 @@ class OneRun(unittest.TestCase):
         self.made = model.model(self.runs)
 
     def test_the_page_holds_every_answer_line_and_a_chart_per_figure(self):
-        page = report.render([self.runs], ["run.json"], "html").decode()
+        page = pages.render([self.runs], ["run.json"], "html").decode()
         text = html.unescape(re.sub(r"<[^>]+>", "", page))
-        for line in words.answer_lines(self.made).splitlines():
+        for line in prose.answer_lines(self.made).splitlines():
             self.assertIn(line, text)
         # Cost, speedup, read rate with its ceilings, and the scan over t.
         titles = re.findall(r'<text class="title"[^>]*>([^<]*)</text>', page)
@@ -92,19 +94,19 @@ class OneRun(unittest.TestCase):
     def test_a_label_is_text_never_markup(self):
         for form in ("html", "markdown"):
             with self.subTest(form):
-                page = report.render([self.runs], ["<b>.json"], form).decode()
+                page = pages.render([self.runs], ["<b>.json"], form).decode()
                 self.assertNotIn("<script>alert", page)
                 self.assertNotIn("<b>", page)
-        page = report.render([self.runs], ["run.json"], "html").decode()
+        page = pages.render([self.runs], ["run.json"], "html").decode()
         self.assertEqual(page.count("<script"), 0)
         self.assertIn("default-src 'none'", page)  # nothing fetched, nothing run
 
     def test_markdown_says_what_the_page_says(self):
-        text = report.render([self.runs], ["run.json"], "markdown").decode()
-        for line in words.answer_lines(self.made).splitlines():
+        text = pages.render([self.runs], ["run.json"], "markdown").decode()
+        for line in prose.answer_lines(self.made).splitlines():
             self.assertIn(line.replace("<", "\\<").replace(">", "\\>"), text)
         self.assertIn("| ---: | --- |", text)  # the compact table, N right-aligned
-        self.assertIn(words.machine_line(MACHINE).replace("_", "\\_"), text)
+        self.assertIn(prose.machine_line(MACHINE).replace("_", "\\_"), text)
 
 
 class History(unittest.TestCase):
@@ -118,7 +120,7 @@ class History(unittest.TestCase):
         self.assertAlmostEqual(change.factor, 2.0, places=6)
         # dotprod and the others did not change.
         self.assertEqual([s.program for s in made.series if s.changes], [HOSTILE, HOSTILE])
-        page = report.render(runs, names(len(runs)), "markdown").decode()
+        page = pages.render(runs, names(len(runs)), "markdown").decode()
         self.assertIn("at 10^5: 2× slower from commit 3c0ffee, 2025-02-04T10:00:00+00:00 "
                       "(speedup over dotprod 4.00 → 2.00)", html.unescape(page.replace("\\", "")))
 
@@ -133,7 +135,7 @@ class History(unittest.TestCase):
 
     def test_every_chart_and_change_in_the_page(self):
         runs = several_runs()
-        page = report.render(runs, names(len(runs)), "html").decode()
+        page = pages.render(runs, names(len(runs)), "html").decode()
         made = history.history([model.model(r) for r in runs], names(len(runs)))
         self.assertEqual(page.count('<svg class="chart"'), len(made.series))
         self.assertEqual(page.count('<g class="mark">'), 2)
@@ -152,7 +154,7 @@ class History(unittest.TestCase):
             for runs in (history[:1], history):
                 for form in ("html", "markdown"):
                     with self.subTest(labels=labels, runs=len(runs), form=form):
-                        page = report.render(runs, hostile_names[:len(runs)], form).decode()
+                        page = pages.render(runs, hostile_names[:len(runs)], form).decode()
                         # Markdown escapes a bracket with a backslash.
                         self.assertNotRegex(page, r"(?<!\\)<(/?script|i>)")
                         if form == "html":

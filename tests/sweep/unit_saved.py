@@ -11,10 +11,13 @@ import tempfile
 import unittest
 from unittest import mock
 
-from dotprod_sweep import (columns, comparison_view, messages, model, plot, report, saved, stats,
-                           table)
-from dotprod_sweep.launchers import Launch
-from dotprod_sweep.runs import PROBE, TIMED, WARMUP, Ceiling, Run, Runs
+from dotprod_sweep import messages
+from dotprod_sweep.facts import saved
+from dotprod_sweep.figures import model, stats
+from dotprod_sweep.report import pages
+from dotprod_sweep.views import columns, comparison, plot, table
+from dotprod_sweep.facts.launchers import Launch
+from dotprod_sweep.facts.runs import Ceiling, PROBE, Run, Runs, TIMED, WARMUP
 
 OMP = "omp t=2"
 
@@ -125,13 +128,13 @@ def every_view(runs, other):
     made, theirs = model.model(runs), model.model(other)
     views = {"table": table.render(made), "wide": table.render(made, wide=True),
              "csv": columns.csv_text(made),
-             "report.md": report.markdown([runs], ["a"]),
-             "history.md": report.markdown([other, runs], ["a", "b"]),
-             "report.html": report.html([runs], ["a"]),
-             "history.html": report.html([other, runs], ["a", "b"])}
+             "report.md": pages.markdown([runs], ["a"]),
+             "history.md": pages.markdown([other, runs], ["a", "b"]),
+             "report.html": pages.html([runs], ["a"]),
+             "history.html": pages.html([other, runs], ["a", "b"])}
     for name, pair, models in (("compare", (other, runs), (theirs, made)),
                                ("compared", (runs, other), (made, theirs))):
-        views[name] = comparison_view.compare_runs(*pair, names=("a", "b"), models=models)[0]
+        views[name] = comparison.compare_runs(*pair, names=("a", "b"), models=models)[0]
     views.update(plot.files(made))
     return {k: v.decode() if isinstance(v, bytes) else v for k, v in views.items()}
 

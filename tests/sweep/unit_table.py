@@ -7,8 +7,9 @@ import io
 import unittest
 from dataclasses import replace
 
-from dotprod_sweep import ceilings, columns, flags, model, table, text, verdict, words
-from dotprod_sweep.runs import Run, Runs
+from dotprod_sweep.figures import ceilings, flags, model, verdict
+from dotprod_sweep.views import columns, formats, prose, table
+from dotprod_sweep.facts.runs import Run, Runs
 
 from unit_views import rows, runs as small_runs
 
@@ -34,15 +35,15 @@ class Numbers(unittest.TestCase):
                              (1e-320, "1e-320"), (-2e-320, "-2e-320"), (999e9, "999000000000"),
                              (1e12, "1e+12"), (1.7976931348623157e308, "1.8e+308")]:
             with self.subTest(value):
-                self.assertEqual(text.plain(value), shown)
+                self.assertEqual(formats.plain(value), shown)
 
     def test_percents_and_decimals_stay_short(self):
         for value, shown in [(0.42, "42 %"), (None, "n/a"), (float("inf"), "n/a"),
                              (1e308, "n/a"), (1e300, "1e+302 %"), (9e9, "900000000000 %")]:
             with self.subTest(value):
-                self.assertEqual(text.percent(value), shown)
-        self.assertEqual(text.span(0.2, float("inf")), " (20–n/a)")
-        self.assertEqual([text.decimals(v, 1) for v in (3.25, 1e308, 999e9)],
+                self.assertEqual(formats.percent(value), shown)
+        self.assertEqual(formats.span(0.2, float("inf")), " (20–n/a)")
+        self.assertEqual([formats.decimals(v, 1) for v in (3.25, 1e308, 999e9)],
                          ["3.2", "1e+308", "999000000000.0"])
 
 
@@ -146,11 +147,11 @@ class Answers(unittest.TestCase):
     def test_the_line(self):
         a = model.Answer("dotprod-simd", "accurate", 10**7, "faster", 533.2, 498.1, 567.4,
                          share=0.694, share_threads=1, share_length=10**7)
-        self.assertEqual(words.answer_line(a, "dotprod"),
+        self.assertEqual(prose.answer_line(a, "dotprod"),
                          "dotprod-simd: 533× faster than dotprod at N=10^7 (498–567), "
                          "accurate, 69 % of the 1-thread ceiling")
         for which, kind in [(1, "first-pass "), (2, "second-pass ")]:
-            self.assertTrue(words.answer_line(replace(a, share_pass=which), "dotprod").endswith(
+            self.assertTrue(prose.answer_line(replace(a, share_pass=which), "dotprod").endswith(
                 f"69 % of the 1-thread {kind}ceiling"))
 
     def test_weakest_verdict_and_best_share(self):
@@ -164,7 +165,7 @@ class Answers(unittest.TestCase):
         self.assertEqual(model.answer_of("fast", summaries, "wrong").verdict, "wrong")
         # A candidate that is the baseline is 1 by definition, not "the same speed".
         base = model.answer_of("fast", [replace(s, baseline=True) for s in summaries], "ok")
-        self.assertEqual(words.answer_line(base, "fast"),
+        self.assertEqual(prose.answer_line(base, "fast"),
                          "fast: the baseline, within float rounding, 70 % of the 1-thread "
                          "ceiling at N=100")
 
@@ -247,7 +248,7 @@ class Flags(unittest.TestCase):
         for base, times, programs, wanted in cases:
             with self.subTest(wanted):
                 wide, = flagged(base, times, programs=programs)
-                self.assertIn(wanted, words.advice(wide))
+                self.assertIn(wanted, prose.advice(wide))
 
     def test_runs_far_off_are_named_where_no_noise_explains_the_width(self):
         # One run of six 30 times slower: its ratio is the interval's low
@@ -257,7 +258,7 @@ class Flags(unittest.TestCase):
             with self.subTest(step):
                 wide, = flagged(self.STEADY[:6], [1.0, step, 1.0, step, 1.0, 30.0])
                 self.assertEqual((wide.kind, wide.cause), ("wide", cause))
-        said = words.advice(flagged(self.STEADY[:6], [1.0, 1.01, 30.0, 0.99, 1.0, 1.01])[0])
+        said = prose.advice(flagged(self.STEADY[:6], [1.0, 1.01, 30.0, 0.99, 1.0, 1.01])[0])
         self.assertIn("runs differ by under ±5 % from one to the next, but a few lie far off",
                       said)
 
@@ -265,7 +266,7 @@ class Flags(unittest.TestCase):
         for cause in (flags.WIDE_OWN, flags.ERRATIC_RUNS):
             for threads, pinned in ((1, False), (2, True)):
                 with self.subTest(cause=cause, threads=threads):
-                    said = words.advice(flags.Flag("wide", cause, "mine", "dotprod", noise=0.2,
+                    said = prose.advice(flags.Flag("wide", cause, "mine", "dotprod", noise=0.2,
                                                    floor=0.01, peer="quiet", threads=threads))
                     self.assertEqual("pin its threads" in said, pinned, said)
 
@@ -290,7 +291,7 @@ class Flags(unittest.TestCase):
         made.runs += [replace(r, time_text="0.000002") for r in timed("mine", 1000, self.STEADY)]
         coarse, = model.model(made).of("mine")[0].flags
         self.assertEqual(coarse.kind, "coarse")
-        self.assertTrue(words.advice(coarse).endswith("use lengths from N=100000 on"), words.advice(coarse))
+        self.assertTrue(prose.advice(coarse).endswith("use lengths from N=100000 on"), prose.advice(coarse))
 
     def test_the_baseline_is_never_flagged(self):
         made = Runs(("dotprod", "mine"), "dotprod", "dotprod", (10**5,), ())

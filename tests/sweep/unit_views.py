@@ -4,8 +4,10 @@ out by hand, and a saved run that loads back into the same table."""
 import json
 import unittest
 
-from dotprod_sweep import document, model, saved, table, words
-from dotprod_sweep.runs import PROBE, Ceiling, Run, Runs
+from dotprod_sweep.facts import saved
+from dotprod_sweep.figures import model
+from dotprod_sweep.views import document, prose, table
+from dotprod_sweep.facts.runs import Ceiling, PROBE, Run, Runs
 
 MACHINE = {"cpu": "Test CPU", "cores": 2, "kernel": "Linux 6", "libc": "glibc 2.36",
            "caches": [{"level": 1, "bytes": 32768}], "load_start": None, "load_end": 0.5}
@@ -60,7 +62,7 @@ class Table(unittest.TestCase):
         fast = [r for r in rows(table.render(model.model(made)).decode())
                 if r["program"] == "fast"][0]
         self.assertEqual(fast["note"], "speed not checked")
-        self.assertTrue(words.unchecked_line(model.model(made).unchecked).startswith(
+        self.assertTrue(prose.unchecked_line(model.model(made).unchecked).startswith(
             "speeds not checked against the machine's ceiling at N=100"))
 
     def test_compact_table_lines_worked_out_by_hand(self):
@@ -90,11 +92,11 @@ class Table(unittest.TestCase):
         made.setup = {"programs": {"ceiling": {"given": "fc/mine"}}}
         made.ceilings[0] = Ceiling(100, 2, 0.0, 0.1, "ended with status 7")
         view = model.model(made)
-        self.assertEqual((view.status, tuple(map(words.failure_line, view.failures))),
+        self.assertEqual((view.status, tuple(map(prose.failure_line, view.failures))),
                          (1, ("fc/mine 100 with 2 threads ended with status 7",)))
-        self.assertIn("(fc/mine failed: ended with status 7)", words.unchecked_line(view.unchecked))
+        self.assertIn("(fc/mine failed: ended with status 7)", prose.unchecked_line(view.unchecked))
         made.ceilings[0] = Ceiling(100, 2, 0.0, 0.1)  # saved so, by hand
-        self.assertIn("(fc/mine printed no time above 0)", words.unchecked_line(model.model(made).unchecked))
+        self.assertIn("(fc/mine printed no time above 0)", prose.unchecked_line(model.model(made).unchecked))
 
     def test_a_load_that_could_not_be_read(self):
         text = table.render(model.model(runs())).decode()

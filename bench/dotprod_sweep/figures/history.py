@@ -1,0 +1,141 @@
+# SPDX-License-Identifier: MIT
+"""Several saved sweeps in the order given, as one history: per program
+and length, one point per run with its 95 % interval, the provenance of
+each run (its commit, date and version, as the sweep recorded them), and
+the changes of level found in each series (changepoints.py). Pure
+functions of the models."""
+
+import math
+import statistics
+from dataclasses import dataclass
+
+from . import changepoints, stats
+from ..facts.runs import TIMED
+
+SPEEDUP, TIME = "speedup", "time"  # what a series' values are
+
+
+@dataclass(frozen=True)
+class Provenance:
+    """One run of the history, as its sweep recorded it."""
+    name: str             # the file it was read from, as given
+    commit: str | None
+    date: str | None      # UTC, ISO 8601
+    version: str | None
+    machine: dict
+
+    @property
+    def short_commit(self):
+        return self.commit[:7] if self.commit else None
+
+
+@dataclass(frozen=True)
+class Point:
+    run: int              # which run, from 0, in the order given
+    value: float | None   # speedup over the baseline, or ns per term; None where it failed
+    low: float | None     # its 95 % interval, or as near as the repeats reach
+    high: float | None
+    failure: str | None = None
+
+
+@dataclass(frozen=True)
+class Change:
+    run: int              # the first run at the new level
+    factor: float         # new time over old: 2 is twice as slow, 0.5 twice as fast
+    before: float         # the levels either side, in the series' values
+    after: float
+
+
+@dataclass(frozen=True)
+class Series:
+    program: str
+    length: int
+    measure: str          # SPEEDUP over baseline (drift-free), or TIME (ns per term)
+    baseline: str | None
+    points: tuple         # Point, in run order: only the runs that timed it
+    changes: tuple        # Change, in run order
+    levels: tuple = ()    # (first run, last run, level) of each segment between changes
+
+
+@dataclass(frozen=True)
+class History:
+    runs: tuple           # Provenance, in the order given
+    series: tuple         # Series, by program in order of appearance, then length
+    models: tuple         # each run's model, in the same order
+
+
+def provenance(model, name):
+    host = model.machine
+    return Provenance(name, host.get("commit"), host.get("date"), host.get("version"), dict(host))
+
+
+def time_point(model, k, program, n):
+    """ns per term: the median of the loop's times, with the median's
+    interval from the order statistics of the repeats."""
+    own = [r.seconds for r in model.runs.of(program, n, TIMED) if not r.failure]
+    s = next(s for s in model.of(program) if s.length == n)
+    if not own or s.failure or statistics.median(own) <= 0:
+        return Point(k, None, None, None, s.failure or "no time above 0")
+    low, high, _ = stats.median_interval(own)
+    per_term = 1e9 / n
+    return Point(k, statistics.median(own) * per_term, low * per_term, high * per_term)
+
+
+def speedup_point(model, k, program, n):
+    s = next(s for s in model.of(program) if s.length == n)
+    if s.speedup is None:
+        return Point(k, None, None, None, s.failure or "no speedup")
+    return Point(k, s.speedup, s.speedup_low, s.speedup_high)
+
+
+def keys(models):
+    """(program, length) of every row any run has, programs in order of
+    appearance, lengths ascending."""
+    programs = list(dict.fromkeys(p for m in models for p in m.programs))
+    lengths = sorted({n for m in models for n in m.lengths})
+    return [(p, n) for p in programs for n in lengths
+            if any(s.program == p and s.length == n for m in models for s in m.summaries)]
+
+
+def measure_of(models, program, n):
+    """SPEEDUP where every run that timed program at n took its speedup
+    over the same other program: that ratio of runs made in turn is free
+    of the machine's drift between sweeps. Else TIME."""
+    rows = [(m, s) for m in models for s in m.summaries if s.program == program and s.length == n]
+    baselines = {m.baseline for m, _ in rows}
+    if len(baselines) == 1 and program not in baselines and all(
+            s.speedup is not None for _, s in rows):
+        return SPEEDUP, baselines.pop()
+    return TIME, None
+
+
+def slower(measure, value):
+    """The series' value as a time, in logarithms: a speedup inverted."""
+    return -math.log(value) if measure == SPEEDUP else math.log(value)
+
+
+def series(models, program, n):
+    measure, baseline = measure_of(models, program, n)
+    point = speedup_point if measure == SPEEDUP else time_point
+    points = tuple(point(m, k, program, n) for k, m in enumerate(models)
+                   if any(s.program == program and s.length == n for s in m.summaries))
+    timed = [p for p in points if p.value]
+    logs = [slower(measure, p.value) for p in timed]
+    starts = changepoints.changes(logs)
+    bounds = [0, *starts, len(timed)]
+    means = changepoints.levels(logs, starts) if timed else []
+    # Back from logarithms of a time to the series' own values.
+    level = [math.exp(-m if measure == SPEEDUP else m) for m in means]
+    changes = tuple(Change(timed[s].run, math.exp(b - a), level[i], level[i + 1])
+                    for i, (s, a, b) in enumerate(zip(starts, means, means[1:])))
+    levels = tuple((timed[a].run, timed[b - 1].run, v)
+                   for a, b, v in zip(bounds, bounds[1:], level))
+    return Series(program, n, measure, baseline, points, changes, levels)
+
+
+def history(models, names):
+    """The History of models (each a model.Model of one saved run) in the
+    order given; names: the files they were read from."""
+    models = tuple(models)
+    return History(tuple(provenance(m, name) for m, name in zip(models, names)),
+                   tuple(series(models, p, n) for p, n in keys(models)), models)

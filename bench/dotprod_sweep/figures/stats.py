@@ -1,0 +1,141 @@
+# SPDX-License-Identifier: MIT
+"""The statistics of repeated timings: an interval for a median that
+assumes nothing of the timings' distribution, and the signs of noise."""
+
+import math
+import statistics
+
+CONFIDENCE = 0.95
+MIN_ROUNDS = 6   # the fewest repeats whose order statistics give a 95 % interval
+# An interval reaching more than 10 % from its median, either way, cannot
+# tell apart differences a user would act on; a tighter one is an answer,
+# "the same speed" included.
+WIDE = 0.10
+CLUSTER_GAP = 0.1     # two clusters: at least 10 % apart, ...
+CLUSTER_RATIO = 2     # ... farther apart than either cluster is wide, ...
+CLUSTER_SHARE = 0.25  # ... and each a quarter of the runs or more
+
+
+# Up to this many values the tail is summed in integers, exactly; beyond,
+# in floats, where integers of n bits would make the sum quadratic in n.
+EXACT_UP_TO = 1000
+
+
+def binomial_tails(n):
+    """[P(X <= k) for k = 0 .. n // 2], X ~ Binomial(n, 1/2), in one pass:
+    each binomial coefficient from the one before. Beyond EXACT_UP_TO
+    values each term is taken from its logarithm, which lgamma gives to a
+    relative 1e-8 or better up to 10^6 values: far below any change in
+    the interval's choice or in the coverage printed."""
+    tails = []
+    if n <= EXACT_UP_TO:
+        total, term, running = 2**n, 1, 0
+        for i in range(n // 2 + 1):
+            running += term
+            tails.append(running / total)  # rounded once, as an exact sum
+            term = term * (n - i) // (i + 1)
+        return tails
+    base, running = math.lgamma(n + 1) - n * math.log(2), 0.0
+    for i in range(n // 2 + 1):
+        running += math.exp(base - math.lgamma(i + 1) - math.lgamma(n - i + 1))
+        tails.append(running)
+    return tails
+
+
+def median_interval(values):
+    """A CONFIDENCE interval for the median of what values sample, from
+    their order statistics: the true median lies below the k-th smallest
+    of n values with probability P(Binomial(n, 1/2) < k). Returns
+    (low, high, coverage); with fewer than six values no interval reaches
+    95 %, and min-max is given with the coverage it has."""
+    ordered = sorted(values)
+    n = len(ordered)
+    tail = binomial_tails(n)
+    k = 1
+    while k < n // 2 and 2 * tail[k] <= 1 - CONFIDENCE:
+        k += 1
+    return ordered[k - 1], ordered[n - k], 1 - 2 * tail[k - 1]
+
+
+# A sweep's rounds carry what the machine did while they ran; a rerun
+# meets it in another state. How far the median moved between the first,
+# middle and last third of the rounds shows that part, and half the
+# spread of three medians understates how far whole sweeps move apart:
+# 1.5 times it, taken with the rounds' own noise, made the intervals of
+# 95 % of pairs of reruns on the project's machine overlap, where the
+# rounds' noise alone made 84-87 % (docs/results.md).
+DRIFT_PARTS = 3
+DRIFT_WEIGHT = 1.5
+# The values a third needs: the median of two is their mean, which one run
+# far off moves as far as it likes; the median of three passes over it.
+DRIFT_LEAST = 3
+
+
+def drift(values):
+    """How far the median of positive values, in the order made, moved
+    while they were made: half the spread of the medians of their first,
+    middle and last thirds, as a logarithm; 0 with fewer than DRIFT_LEAST
+    values a third."""
+    k = len(values)
+    if k < DRIFT_LEAST * DRIFT_PARTS:
+        return 0.0
+    medians = [statistics.median(values[i * k // DRIFT_PARTS:(i + 1) * k // DRIFT_PARTS])
+               for i in range(DRIFT_PARTS)]
+    return math.log(max(medians) / min(medians)) / 2
+
+
+def rerun_interval(values, own=None):
+    """median_interval() of positive values in the order made, each end
+    moved out by DRIFT_WEIGHT times their drift, the two added as
+    independent parts: an interval for what a rerun of the sweep finds,
+    not only for these rounds. own: their median_interval(), where
+    already made. (low, high, coverage)."""
+    low, high, coverage = own or median_interval(values)
+    moved = DRIFT_WEIGHT * drift(values)
+    if not moved:
+        return low, high, coverage
+    middle = statistics.median(values)
+    return (middle * math.exp(-math.hypot(math.log(middle / low), moved)),
+            middle * math.exp(math.hypot(math.log(high / middle), moved)), coverage)
+
+
+def is_wide(low, middle, high):
+    """Measured as ratios, so that 1.1 above and 1/1.1 below count alike."""
+    return high > (1 + WIDE) * middle or middle > (1 + WIDE) * low
+
+
+def settled(values):
+    """Whether more repeats may stop: the median's interval is narrow with
+    the last value and without it. Stopping the first time it looks narrow
+    stops most often on a sample that happened to vary least, whose
+    interval is then too narrow: simulated, such intervals missed the true
+    median up to 6-7 % of the time; narrow twice running, at most 5 %, for
+    a fifth more repeats."""
+    def narrow(some):
+        low, high, _ = median_interval(some)
+        return not is_wide(low, statistics.median(some), high)
+    return len(values) > 1 and narrow(values) and narrow(values[:-1])
+
+
+def two_clusters(values):
+    """Whether values fall into two groups, each of two or more and of
+    CLUSTER_SHARE of them or more, whose gap is large beside both the
+    groups' own spreads. A few runs far off are outliers, which the median
+    and its interval ignore; two groups of a size each can carry the
+    median from one to the other between sweeps."""
+    logs = sorted(math.log(v) for v in values if v > 0)
+    if len(logs) < 4:
+        return False
+    gap, at = max((logs[i + 1] - logs[i], i + 1) for i in range(len(logs) - 1))
+    lower, upper = logs[:at], logs[at:]
+    if min(len(lower), len(upper)) < max(2, CLUSTER_SHARE * len(logs)):
+        return False
+    spread = max(lower[-1] - lower[0], upper[-1] - upper[0])
+    return gap > math.log1p(CLUSTER_GAP) and gap > CLUSTER_RATIO * spread
+
+
+def noise_floor(times):
+    """How much one program's consecutive runs differ: the median of
+    |t[i+1] / t[i] - 1|, or None with fewer than two usable runs."""
+    steps = [abs(b / a - 1) for a, b in zip(times, times[1:]) if a > 0 and b > 0]
+    return statistics.median(steps) if steps else None

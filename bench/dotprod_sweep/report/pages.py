@@ -1,0 +1,210 @@
+# SPDX-License-Identifier: MIT
+"""The report of saved runs, as one self-contained HTML page (inline CSS
+and SVG, no script, nothing fetched) or as GitHub-flavoured Markdown for
+a pull request's comment. Both are made from one list of blocks, so that
+they say the same: for one run, its answer lines, the compact table, the
+figures, the verdicts, and the machine and command line; for several, the
+changes of level found in each program's history, the history itself,
+the runs' provenance and the last run's answers. Views: the figures come
+from the model and the history, the lines from prose.py, the columns
+from columns.py; every text from a run is escaped where it is written."""
+
+import shlex
+
+from . import charts
+from ..figures import changepoints, history, model
+from ..views import columns, prose, table
+from .blocks import Details, Figures, Heading, Lines, Table, Text, html_page, markdown_page
+from ..views.formats import length_text, plain
+
+
+def logical_lines(text):
+    """table.py's lines, wrapped for a terminal, back to one line each."""
+    found = []
+    for line in text.splitlines():
+        if line.startswith("  ") and found:
+            found[-1] += " " + line.strip()
+        elif line.strip():
+            found.append(line)
+    return found
+
+
+def compact(made):
+    return Table(*columns.table("compact", made, made.summaries))
+
+
+def probe_table(made):
+    lengths = made.probe_lengths
+    rows = [[p, *[made.probe_verdicts.get((p, n)) or "n/a" for n in lengths],
+             f"**{made.standing[p]}**" if made.standing[p] in ("wrong", "impossible")
+             else made.standing[p]] for p in made.candidates]
+    return Table(["program", *[f"N={n}" for n in lengths], "verdict"], "l" * (len(lengths) + 2),
+                 rows)
+
+
+def scaling_table(made):
+    rows = [[t.family, length_text(t.length), f"{t.name}={value}", plain(speedup),
+             "n/a" if efficiency is None else f"{efficiency * 100:.0f} %"]
+            for t in made.scaling for value, speedup, efficiency in t.rows]
+    return Table(["command", "N", "at", "speedup over the first value", "efficiency"], "lrlrr",
+                 rows)
+
+
+def provenance_line(host):
+    said = [f"dotprod-sweep {host.get('version') or 'of unknown version'}"]
+    said.append(f"commit {host['commit']}" if host.get("commit") else "no commit recorded")
+    said.append(f"run {host['date']}" if host.get("date") else "no date recorded")
+    return ", ".join(said) + "."
+
+
+def machine_blocks(made):
+    runs = made.runs
+    arguments = list(runs.setup.get("arguments", [])) if runs else []
+    # The table's footer first, as the sweep printed it: the machine, the
+    # stop, the time taken.
+    said = logical_lines(table.footer(made)) + [
+        provenance_line(made.machine), "Command: " + shlex.join(["dotprod-sweep", *arguments])]
+    said += [f"{label}: {shown}" for label, shown in (runs.shown if runs else {}).items()]
+    said += [f"Environment: {k}={v}" for k, v in made.machine.get("environment", {}).items()]
+    return [Heading(2, "Machine, versions and command"), Lines(said, "facts")]
+
+
+def answer_blocks(made):
+    found = [Lines(prose.answer_lines(made).splitlines(), "answers")] if made.candidates else \
+        [Text("No candidates: dotprod alone was timed.")]
+    warnings = prose.lines(made)
+    return found + ([Lines(warnings, "warnings")] if warnings else [])
+
+
+def one_run(made, name):
+    """The blocks of one run's report."""
+    blocks = [Heading(1, f"Sweep report: {name}"), Text(provenance_line(made.machine)),
+              Heading(2, "Answers"), *answer_blocks(made),
+              Heading(2, "Table"), compact(made)]
+    notes = logical_lines(table.length_lines(made)) if made.candidates else []
+    notes += logical_lines(table.flag_lines(made)) if made.candidates else []
+    blocks += [Lines(notes, "notes")] if notes else []
+    blocks += [Heading(2, "Figures"), Figures([(c, None) for c in charts.one_run(made)])]
+    if made.candidates:
+        blocks += [Heading(2, "Verdicts"),
+                   Text("Results checked at short lengths, where a missing, extra or wrong "
+                        "term shows far beyond rounding:"), probe_table(made)]
+    if made.scaling:
+        blocks += [Heading(2, "Scaling"), scaling_table(made)]
+    return blocks + machine_blocks(made)
+
+
+def at_run(runs, k):
+    r = runs[k]
+    where = f"commit {r.short_commit}" if r.short_commit else f"run {k + 1} ({r.name})"
+    return where + (f", {r.date}" if r.date else "")
+
+
+def change_line(line, change, runs):
+    """'dotprod-simd at 10^7: 1.6× slower from commit abc1234, ...'."""
+    return (f"{line.program} at {length_text(line.length)}: {charts.change_text(change)} from "
+            f"{at_run(runs, change.run)} ({charts.unit(line)} {plain(change.before)} → "
+            f"{plain(change.after)})")
+
+
+def series_table(line, runs):
+    """A series' values, one row per run, the changes marked."""
+    starts = {c.run: charts.change_text(c) for c in line.changes}
+    rows = [[str(p.run + 1), runs[p.run].short_commit or "", runs[p.run].date or "",
+             plain(p.value) if p.value is not None else f"failed: {p.failure}",
+             f"{plain(p.low)}–{plain(p.high)}" if p.value is not None else "",
+             starts.get(p.run, "")] for p in line.points]
+    return Table(["run", "commit", "date", charts.unit(line), "95 % interval", "change"], "rllrrl",
+                 rows)
+
+
+def change_lines(made):
+    """Every change found, as (line, link to its chart), in series order."""
+    return [(change_line(line, c, made.runs), f"#figure-{k + 1}")
+            for k, line in enumerate(made.series) for c in line.changes]
+
+
+def caveats(made):
+    """What the changes cannot say: series too short to test, and runs
+    made on another machine than the first, whose times differ for that."""
+    short = [f"{line.program} at {length_text(line.length)}" for line in made.series
+             if sum(p.value is not None for p in line.points) < changepoints.MIN_POINTS]
+    said = [f"Too few runs to look for changes ({changepoints.MIN_POINTS} are needed): "
+            + ", ".join(short) + "."] if short else []
+    reference = made.models[0].reference
+    said += [f"{reference} changed at {at_run(made.runs, c.run)}: it is the same program in "
+             f"every run unless its version changed, so the machine ran at another speed there "
+             f"(or, for a speedup, its baseline changed), and other series may be off by as much."
+             for line in made.series if line.program == reference for c in line.changes]
+    first = made.runs[0].machine
+    for k, r in enumerate(made.runs[1:], start=1):
+        if (r.machine.get("cpu"), r.machine.get("cores")) != (first.get("cpu"), first.get("cores")):
+            said.append(f"Run {k + 1} ({r.name}) ran on another machine: "
+                        f"{prose.describe(r.machine)}.")
+    return said
+
+
+def runs_table(made):
+    rows = [[str(k + 1), r.name, r.short_commit or "", r.date or "", r.version or "",
+             prose.describe(r.machine),
+             prose.load_text(r.machine.get("load_start"))] for k, r in enumerate(made.runs)]
+    return Table(["run", "file", "commit", "date", "version", "machine", "load at start"],
+                 "rllllll", rows)
+
+
+METHOD = ("Each program's time at each length, or its speedup where every run has one "
+          "(a ratio to a program run in turn, free of the machine's drift), is tested for "
+          "changes of level by PELT with a penalty of "
+          f"{changepoints.PENALTY:g}·log n, on the logarithms; a change under "
+          f"{changepoints.MINIMUM_STEP * 100:g} % is not reported.")
+
+
+def several_runs(made):
+    """The blocks of a history's report."""
+    found = change_lines(made)
+    blocks = [Heading(1, f"Sweep history of {len(made.runs)} runs"),
+              Text(f"From {at_run(made.runs, 0)} to {at_run(made.runs, len(made.runs) - 1)}. "
+                   + METHOD),
+              Heading(2, "Changes found"),
+              Lines(found, "changes") if found else Text("No change of level was found.")]
+    blocks += [Lines(caveats(made), "warnings")] if caveats(made) else []
+    figures = [(chart, Details(f"{line.program} at N={length_text(line.length)}, {charts.unit(line)}",
+                               [series_table(line, made.runs)]))
+               for chart, line in zip(charts.history_charts(made), made.series)]
+    blocks += [Heading(2, "History per program and length"), Figures(figures),
+               Heading(2, "Runs"), runs_table(made)]
+    last, name = made.models[-1], made.runs[-1].name
+    return blocks + [Heading(2, f"The last run: {name}"), *answer_blocks(last), compact(last)]
+
+
+def blocks(models, names):
+    models, names = list(models), list(names)
+    if len(models) == 1:
+        return one_run(models[0], names[0])
+    return several_runs(history.history(models, names))
+
+
+def render(runs_list, names, form):
+    """The report of runs_list (runs.Runs, as saved.load gives them, in
+    the order given; names: their files as the user named them) as
+    bytes: form "html" or "markdown"."""
+    made = [model.model(r) for r in runs_list]
+    content = blocks(made, names)
+    title = f"dotprod-sweep report: {', '.join(names)}"
+    return (html_page(title, content) if form == "html" else markdown_page(content)).encode()
+
+
+def html(runs_list, names):
+    return render(runs_list, names, "html")
+
+
+def markdown(runs_list, names):
+    return render(runs_list, names, "markdown")
+
+
+def report_files(runs_list, names, html_path=None, markdown_path=None):
+    """{destination: bytes} for each destination asked (None: not asked),
+    in the order given: the caller writes them, as every file the sweep
+    writes, whole or not at all."""
+    return {path: make(runs_list, names)
+            for path, make in ((html_path, html), (markdown_path, markdown)) if path is not None}

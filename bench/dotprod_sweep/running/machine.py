@@ -1,0 +1,107 @@
+# SPDX-License-Identifier: MIT
+"""What the sweep ran on and what produced its numbers, for the JSON,
+the table's footer and the plot's title."""
+
+import datetime
+import os
+import platform
+import subprocess
+import time
+
+from .. import __version__
+from ..figures.load import LOADED
+
+SIZE_SUFFIX = {"K": 1024, "M": 1024**2, "G": 1024**3}
+
+
+def read(path):
+    try:
+        with open(path, errors="replace") as f:
+            return f.read().strip()
+    except OSError:
+        return None
+
+
+def cpu_model():
+    for line in (read("/proc/cpuinfo") or "").splitlines():
+        key, _, value = line.partition(":")
+        if key.strip() == "model name":
+            return value.strip()
+    return platform.processor() or "unknown"
+
+
+def caches():
+    """The data caches of the first CPU the sweep may use: [(level, bytes)]."""
+    cpu = min(os.sched_getaffinity(0))
+    base = f"/sys/devices/system/cpu/cpu{cpu}/cache"
+    found = []
+    for index in sorted(os.listdir(base)) if os.path.isdir(base) else []:
+        kind, level = read(f"{base}/{index}/type"), read(f"{base}/{index}/level")
+        size = read(f"{base}/{index}/size") or ""
+        if kind in ("Data", "Unified") and level and size[:-1].isdigit():
+            found.append((int(level), int(size[:-1]) * SIZE_SUFFIX.get(size[-1], 1)))
+    return sorted(found)
+
+
+def load():
+    try:
+        return os.getloadavg()[0]
+    except OSError:
+        return None
+
+
+def others_running(samples=10, gap=0.02):
+    """How many tasks besides this one were running, on average over
+    samples readings gap seconds apart; None where the kernel does not say."""
+    counts = []
+    for _ in range(samples):
+        try:
+            with open("/proc/loadavg") as f:
+                running = int(f.read().split()[3].split("/")[0])
+        except (OSError, ValueError, IndexError):
+            return None
+        counts.append(max(0, running - 1))
+        time.sleep(gap)
+    return sum(counts) / len(counts)
+
+
+def busy(start):
+    """The tasks running now, where the load average start says the
+    machine may be loaded: the average lags a minute, and still counts
+    work that has just ended, such as a sweep run just before."""
+    return others_running() if start is not None and start > LOADED else None
+
+
+def commit():
+    """The commit the sweep was run from, where it runs from a git tree."""
+    try:
+        done = subprocess.run(["git", "-C", os.path.dirname(os.path.abspath(__file__)),
+                               "rev-parse", "HEAD"], capture_output=True, text=True, timeout=10,
+                              stdin=subprocess.DEVNULL)
+    except (OSError, subprocess.SubprocessError):
+        return None
+    return done.stdout.strip() if done.returncode == 0 else None
+
+
+# The environment variables that change how threads and processes run.
+RUNTIME_VARIABLES = ("OMP_", "GOMP_", "KMP_", "OMPI_", "MKL_", "OPENBLAS_")
+
+
+def machine():
+    try:
+        libc = os.confstr("CS_GNU_LIBC_VERSION")
+    except (ValueError, OSError):
+        libc = " ".join(platform.libc_ver())
+    affinity = sorted(os.sched_getaffinity(0))
+    start = load()
+    return {"cpu": cpu_model(), "cores": len(affinity), "affinity": affinity,
+            "online_cpus": os.cpu_count(),
+            "kernel": f"{platform.system()} {platform.release()}", "libc": libc,
+            "governor": read(f"/sys/devices/system/cpu/cpu{affinity[0]}/cpufreq/scaling_governor"),
+            "caches": [{"level": level, "bytes": size} for level, size in caches()],
+            "load_start": start, "busy_start": busy(start), "load_end": None,
+            "environment": {k: v for k, v in sorted(os.environ.items())
+                            if k.startswith(RUNTIME_VARIABLES)},
+            "version": __version__, "commit": commit(),
+            "date": datetime.datetime.now(datetime.timezone.utc).isoformat(timespec="seconds")}
+

@@ -1,0 +1,276 @@
+# SPDX-License-Identifier: MIT
+"""The runs, in their planned order. For every length: the exact value
+once, the ceiling calibration once per thread count, the warm-ups, then
+rounds in which the programs take turns (dotprod, the baseline, each
+candidate), so that a machine whose speed drifts slows all of them
+alike. Then every program once at the short probe lengths, and more
+rounds wherever a speedup's interval has not settled, while the budget
+lasts.
+
+Each run's standard output goes to a temporary file, never to a pipe
+read while the loop runs, so that reading it cannot slow the loop."""
+
+import dataclasses
+import os
+import time
+
+from . import machine, mpi_ranks, plan, preflight, runner, session
+from .checks import check_prefix, check_repeat, check_time, output_limit
+from ..facts import commands, launchers, printed
+from ..facts.runs import NOT_RUN, PROBE, TIMED, WARMUP, Ceiling, Run, Runs
+from ..messages import SweepError, progress, say
+
+# Samples a ceiling run takes in each round: few, as the rounds add up to
+# many, and a round's cost counts against the budget.
+CEILING_SAMPLES = "2"
+
+
+def setup(config):
+    """What produced the numbers: the arguments and each program's command."""
+    def record(c):
+        return c.record() if c else None
+    return {"arguments": list(config.argv),
+            "programs": {"reference": record(config.reference), "baseline": config.baseline,
+                         "candidates": [record(c) for c in config.candidates],
+                         "exact": record(config.exact), "ceiling": record(config.ceiling)}}
+
+
+class Rounds:
+    def __init__(self, config, folder, host):
+        self.config = config
+        self.folder = folder
+        self.started = time.monotonic()
+        self.done = 0
+        self.ceiling_threads = plan.ceiling_threads(config) if config.ceiling else ()
+        self.planned = plan.first_runs(config, len(self.ceiling_threads))
+        self.results = {}  # length -> dotprod's printed result
+        self.timed = {}    # length -> the timed rounds made there
+        self.late = {}     # label -> the length where it ran past the time limit
+        self.runs = Runs(
+            programs=tuple(c.label for c in config.programs), reference=config.reference.label,
+            baseline=config.baseline, lengths=config.lengths,
+            probe_lengths=plan.probe_lengths(config), tolerance=config.tolerance,
+            params={c.label: c.params for c in config.candidates},
+            families={c.label: c.family for c in config.candidates}, machine=host,
+            shown={c.label: c.shown for c in config.programs}, setup=setup(config),
+            launches={c.label: launchers.launch(c.words, c.env) for c in config.candidates},
+            seed=config.seed, budget=None if config.repeats else config.time_budget)
+
+    def tell_progress(self, what):
+        elapsed = time.monotonic() - self.started
+        left = elapsed / self.done * (self.planned - self.done) if self.done else None
+        eta = f", about {left:.0f} s left" if left is not None else ""
+        progress(f"run {self.done + 1}/{self.planned}, {elapsed:.0f} s{eta}: {what}")
+
+    def execute(self, cmd, n, what, env_extra=None):
+        """One process: how it ended, and its output file."""
+        if session.stopping():
+            raise session.Stopped(session.stopping(), what)
+        self.tell_progress(what)
+        path = os.path.join(self.folder, "run.out")
+        env = {**os.environ, **cmd.environment(n), **(env_extra or {})}
+        launch = self.runs.launches.get(cmd.label)
+        seen = mpi_ranks.Ranks(launch) if launch and launch.launcher != launchers.NONE else None
+        env.update(seen.environment() if seen else {})
+        ended = runner.timed_run(cmd.argv(n), env, path, self.config.timeout, what,
+                                 output_limit(n), seen)
+        self.done += 1
+        return ended, path
+
+    def measure(self, cmd, n, kind, repeat):
+        what = f"{cmd.shown} {n}"
+        if cmd.label in self.late:
+            return self.record(Run(cmd.label, n, repeat, kind, 0.0,
+                                   failure=f"{NOT_RUN}: it timed out at N={self.late[cmd.label]}"))
+        ended, path = self.execute(cmd, n, what)
+        failure, result, seconds = ended.failure, None, None
+        if ended.timed_out:
+            self.late[cmd.label] = n
+        if not failure:
+            try:
+                result, seconds = printed.read_ending(path)
+                failure = check_time(printed.value(seconds), ended.wall)
+            except printed.OutputError as error:
+                failure = str(error)
+        # Cleaned as a saved run's is on loading, so that the live table and
+        # a later show of it say the same, and a program's words stay in one cell.
+        failure = failure and commands.printable(failure)
+        run = self.record(Run(cmd.label, n, repeat, kind, ended.wall, ended.peak, ended.peak_of,
+                              result, seconds, failure, ended.rank_peaks, ended.cpu))
+        if failure and self.config.fail_fast:
+            raise SweepError(f"{what} {failure}")
+        if cmd is self.config.reference and not failure:
+            check_repeat(self.results.setdefault((n, kind), result), result, n, repeat)
+            if kind == TIMED and n == max(self.config.lengths) and repeat == 1:
+                os.replace(path, os.path.join(self.folder, "longest.out"))
+        return run
+
+    def record(self, run):
+        self.runs.runs.append(run)
+        return run
+
+    def failed(self, cmd, n):
+        """Whether cmd has failed at n: its other runs there are left out."""
+        return self.runs.failure_at(cmd.label, n) is not None
+
+    def exact(self, n):
+        cmd = self.config.exact
+        if cmd is None:
+            return
+        # Candidates are judged against the float orders too.
+        orders = bool(self.config.candidates)
+        if orders:
+            cmd = dataclasses.replace(cmd, words=(cmd.words[0], "--orders", *cmd.words[1:]))
+        what = f"{cmd.shown} {n}"
+        ended, path = self.execute(cmd, n, what)
+        try:
+            if ended.failure:
+                raise SweepError(f"{what} {ended.failure}")
+            if orders:
+                exact, low, high = printed.read_orders(path)
+                self.runs.exact[n], self.runs.orders[n] = exact, (low, high)
+            else:
+                self.runs.exact[n] = printed.read_exact(path)
+        except printed.OutputError as error:
+            raise SweepError(f"{what} {error}") from None
+
+    def ceiling(self, n, threads, repeat):
+        """The ceiling's run at n on threads in round repeat: a few samples,
+        as the rounds give it many."""
+        cmd = self.config.ceiling
+        what = f"{cmd.shown} {n} with {threads} thread{'s' if threads > 1 else ''}"
+        ended, path = self.execute(cmd, n, what, {"OMP_NUM_THREADS": str(threads),
+                                                  "DOTPROD_CEILING_SAMPLES": CEILING_SAMPLES})
+        try:
+            if ended.failure:
+                raise printed.OutputError(ended.failure)
+            _, seconds = printed.read_ending(path)
+            if printed.value(seconds) <= 0:
+                raise printed.OutputError(f"printed a time of {seconds}")
+        except printed.OutputError as error:
+            self.runs.ceilings.append(Ceiling(n, threads, 0.0, ended.wall,
+                                              commands.printable(str(error)), repeat=repeat))
+            return
+        first, second = printed.read_passes(path)
+        self.runs.ceilings.append(Ceiling(n, threads, printed.value(seconds), ended.wall,
+                                          first=first, second=second, repeat=repeat))
+
+    def ceiling_failed(self, n, threads):
+        return any(c.failure for c in self.runs.ceilings if c.length == n and c.threads == threads)
+
+    def round(self, n, kind, repeat):
+        """Every program once, and in a timed round the ceiling once per
+        thread count, in a shuffled order."""
+        ceilings = self.ceiling_threads if kind == TIMED else ()
+        if kind == TIMED:
+            self.timed[n] = repeat
+        for turn in plan.turns((*self.config.programs, *ceilings), self.config.seed, n, kind,
+                               repeat):
+            if turn in ceilings:
+                if not self.ceiling_failed(n, turn):
+                    self.ceiling(n, turn, repeat)
+            elif not self.failed(turn, n):
+                self.measure(turn, n, kind, repeat)
+
+    def rounds(self, n):
+        """The timed rounds made at n, counted as they start: a program
+        that has failed there is left out of them, dotprod too."""
+        return self.timed.get(n, 0)
+
+    def done_at(self, n):
+        """Whether more rounds at n are of no use: dotprod failed there,
+        so nothing at n can be judged or timed against it."""
+        return self.failed(self.config.reference, n)
+
+    def length(self, n):
+        """The exact value, the warm-ups and the first round at n."""
+        self.exact(n)
+        for w in range(1, self.config.warmup + 1):
+            self.round(n, WARMUP, w)
+        self.round(n, TIMED, 1)
+
+    def first_rounds(self):
+        """The rounds every length is planned, a round at each length in
+        turn: each length's rounds then span the whole of this phase, so
+        what the machine does meanwhile reaches every length alike and
+        shows in each interval. All of them with --repeats, else as many
+        as the budget holds."""
+        wanted = self.config.repeats or plan.MIN_ROUNDS
+        waiting = list(self.config.lengths)
+        while waiting:
+            for n in list(waiting):
+                if self.rounds(n) >= wanted or self.done_at(n):
+                    waiting.remove(n)
+                elif self.config.repeats is None and not self.in_budget(n):
+                    self.runs.short[n] = self.rounds(n)
+                    waiting.remove(n)
+                else:
+                    self.round(n, TIMED, self.rounds(n) + 1)
+
+    def in_budget(self, n):
+        """Whether one more round at n still ends within the budget."""
+        return plan.worth_a_round(time.monotonic() - self.started, self.round_seconds(n),
+                                  self.config.time_budget)
+
+    def run_probes(self):
+        for n in self.runs.probe_lengths:
+            self.exact(n)
+            self.round(n, PROBE, 1)
+
+    def spent(self, n):
+        """The seconds the timed rounds at n took, the ceiling's runs in them
+        included."""
+        return sum(r.wall for r in self.runs.runs if r.length == n and r.kind == TIMED) + \
+            sum(c.wall for c in self.runs.ceilings if c.length == n)
+
+    def round_seconds(self, n):
+        return self.spent(n) / max(1, self.rounds(n))
+
+    def narrow(self):
+        """More rounds where an interval has not settled, where a round
+        narrows most per second first, until every one has or the budget
+        is spent."""
+        while True:
+            unsettled = {n: plan.unsettled(self.runs, n)
+                         for n in self.config.lengths
+                         if self.rounds(n) < plan.MAX_ROUNDS and not self.done_at(n)}
+            unsettled = {n: (rows, max(self.spent(n), 1e-9)) for n, rows in unsettled.items()
+                         if rows and self.in_budget(n)}
+            if not unsettled:
+                return
+            n = plan.next_length(unsettled)
+            self.planned += len(self.config.programs) + len(self.ceiling_threads)
+            self.round(n, TIMED, self.rounds(n) + 1)
+
+    def all(self):
+        """Every run, in order. Whatever stops the sweep early is recorded
+        with the runs made until then, which are kept."""
+        try:
+            for n in self.config.lengths:
+                self.length(n)
+            self.run_probes()
+            self.first_rounds()
+            if self.config.repeats is None:
+                self.narrow()
+            progress("")
+            longest = os.path.join(self.folder, "longest.out")
+            if os.path.exists(longest):
+                check_prefix({n: text for (n, kind), text in self.results.items()
+                              if kind == TIMED}, longest)
+        except SweepError as error:
+            progress("")
+            self.runs.stopped = str(error)
+        except Exception as error:  # a fault of the sweep's own: what was measured stays
+            progress("")
+            self.runs.stopped = f"unexpected {type(error).__name__}: {error}"
+        # The load at the end belongs to the record the runs are stored with.
+        self.runs.machine = {**self.runs.machine, "load_end": machine.load()}
+        self.runs.spent = time.monotonic() - self.started
+        return self.runs
+
+
+def measure_all(config, folder, host):
+    """Every run the config asks for, checked as it ends; host: the machine."""
+    for line in preflight.warnings(config, host):
+        say(line)
+    return Rounds(config, folder, host).all()

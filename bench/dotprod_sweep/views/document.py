@@ -1,0 +1,66 @@
+# SPDX-License-Identifier: MIT
+"""The JSON document, a view of the model: what produced the numbers,
+the raw facts every figure comes from (so that it loads back, see
+saved), and the figures themselves for the people who read it with
+their own scripts. No bare Infinity or NaN: a figure that is not a
+number is null."""
+
+import json
+import math
+
+from . import columns, prose
+from ..facts import saved
+
+
+def answer(a):
+    return {"program": a.program, "length": a.length, "answer": a.answer, "factor": a.factor,
+            "factor_low": a.factor_low, "factor_high": a.factor_high, "verdict": a.verdict,
+            "share": a.share, "share_low": a.share_low, "share_high": a.share_high,
+            "share_threads": a.share_threads,
+            "share_length": a.share_length, "share_first": a.share_pass == 1,
+            "share_second": a.share_pass == 2}
+
+
+def figures(model):
+    return {
+        "lengths": [{"length": n, "exact": model.exact.get(n), "noise_floor": model.noise_floors[n],
+                     "ceilings": [{"threads": c.threads, "seconds": c.seconds, "gbs": c.gbs,
+                                   "first_gbs": c.first_gbs, "second_gbs": c.second_gbs,
+                                   "fits_in": c.fits_in}
+                                  for c in model.ceilings[n]]}
+                    for n in model.lengths],
+        "probe_verdicts": [{"program": p, "length": n, "verdict": model.probe_verdicts[(p, n)]}
+                           for p in model.candidates for n in model.probe_lengths],
+        "verdicts": [{"program": p, "standing": model.standing[p]} for p in model.candidates],
+        "wrong": [prose.wrong_line(f) for f in model.wrong],
+        "impossible": [prose.impossible_line(s) for s in model.impossible],
+        "scaling": [{"command": t.family, "param": t.name, "length": t.length,
+                     "values": [{"value": v, "speedup": sp, "efficiency": e}
+                                for v, sp, e in t.rows]} for t in model.scaling],
+        "summary": [columns.json_row(s, model) for s in model.summaries],
+        "units": columns.units(),
+        "answers": [answer(a) for a in model.answers],
+        "status": model.status,
+    }
+
+
+def finite(value):
+    """value with every float that is not a number made null."""
+    if isinstance(value, float):
+        return value if math.isfinite(value) else None
+    if isinstance(value, dict):
+        return {k: finite(v) for k, v in value.items()}
+    if isinstance(value, (list, tuple)):
+        return [finite(v) for v in value]
+    return value
+
+
+def facts_only(runs):
+    """The raw facts alone, for when the model cannot be made: they load
+    back all the same."""
+    return (json.dumps(finite(saved.facts(runs)), indent=1, allow_nan=False) + "\n").encode()
+
+
+def render(model):
+    document = {**saved.facts(model.runs), **figures(model)}
+    return (json.dumps(finite(document), indent=1, allow_nan=False) + "\n").encode()

@@ -1,0 +1,263 @@
+# SPDX-License-Identifier: MIT
+"""The lines a person reads, made from the model's figures: why a
+version is wrong or impossibly fast, what failed, what a flag advises,
+the machine, and each candidate's answer. Nothing here computes a
+figure."""
+
+import math
+
+from ..figures import evidence, flags, verdict
+from ..figures.ceilings import ABSURD_PER_CPU, IMPOSSIBLE
+from ..figures.stats import MIN_ROUNDS
+from .formats import decimals, length_text, percent, plain, span
+
+PASS_NAMES = {1: "first", 2: "second"}
+
+
+def from_length(length):
+    return f"lengths from N={length} on" if length else "longer lengths"
+
+
+def pinning(f):
+    return "taskset -c, OMP_PROC_BIND=true" if f.threads > 1 else "taskset -c"
+
+
+def pin_threads(f):
+    """Pinning its threads, advised only to a program that runs several."""
+    return "pin its threads (OMP_PROC_BIND=true, taskset -c), " if f.threads > 1 else ""
+
+
+ADVICE = {
+    flags.COARSE_OWN: lambda f: (
+        f"{f.program}'s times have too few printed digits: print them with %.9f, or, for a "
+        f"program you cannot change, use {from_length(f.length)}"),
+    flags.COARSE_BASELINE: lambda f: (
+        f"{f.baseline}'s times have too few printed digits, and every speedup over them too: "
+        f"use {from_length(f.length)}, or a --baseline that prints more digits"),
+    flags.ZERO_OWN: lambda f: (
+        f"{f.program} printed a loop time of 0, which gives no speed and no speedup: print its "
+        f"time with %.9f, or, for a program you cannot change, use {from_length(f.length)}"),
+    flags.ZERO_BASELINE: lambda f: (
+        f"{f.baseline} printed a loop time of 0, and no speedup can be taken over it: use "
+        f"{from_length(f.length)}, or a --baseline that prints more digits"),
+    flags.CLUSTERS: lambda f: (
+        f"{f.program}'s times fall into two groups: something else ran on its CPUs, or their "
+        f"clock changed speed: pin it ({pinning(f)}) and stop other work"),
+    flags.WIDE_PRINTING: lambda f: (
+        f"{f.baseline}'s own times vary more than the candidates' (its printing), and widen "
+        f"every interval over it: " + (f"--baseline {flags.QUIET}" if f.quiet_ran else
+                                       f"add {flags.QUIET} as a candidate, with --baseline "
+                                       f"{flags.QUIET}")),
+    flags.WIDE_BASELINE: lambda f: (
+        f"{f.baseline}'s own times vary more than the candidates': pin it (taskset -c), or run "
+        f"more repeats (--repeats R, or a larger --budget)"),
+    flags.WIDE_OWN: lambda f: (
+        f"{f.program}'s own times vary ±{f.noise * 100:.0f} % from run to run, more than "
+        f"{f.baseline}'s ±{f.floor * 100:.0f} %: {pin_threads(f)}give it more repeats (a "
+        f"larger --budget), or use a quieter machine"),
+    flags.WIDE_FAR_OFF: lambda f: (
+        f"{f.program}'s and {f.baseline}'s runs differ by under ±{flags.STEADY * 100:.0f} % "
+        f"from one to the next, but a few lie far off and reach the interval's ends: give it "
+        f"more repeats (a larger --budget), whose median passes over them, or find what "
+        f"slowed them"),
+    flags.ERRATIC_RUNS: lambda f: (
+        f"{f.program}'s runs differ by ±{f.noise * 100:.0f} %, over {flags.ERRATIC} times the "
+        f"±{f.floor * 100:.0f} % of {f.peer}, whose loop takes about as long: its median is "
+        f"known, a single run's time is not: " + (
+            "pin its threads (OMP_PROC_BIND=true, taskset -c), or run it on cores that no "
+            "other work shares" if f.threads > 1 else
+            "run it on a core that no other work shares (taskset -c)")),
+}
+
+
+def advice(flag):
+    """What the user can do about a flag, in one sentence."""
+    return ADVICE[flag.cause](flag)
+
+
+def off_by(f):
+    return verdict.relative(abs(float(f.result_text) - f.exact), f.exact)
+
+
+# Results this far from the exact value are said to be so before anything
+# else: a race that loses half the terms is first of all half the value.
+FAR_OFF = 0.1
+
+
+def not_reproducible(f):
+    ratio = float(f.result_text) / f.exact if f.result_text and f.exact else 1.0
+    first = (f"{f.program} is wrong at N={f.length}: its results reach {f.result_text}, "
+             f"{ratio:.2g} times the exact value {f.exact:.10g}, and are not reproducible:"
+             if abs(ratio - 1) >= FAR_OFF else
+             f"{f.program} is not reproducible at N={f.length}:")
+    return (f"{first} its {f.count} results spread over {f.spread:.3g} "
+            f"({verdict.relative(f.spread, f.exact):.2e} of the exact value), more than float "
+            f"rounding allows ({verdict.relative(f.allowed, f.exact):.2e})")
+
+
+WRONG = {
+    evidence.NOT_REPRODUCIBLE: not_reproducible,
+    evidence.TOO_FEW_DECIMALS: lambda f: (
+        f"{f.program} prints too few decimals at N={f.length}: its result {f.result_text} may "
+        f"stand for the exact value {f.exact:.10g}, but the verdict needs at least six "
+        f"decimals (printf's %f), or more digits (%.17g)"),
+    evidence.BEYOND_FLOAT: lambda f: (
+        f"{f.program} is wrong at N={f.length}: its result {f.result_text} is off the exact "
+        f"value {f.exact:.10g} by {off_by(f):.2e}, "
+        f"{abs(float(f.result_text) - f.exact) / f.allowed:.3g} times what float rounding "
+        f"allows ({verdict.relative(f.allowed, f.exact):.2e})"),
+    evidence.IMPLAUSIBLE: lambda f: (
+        f"{f.program} is wrong at N={f.length}: its result {f.result_text} lies outside what "
+        f"float sums in the usual orders give there ({f.orders[0]:.9g} to {f.orders[1]:.9g}), "
+        f"off the exact value {f.exact:.10g} by {off_by(f):.2e}"),
+    evidence.LESS_ACCURATE: lambda f: (
+        f"{f.program} is wrong at N={f.length}: its result {f.result_text} is off the exact "
+        f"value {f.exact:.10g} by {off_by(f):.2e}, though at N={f.shown} its result was nearer "
+        f"that value than any float, as a double or compensated sum's is, and such a sum "
+        f"stays that near at every length"),
+}
+
+
+def wrong_line(finding):
+    """The one line that says why a version is wrong."""
+    return WRONG[finding.rule](finding)
+
+
+def impossible_line(s):
+    claim = ("a time too short for any finite rate" if s.gbs == math.inf else
+             f"{s.gbs:.3g} GB/s" if s.gbs else
+             f"a time of 0, which stands for {s.least_gbs:.3g} GB/s or more")
+    if s.ceiling is None:
+        return (f"{s.program} claims an impossible time at N={s.length}: {claim}, "
+                f"more than any machine reads")
+    on = (f" on {s.ceiling_threads} thread{'s' * (s.ceiling_threads > 1)}, as many CPUs as "
+          f"its process kept busy" if s.ceiling_threads else "")
+    return (f"{s.program} claims an impossible time at N={s.length}: {claim}, "
+            f"more than {IMPOSSIBLE:g} times the {s.ceiling_gbs:.3g} GB/s this machine "
+            f"reads at best{on}")
+
+
+def failure_line(f):
+    """Where a program failed alike at several lengths, the first, and how
+    many more."""
+    threads = f" with {f.threads} thread{'s' * (f.threads > 1)}" if f.threads else ""
+    more = len(f.lengths) - 1
+    again = f" (and the same at {more} more length{'s' * (more > 1)})" if more else ""
+    return f"{f.program} {f.lengths[0]}{threads} {f.reason}{again}"
+
+
+def unchecked_line(u):
+    why = (f"{u.ceiling} failed: {u.failure}" if u.failure else
+           f"{u.ceiling} printed no time above 0" if u.ran else f"no {u.ceiling} was run")
+    return (f"speeds not checked against the machine's ceiling at "
+            f"N={', '.join(map(str, u.lengths))} ({why}); only rates beyond "
+            f"{ABSURD_PER_CPU / 1e12:g} TB/s per CPU are refused")
+
+
+def short_line(model):
+    """Where the budget held fewer rounds than planned, one line."""
+    if not model.short:
+        return None
+    at = ", ".join(f"{rounds} at N={length_text(n)}" for n, rounds in model.short.items())
+    return (f"the budget of {model.budget:g} s held fewer rounds than the {MIN_ROUNDS} planned "
+            f"({at}): those intervals are wider; a larger --budget holds them all")
+
+
+def drift_line(model):
+    """Where intervals are wide only for how far their medians drifted
+    while the sweep ran, one line."""
+    drifted = [s for s in model.summaries if s.drifted]
+    if not drifted:
+        return None
+    named = ", ".join(f"{s.program} at N={length_text(s.length)}" for s in drifted[:3])
+    more = f" and {len(drifted) - 3} more" if len(drifted) > 3 else ""
+    return (f"Drift: the speedups of {named}{more} moved while the sweep ran by more than "
+            f"their rounds' noise; their intervals take that in, as a rerun would find them "
+            f"elsewhere, and reach past ±10 %. A quieter machine narrows them.")
+
+
+def time_line(model):
+    """What the sweep was given and what it took; where the ceiling ran in
+    the rounds, how much of it that was."""
+    if model.spent is None:
+        return f"Ceiling calibration took {decimals(model.calibration_seconds, 1)} s." \
+            if model.calibration_seconds else None
+    given = f"Budget {model.budget:g} s; t" if model.budget else "T"
+    ceiling = f", {decimals(model.ceiling_seconds, 1)} s of it on the ceiling's runs" \
+        if model.ceiling_seconds else ""
+    return f"{given}he sweep took {decimals(model.spent, 1)} s{ceiling}."
+
+
+def slower_line(s, baseline, fail_above):
+    return (f"{s.program} is slower than {baseline} by more than {fail_above * 100:g} % at "
+            f"N={s.length}: {plain(1 / s.speedup)}× slower ({plain(1 / s.speedup_high)}–"
+            f"{plain(1 / s.speedup_low)})")
+
+
+def lines(model):
+    """What standard error says after the runs: every line a user must
+    read, the stop first."""
+    return ([model.stopped] if model.stopped else []) + \
+        [failure_line(f) for f in model.failures] + [wrong_line(f) for f in model.wrong] + \
+        [impossible_line(s) for s in model.impossible] + \
+        ([unchecked_line(model.unchecked)] if model.unchecked else []) + \
+        [line for line in [short_line(model)] if line] + \
+        [slower_line(s, model.baseline, model.fail_above) for s in model.slower]
+
+
+def describe(host):
+    return (f"{host.get('cpu', 'unknown CPU')}, {host.get('cores', '?')} cores, "
+            f"{host.get('kernel', 'unknown kernel')}, {host.get('libc', 'unknown libc')}")
+
+
+def load_text(value):
+    return "unknown" if value is None else decimals(value, 2)
+
+
+def machine_line(host):
+    return (f"Machine: {describe(host)}; load average {load_text(host.get('load_start'))} at the "
+            f"start, {load_text(host.get('load_end'))} at the end.")
+
+
+NO_SPEEDUP = {"own": "it printed a loop time of 0",
+              "baseline": "the baseline printed a loop time of 0"}
+
+
+def comparison(a, baseline):
+    """How a candidate compares with the baseline, as a clause."""
+    if a.answer is None:
+        why = NO_SPEEDUP.get(a.why_none)
+        return f"no speedup measured ({why})," if why else "no speedup measured,"
+    if a.answer == "baseline":
+        return "the baseline,"
+    span = f"at N={length_text(a.length)} ({plain(a.factor_low)}–{plain(a.factor_high)})"
+    return {"faster": f"{plain(a.factor)}× faster than {baseline} {span},",
+            "slower": f"{plain(a.factor)}× slower than {baseline} {span},",
+            "the same speed": f"the same speed as {baseline} {span},",
+            "unclear": f"no clear difference from {baseline} {span},"}[a.answer]
+
+
+def limit(a):
+    """What the verdict within float rounding cannot tell, said beside it."""
+    if not a.hides:
+        return ""
+    n, loss = a.hides
+    sharp = (f"; N={length_text(a.sharp[0])} shows one over {a.sharp[1] * 100:.2g} %"
+             if a.sharp else "")
+    return f", which at N={length_text(n)} hides a loss of up to {loss * 100:.2g} %{sharp}"
+
+
+def answer_line(a, baseline):
+    said = [f"{a.program}:", comparison(a, baseline), a.verdict + limit(a)]
+    if a.share is not None:
+        where = "" if a.share_length == a.length else f" at N={length_text(a.share_length)}"
+        said[-1] += ","
+        kind = f" {PASS_NAMES[a.share_pass]}-pass" if a.share_pass else ""
+        said.append(f"{percent(a.share)}{span(a.share_low, a.share_high)} of the "
+                    f"{a.share_threads}-thread{kind} ceiling{where}")
+    return " ".join(said)
+
+
+def answer_lines(model):
+    """One line per candidate: what a reader looks for first."""
+    return "\n".join(answer_line(a, model.baseline) for a in model.answers)
