@@ -11,7 +11,7 @@ import unittest
 
 from dotprod_sweep.figures import history, model
 from dotprod_sweep.report import pages, svg
-from dotprod_sweep.views import plot, prose
+from dotprod_sweep.views import charts, plot, prose
 from dotprod_sweep.facts.runs import Ceiling, PROBE, Run, Runs
 
 HOSTILE = "mine<script>alert(1)</script>"
@@ -81,7 +81,8 @@ class OneRun(unittest.TestCase):
         # Cost, speedup, read rate with its ceilings, and the scan over t.
         titles = re.findall(r'<text class="title"[^>]*>([^<]*)</text>', page)
         self.assertEqual([t.split(":")[0].split(" (")[0] for t in titles],
-                         ["Cost per term", "Speedup over dotprod, with its 95 % interval",
+                         ["Cost per term", "Peak memory",
+                          "Speedup over dotprod, with its 95 % interval",
                           "Read rate", "Scaling over t"])
         self.assertEqual(page.count("<figure"), len(titles))
         # Each ceiling labelled at its end, and the scan's axis named t.
@@ -164,8 +165,8 @@ class Chart(unittest.TestCase):
     def test_an_interval_is_drawn_from_its_low_end_to_its_high_end(self):
         # On a linear axis the point at 2 lies a third of the way from the
         # bar's end at 1 to its end at 4.
-        chart = svg.Chart("t", svg.Axis("x"), svg.Axis("y"),
-                          (svg.Series("s", "#000", 0, ((1.0, 2.0, 1.0, 4.0, "tip"),)),))
+        chart = charts.Chart("t", charts.Axis("x"), charts.Axis("y"),
+                             (charts.Series("s", "#000", 0, ((1.0, 2.0, 1.0, 4.0, "tip"),)),))
         drawn = svg.render(chart)
         top, bottom = map(float, re.search(r'd="M[\d.]+,([\d.]+)V([\d.]+)M[^"]*" '
                                            r'[^>]*class="interval"', drawn).groups())
@@ -173,11 +174,14 @@ class Chart(unittest.TestCase):
         self.assertAlmostEqual((bottom - point) / (bottom - top), 1 / 3, delta=0.01)
 
 class Plot(unittest.TestCase):
+    def setUp(self):
+        self.script = plot.files(model.model(one_run()))["plot.gp"]
+
     def test_one_colour_per_program_in_every_panel(self):
-        script = plot.files(model.model(one_run()))["plot.gp"]
         colours = {}
-        for colour, title in re.findall(r"linecolor rgb '(#\w+)' pointtype \d+ dashtype \d+ "
-                                        r"title '([^']*)'", script):
+        for colour, title in re.findall(r"linecolor rgb '(#\w+)' pointtype \d+ "
+                                        r"dashtype (?:\d+|\([\d, ]+\)) title '([^']*)'",
+                                        self.script):
             colours.setdefault(title, set()).add(colour)
         self.assertTrue(all(len(c) == 1 for c in colours.values()), colours)
         # A scanned command's rows and curves share its colour, and no
@@ -187,14 +191,19 @@ class Plot(unittest.TestCase):
         self.assertEqual((len(scanned), len(others | scanned)), (1, 3))
 
     def test_the_scan_axis_is_named_after_its_variable(self):
-        script = plot.files(model.model(one_run()))["plot.gp"]
-        self.assertIn("set xlabel 't' noenhanced\nset xtics (1, 2)\n", script)
+        self.assertRegex(self.script, r"set xlabel 't' noenhanced\n(.*\n){0,2}"
+                                      r"set xtics \('1' 1, '2' 2\)\n")
 
-    def test_every_ceiling_line_is_labelled(self):
-        script = plot.files(model.model(one_run()))["plot.gp"]
-        labels = re.findall(r"set label \d+ '([^']*)' at graph", script)
-        self.assertEqual(sorted(labels), ["1T ceiling", "1T first pass", "2T ceiling",
-                                          "2T second pass"])
+    def test_every_labelled_line_is_labelled_at_its_end(self):
+        labels = re.findall(r"set label \d+ '([^']*)' at graph", self.script)
+        self.assertEqual(sorted(labels), ["1T ceiling", "1T first pass", "1×", "2T ceiling",
+                                          "2T second pass", "ideal"])
+
+    def test_the_png_and_the_page_draw_the_same_figures(self):
+        page = pages.render([one_run()], ["run.json"], "html").decode()
+        self.assertEqual(re.findall(r"^set title '([^']*)' noenhanced$", self.script, re.M),
+                         [html.unescape(t) for t in
+                          re.findall(r'<text class="title"[^>]*>([^<]*)</text>', page)])
 
 
 if __name__ == "__main__":

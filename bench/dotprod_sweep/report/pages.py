@@ -11,9 +11,9 @@ from columns.py; every text from a run is escaped where it is written."""
 
 import shlex
 
-from . import charts
+from .history_charts import change_text, history_charts, unit
 from ..figures import changepoints, history, model
-from ..views import columns, prose, table
+from ..views import charts, columns, prose, table
 from .blocks import Details, Figures, Heading, Lines, Table, Text, html_page, markdown_page
 from ..views.formats import length_text, plain
 
@@ -102,19 +102,19 @@ def at_run(runs, k):
 
 def change_line(line, change, runs):
     """'dotprod-simd at 10^7: 1.6× slower from commit abc1234, ...'."""
-    return (f"{line.program} at {length_text(line.length)}: {charts.change_text(change)} from "
-            f"{at_run(runs, change.run)} ({charts.unit(line)} {plain(change.before)} → "
+    return (f"{line.program} at {length_text(line.length)}: {change_text(change)} from "
+            f"{at_run(runs, change.run)} ({unit(line)} {plain(change.before)} → "
             f"{plain(change.after)})")
 
 
 def series_table(line, runs):
     """A series' values, one row per run, the changes marked."""
-    starts = {c.run: charts.change_text(c) for c in line.changes}
+    starts = {c.run: change_text(c) for c in line.changes}
     rows = [[str(p.run + 1), runs[p.run].short_commit or "", runs[p.run].date or "",
              plain(p.value) if p.value is not None else f"failed: {p.failure}",
              f"{plain(p.low)}–{plain(p.high)}" if p.value is not None else "",
              starts.get(p.run, "")] for p in line.points]
-    return Table(["run", "commit", "date", charts.unit(line), "95 % interval", "change"], "rllrrl",
+    return Table(["run", "commit", "date", unit(line), "95 % interval", "change"], "rllrrl",
                  rows)
 
 
@@ -168,9 +168,9 @@ def several_runs(made):
               Heading(2, "Changes found"),
               Lines(found, "changes") if found else Text("No change of level was found.")]
     blocks += [Lines(caveats(made), "warnings")] if caveats(made) else []
-    figures = [(chart, Details(f"{line.program} at N={length_text(line.length)}, {charts.unit(line)}",
+    figures = [(chart, Details(f"{line.program} at N={length_text(line.length)}, {unit(line)}",
                                [series_table(line, made.runs)]))
-               for chart, line in zip(charts.history_charts(made), made.series)]
+               for chart, line in zip(history_charts(made), made.series)]
     blocks += [Heading(2, "History per program and length"), Figures(figures),
                Heading(2, "Runs"), runs_table(made)]
     last, name = made.models[-1], made.runs[-1].name

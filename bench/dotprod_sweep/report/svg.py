@@ -1,63 +1,21 @@
 # SPDX-License-Identifier: MIT
-"""A small line chart as inline SVG, for the HTML report: series with
-their markers and intervals, reference lines labelled at their right
-end, marks across the plot, axes with their labels and ticks, and a
-legend. Every text given is escaped here, once: a label may hold markup.
-It computes no figure; it only places the ones it is given."""
+"""A chart described in views/charts, drawn as inline SVG for the HTML
+report: series with their markers and intervals, reference lines
+labelled at their right end, marks across the plot, axes with their
+labels and ticks, and a legend. Every text given is escaped here, once:
+a label may hold markup. It computes no figure; it only places the ones
+it is given."""
 
 import html
 import math
-from dataclasses import dataclass
+
+from ..views.charts import DASHES, MARKERS, ranges, ticks
 
 WIDTH, PLOT_HEIGHT = 620, 300
 LEFT, TOP, BOTTOM = 64, 34, 46
 RIGHT, LABELLED_RIGHT = 16, 130   # room for the reference lines' labels
 LEGEND_ROW, CHAR = 18, 6.6        # a legend row's height; a character's width at 12 px
 LABEL_GAP = 13                    # the least distance between two line labels
-# Marker shapes and line dashes by variant: the runs of one scanned
-# command share a colour and differ by these.
-MARKERS = ("circle", "square", "triangle", "diamond", "down", "cross")
-DASHES = ("", "7 3", "2 3", "9 3 2 3", "4 4", "1 2")
-GREYS = ("#222222", "#555555", "#888888")
-
-
-@dataclass(frozen=True)
-class Series:
-    name: str
-    colour: str
-    variant: int          # marker and dash
-    points: tuple         # (x, y, low, high, tip): low and high may be None
-    line: bool = True     # joined by a line
-
-
-@dataclass(frozen=True)
-class Line:
-    """A reference line, a polyline of (x, y), labelled at its right end
-    where label is given."""
-    name: str
-    points: tuple
-    dash: str = "6 3"
-    colour: str = GREYS[0]
-    label: str | None = None
-
-
-@dataclass(frozen=True)
-class Axis:
-    label: str
-    log: bool = False
-    ticks: tuple = ()     # (value, text): these ticks only; else chosen here
-    zero: bool = False    # a linear axis that starts at 0
-    powers: bool = False  # a log axis written 10^k
-
-
-@dataclass(frozen=True)
-class Chart:
-    title: str
-    x: Axis
-    y: Axis
-    series: tuple
-    lines: tuple = ()
-    marks: tuple = ()     # (x, text, colour): a dashed line across the plot
 
 
 def esc(text):
@@ -77,33 +35,6 @@ def fitted(text, most):
     return f"{esc(text[:most - 1])}…<title>{esc(text)}</title>"
 
 
-# The most an axis spans: a value beyond (a claimed time of 1e-320 s
-# beside times of 1e-3) falls outside the plot and is clipped, rather
-# than stretch the axis over hundreds of decades.
-LIMIT = 1e100
-DECADES = 12
-
-
-def in_range(v):
-    return v is not None and math.isfinite(v) and abs(v) <= LIMIT
-
-
-def bounds(values, axis):
-    """The axis's range: the values' with a margin; ticks given widen it."""
-    values = [v for v in values + [v for v, _ in axis.ticks] if in_range(v)]
-    if axis.log:
-        values = [v for v in values if v >= 1 / LIMIT] or [1.0]
-        high = math.log10(max(values))
-        low = max(math.log10(min(values)), high - DECADES)
-        pad = max(0.04 * (high - low), 0.05)
-        return 10 ** (low - pad), 10 ** (high + pad)
-    low, high = min(values + ([0.0] if axis.zero else []), default=0.0), max(values, default=1.0)
-    if high == low:
-        low, high = low - 0.5, high + 0.5
-    pad = 0.05 * (high - low)
-    return (low if axis.zero else low - pad), high + pad
-
-
 def scale(axis, low, high, start, end):
     """value -> pixel between start and end; one beyond the range lands
     just outside it, where the plot's clip hides it."""
@@ -115,35 +46,6 @@ def scale(axis, low, high, start, end):
         def place(v):
             return (v - low) / (high - low)
     return lambda v: start + min(max(place(v), -1.0), 2.0) * (end - start)
-
-
-def number(value):
-    """A tick's text: the nice numbers ticks fall on, in plain decimals
-    up to 10^5, in powers beyond."""
-    if value == 0:
-        return "0"
-    if abs(value) >= 1e5 or abs(value) < 1e-3:
-        return f"{value:.0e}".replace("e+0", "e").replace("e-0", "e-")
-    return f"{value:.6g}"
-
-
-def ticks(axis, low, high):
-    """(value, text) of the ticks within low and high: decades on a log
-    axis that spans two or more, nice steps otherwise."""
-    if axis.ticks:
-        return [(v, t) for v, t in axis.ticks if low <= v <= high]
-    if axis.log and high > 100 * low:
-        first, last = math.ceil(math.log10(low)), math.floor(math.log10(high))
-        return [(10.0 ** e, f"10^{e}" if axis.powers else number(10.0 ** e))
-                for e in range(first, last + 1)]
-    if axis.log and high > 10 * low:
-        return [(m * 10.0 ** e, number(m * 10.0 ** e))
-                for e in range(math.floor(math.log10(low)), math.ceil(math.log10(high)) + 1)
-                for m in (1, 2, 5) if low <= m * 10.0 ** e <= high]
-    step = 10 ** math.floor(math.log10((high - low) / 5))
-    step *= next(m for m in (1, 2, 5, 10) if (high - low) / (step * m) <= 6)
-    found = [k * step for k in range(math.ceil(low / step), int(high // step) + 1)]
-    return [(v, number(v)) for v in found if v > 0 or not axis.log]
 
 
 def tick_text(text, x, y, anchor, rotate=False):
@@ -306,11 +208,7 @@ def render(chart, ident="chart"):
     """The chart as an <svg> element, sized by its viewBox to its host;
     ident: a name no other chart of the page has."""
     right = WIDTH - (LABELLED_RIGHT if any(r.label for r in chart.lines) else RIGHT)
-    xs = bounds([p[0] for s in chart.series for p in s.points]
-                + [x for r in chart.lines for x, _ in r.points]
-                + [m[0] for m in chart.marks], chart.x)
-    ys = bounds([v for s in chart.series for p in s.points for v in p[1:4]]
-                + [y for r in chart.lines for _, y in r.points], chart.y)
+    xs, ys = ranges(chart)
     sx = scale(chart.x, *xs, LEFT, right)
     sy = scale(chart.y, *ys, TOP + PLOT_HEIGHT, TOP)
     drawn_axes, below = axes(chart, xs, ys, sx, sy, right)

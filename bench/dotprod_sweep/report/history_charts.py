@@ -1,0 +1,59 @@
+# SPDX-License-Identifier: MIT
+"""The history's figures, described as a run's are (views/charts): each
+program's value at each length over the runs, with its intervals, the
+levels found between changes and a mark at each change, in the
+program's colour. No figure is computed here."""
+
+from ..figures import history as past
+from ..views.charts import Axis, Chart, Line, Series, spans, styles
+from ..views.formats import length_text, plain
+
+
+def run_ticks(runs, k_max=16):
+    """(run, text) of the history's x axis: each run's short commit, or its
+    number; no more than k_max of them, evenly spaced back from the last
+    run, so that they stay readable."""
+    step = max(1, -(-len(runs) // k_max))
+    return tuple((k, r.short_commit or f"run {k + 1}") for k, r in enumerate(runs)
+                 if (len(runs) - 1 - k) % step == 0)
+
+
+def change_text(change):
+    factor = change.factor
+    return f"{factor:.2g}× slower" if factor > 1 else f"{1 / factor:.2g}× faster"
+
+
+def unit(line):
+    """What a history's series measures, as its charts, lines and tables
+    name it."""
+    return f"speedup over {line.baseline}" if line.measure == past.SPEEDUP else "ns per term"
+
+
+def history_chart(line, runs, look):
+    """One program at one length over the runs: each run's value and
+    interval, the level between changes, and a mark at each change."""
+    measured = unit(line)
+    points = tuple((p.run, p.value, p.low, p.high,
+                    f"{runs[p.run].name} ({runs[p.run].short_commit or 'no commit'}, "
+                    f"{runs[p.run].date or 'no date'}): {measured} {plain(p.value)} "
+                    f"({plain(p.low)}–{plain(p.high)})")
+                   for p in line.points if p.value is not None)
+    colour = look[0]
+    levels = tuple(Line("level between changes", ((a - 0.3, v), (b + 0.3, v)), "2 3",
+                            colour) for a, b, v in line.levels) if line.changes else ()
+    marks = tuple((c.run - 0.5, change_text(c), colour) for c in line.changes)
+    values = [v for p in points for v in p[1:4] if v]
+    y = Axis(measured, log=spans(values), zero=True)
+    x = Axis("run, by commit, in the order given", ticks=run_ticks(runs))
+    title = f"{line.program} at N={length_text(line.length)}"
+    return Chart(title, x, y, (Series(line.program, *look, points),), levels, marks)
+
+
+def history_charts(made):
+    """A chart per program and length of made (a history.History)."""
+    families = {}
+    for m in made.models:
+        families.update(m.runs.families if m.runs else {})
+    programs = list(dict.fromkeys(line.program for line in made.series))
+    styled = styles(programs, families)
+    return [history_chart(line, made.runs, styled[line.program]) for line in made.series]
