@@ -6,9 +6,10 @@ import random
 import unittest
 from unittest import mock
 
+from dotprod_sweep.figures.differences import Difference
 from dotprod_sweep.figures import comparison as c
 from dotprod_sweep.views import comparison as view
-from dotprod_sweep.figures import shift_interval as ranks
+from dotprod_sweep.figures import shift_interval
 from dotprod_sweep.facts.runs import Run, Runs, TIMED
 
 # Two draws of one distribution: both medians are 1.005.
@@ -50,26 +51,26 @@ class RankInterval(unittest.TestCase):
         # m x n box. 6 x 6: partitions of 0..5 number 1+1+2+3+5+7 = 19, of 6 are
         # 11, all of C(12, 6) = 924 orders. 2 x 2: U is 0..4 with counts
         # 1, 1, 2, 1, 1 of 6.
-        self.assertAlmostEqual(ranks.null_cdf(6, 6)[5], 19 / 924)
-        self.assertAlmostEqual(ranks.null_cdf(6, 6)[6], 30 / 924)
-        self.assertAlmostEqual(ranks.null_cdf(2, 2)[2], 4 / 6)
+        self.assertAlmostEqual(shift_interval.null_cdf(6, 6)[5], 19 / 924)
+        self.assertAlmostEqual(shift_interval.null_cdf(6, 6)[6], 30 / 924)
+        self.assertAlmostEqual(shift_interval.null_cdf(2, 2)[2], 4 / 6)
 
     def test_k_exact_and_approximate(self):
         # 6 x 6: P(U <= 5) = 0.0206 <= 0.025 < P(U <= 6): k = 6. 20 x 20: the
         # tables' critical U is 127, so k = 128; the normal approximation,
         # 200 - 0.5 - 1.96 * sqrt(400 * 41 / 12) = 127.04, agrees.
-        self.assertEqual(ranks.rank_k(6, 6), (6, 1 - 38 / 924))
-        self.assertEqual(ranks.rank_k(20, 20)[0], 128)
-        with mock.patch.object(ranks, "EXACT_PAIRS", 0):
-            self.assertEqual(ranks.rank_k(20, 20)[0], 128)
+        self.assertEqual(shift_interval.rank_k(6, 6), (6, 1 - 38 / 924))
+        self.assertEqual(shift_interval.rank_k(20, 20)[0], 128)
+        with mock.patch.object(shift_interval, "EXACT_PAIRS", 0):
+            self.assertEqual(shift_interval.rank_k(20, 20)[0], 128)
         # At 1 - 0.05 / 3, the share of each of three lengths: P(U <= 3) =
         # 7 / 924 <= 0.0083 < P(U <= 4) = 12 / 924, so k = 4.
-        self.assertEqual(ranks.rank_k(6, 6, 1 - 0.05 / 3), (4, 1 - 14 / 924))
+        self.assertEqual(shift_interval.rank_k(6, 6, 1 - 0.05 / 3), (4, 1 - 14 / 924))
 
     def test_interval_takes_the_kth_differences(self):
         # log old = 0.06 i, log new = 0.01 j (i, j = 0..5): the 36 differences are
         # 0.01 * (-30..5), one each; the 6th is -0.25 and the 31st is 0.
-        iv = ranks.interval([math.exp(0.06 * i) for i in range(6)],
+        iv = shift_interval.interval([math.exp(0.06 * i) for i in range(6)],
                             [math.exp(0.01 * j) for j in range(6)])
         self.assertAlmostEqual(iv.low, math.exp(-0.25))
         self.assertAlmostEqual(iv.high, 1.0)
@@ -87,14 +88,17 @@ class RankInterval(unittest.TestCase):
             every = sorted(math.log(b) - math.log(a) for a in old for b in new)
             ks = {1, len(every), (len(every) + 1) // 2, rng.randint(1, len(every))}
             with self.subTest(case=case), \
-                    mock.patch.object(ranks, "SORTED_PAIRS", rng.choice([0, 5, 10**4])):
-                kth = ranks.ranked(old, new)
+                    mock.patch.object(shift_interval, "SORTED_PAIRS", rng.choice([0, 5, 10**4])):
+                kth = shift_interval.ranked(old, new)
                 self.assertEqual([kth(k) for k in sorted(ks)], [every[k - 1] for k in sorted(ks)])
 
     def test_threshold_rule(self):
-        # 5 %: slower above 1.05, faster below 1 / 1.05 = 0.952.
-        cases = [((1.02, 1.08), c.SAME), ((1.06, 1.10), c.SLOWER), ((0.94, 0.951), c.FASTER),
-                 ((0.90, 0.953), c.SAME), ((0.5, 2.0), c.SAME)]
+        # 5 %: slower above 1.05, faster below 1 / 1.05 = 0.952, the same
+        # within both, else it cannot tell.
+        cases = [((1.02, 1.08), c.CANNOT_TELL), ((1.06, 1.10), c.SLOWER),
+                 ((0.94, 0.951), c.FASTER), ((0.90, 0.953), c.CANNOT_TELL),
+                 ((0.5, 2.0), c.CANNOT_TELL), ((0.96, 1.04), c.SAME), ((1 / 1.05, 1.05), c.SAME),
+                 ((0.9523, 1.04), c.CANNOT_TELL), ((0.96, 1.0501), c.CANNOT_TELL)]
         for (low, high), wanted in cases:
             with self.subTest(low=low, high=high):
                 self.assertEqual(c.direction(c.Interval(low, high, 0.95), 0.05), wanted)
@@ -143,18 +147,22 @@ class Paired(unittest.TestCase):
 
     def test_gate_at_its_boundary(self):
         result = self.sweeps(1.0, 2.0)
-        low = min(x.paired.interval.low for x in (*result.rows, *result.means) if x.paired)
-        self.assertEqual(c.status(result, low - 1 - 1e-9), 3)
-        self.assertEqual(c.status(result, low - 1 + 1e-9), 0)
+        # Failed below the lowest low end, passed from the highest high end,
+        # and between them it cannot tell.
+        ends = [x.paired.interval for x in (*result.rows, *result.means) if x.paired]
+        low, high = min(i.low for i in ends), max(i.high for i in ends)
+        self.assertEqual([c.status(result, limit - 1) for limit in
+                          (low - 1e-9, low + 1e-9, high - 1e-9, high)], [3, 4, 4, 0])
 
     def test_control_asked_for(self):
         for asked in (self.sweeps(2.0, 1.0, control="simd"), self.sweeps(2.0, 1.0, None, "simd")):
             # The control ran twice as slow with the machine: it is not gated.
             self.assertEqual([r.control for r in asked.rows[:2]], [False, True])
-            self.assertEqual((asked.rows[0].paired.call, c.status(asked, 0.2)), (c.SAME, 0))
+            # Nothing but yardsticks: a gate of nothing cannot tell.
+            self.assertEqual((asked.rows[0].paired.call, c.status(asked, 0.2)), (c.SAME, 4))
         # simd twice as fast: dotprod, slower beside it, is a yardstick, not gated.
         faster = self.sweeps(1.0, 0.5, control="simd")
-        self.assertEqual((faster.rows[0].paired.call, c.status(faster, 0.2)), (c.SLOWER, 0))
+        self.assertEqual((faster.rows[0].paired.call, c.status(faster, 0.2)), (c.SLOWER, 4))
         self.assertIn("dotprod, the reference, and simd, the control, are not gated", text(faster))
         missing = self.sweeps(2.0, 1.0, control="nothing")
         self.assertEqual((missing.control, c.status(missing, None)), (None, 2))
@@ -175,15 +183,16 @@ class Paired(unittest.TestCase):
 class Soundness(unittest.TestCase):
     def test_wrong_impossible_and_failed_are_said_first(self):
         # (old's simd, new's simd): the row's call, the line said, the status at
-        # --fail-above 20 (no slowdown: only a wrong or impossible new run fails).
+        # --fail-above 20 (no slowdown: only a wrong or impossible new run
+        # fails; with no sound row to gate, it cannot tell).
         sound, wrong = {}, {"wrong": ("simd",)}
         impossible = {"times": 1e-9}
         failed = {"failed": [("simd", 1000)]}
         cases = [(sound, wrong, "wrong in new", "In new, simd is wrong", 1),
                  (sound, impossible, "impossible in new", "simd claims an impossible time", 1),
-                 (wrong, sound, "wrong in old", "In old, simd is wrong", 0),
+                 (wrong, sound, "wrong in old", "In old, simd is wrong", 4),
                  (wrong, wrong, "wrong in both", "In old, simd is wrong", 1),
-                 (sound, failed, "failed in new", "In new, simd failed", 0)]
+                 (sound, failed, "failed in new", "In new, simd failed", 4)]
         for before, after, call, said, status in cases:
             with self.subTest(call):
                 old, new = (runs({("dotprod", 1000): OLD,
@@ -242,7 +251,7 @@ class Compare(unittest.TestCase):
         old = runs({("simd", 1000): OLD, ("simd", 10**6): OLD * 5})
         new = runs({("simd", 1000): scaled(NEW, 0.96), ("simd", 10**6): scaled(NEW * 5, 1.05)})
         simd = c.compare(old, new).means[0].absolute
-        self.assertAlmostEqual(simd.ratio, math.sqrt(0.96 * 1.05) * ranks.shift(OLD, NEW))
+        self.assertAlmostEqual(simd.ratio, math.sqrt(0.96 * 1.05) * shift_interval.shift(OLD, NEW))
         self.assertLess(simd.interval.low, simd.ratio)
         self.assertLess(simd.ratio, simd.interval.high)
         self.assertEqual(simd.call, c.SAME)
@@ -268,9 +277,9 @@ class Compare(unittest.TestCase):
                "environment": {"OMP_NUM_THREADS": "2"}}
         other = dict(box, kernel="Linux 6.5", commit="c2", load_start=2.0, environment={})
         self.assertEqual(c.differences(box, other),
-                         (c.Difference("commit", "c1", "c2"),
-                          c.Difference("kernel", "Linux 6.1", "Linux 6.5"),
-                          c.Difference("OMP_NUM_THREADS", "2", "unset")))
+                         (Difference("commit", "c1", "c2"),
+                          Difference("kernel", "Linux 6.1", "Linux 6.5"),
+                          Difference("OMP_NUM_THREADS", "2", "unset")))
         lines = view.compare_runs(runs({("dotprod", 1): OLD}, machine=box),
                                   runs({("dotprod", 1): NEW}, machine=other))[0].decode()
         self.assertEqual(lines.splitlines()[2], "  commit: c1 (old), c2 (new)")

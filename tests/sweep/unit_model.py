@@ -7,7 +7,7 @@ from dataclasses import replace
 import unittest
 
 from dotprod_sweep.facts import printed
-from dotprod_sweep.figures import flags, model, stats, verdict
+from dotprod_sweep.figures import flags, gate, model, stats, verdict
 from dotprod_sweep.running import plan, preflight
 from dotprod_sweep.views import prose
 from dotprod_sweep.facts.runs import Ceiling, PROBE, Run, Runs, TIMED
@@ -238,9 +238,7 @@ class Summaries(unittest.TestCase):
     def test_thresholds_on_both_sides(self):
         # Impossible beyond 1.5 x 0.8 GB/s: 800 bytes in 0.66 us claim 1.21
         # GB/s, in 0.67 us 1.19. Coarse where half the last digit is more than
-        # 1 % of the time: 0.5 us of 49 us, not of 50. The gate of 20 %: an
-        # interval whose top speedup is 0.83 (1.205x slower) fails it, 0.84
-        # (1.19x) does not.
+        # 1 % of the time: 0.5 us of 49 us, not of 50.
         right = {"fast_result": "0.520000"}
         for text, impossible in (("0.000000660000", True), ("0.000000670000", False)):
             with self.subTest(text):
@@ -249,12 +247,26 @@ class Summaries(unittest.TestCase):
         for text, is_coarse in (("0.000049", True), ("0.000050", False)):
             with self.subTest(text):
                 self.assertEqual(flags.coarse([run("p", 1, 1, text, "0.5")]), is_coarse)
-        fast = self.make(**right).of("fast")[0]
-        for high, slower in ((0.83, True), (0.84, False)):
-            with self.subTest(high):
-                row = replace(fast, speedup=high - 0.01, speedup_low=high - 0.02,
-                              speedup_high=high)
-                self.assertEqual(model.slower([row], 0.2), (row,) if slower else ())
+
+    def test_the_gate_fails_passes_or_cannot_tell(self):
+        # At 20 %, the least speedup within it is 1 / 1.2 = 0.8333: an
+        # interval whose top is 0.83 (1.205x slower) fails; one whose low end
+        # is 0.8334 passes; between, and without an interval, it cannot tell.
+        fast = self.make(fast_result="0.520000").of("fast")[0]
+        cases = [((0.81, 0.82, 0.83), {}, "failed"), ((0.82, 0.83, 0.84), {}, gate.REACHES),
+                 ((0.8334, 0.9, 1.1), {}, "passed"), ((1 / 1.2, 0.9, 1.1), {}, "passed"),
+                 ((0.9, 0.9, 0.9), {"ratios": (0.9,)}, gate.ONE_ROUND),
+                 ((0.9, 1.0, 1.1), {"clusters": True}, gate.CLUSTERS),
+                 ((None, None, None), {}, gate.NO_SPEEDUP)]
+        for (low, middle, high), more, wanted in cases:
+            with self.subTest(wanted=wanted, low=low):
+                row = replace(fast, speedup=middle, speedup_low=low, speedup_high=high, **more)
+                slower, unsure = gate.outcome([row], 0.2)
+                found = "failed" if slower else unsure[0][1] if unsure else "passed"
+                self.assertEqual(found, wanted)
+        self.assertEqual(gate.outcome([replace(fast, baseline=True)], 0.2),
+                         ((), ((None, gate.NOTHING),)))
+        self.assertEqual(gate.outcome([fast], None), ((), ()))
 
     def test_a_time_of_zero_gives_no_speed(self):
         # 800 bytes against 1.5 x 0.8 GB/s: "0.000000" may stand for 0.5 us,

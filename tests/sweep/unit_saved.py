@@ -119,8 +119,9 @@ class Fuzz(unittest.TestCase):
 
 # The values at the edges of a float, as numbers and as printed text.
 EXTREMES = (0, 5e-324, 1e-320, 1e308, sys.float_info.max, -0.0)
-# Characters an odd value may add to a view's widest line: a cell's worth.
-WIDER = 40
+# Characters an odd value may add to a view's widest line: a cell's worth,
+# or an answer line's clause that says it cannot tell.
+WIDER = 80
 
 
 def every_view(runs, other):

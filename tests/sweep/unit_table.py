@@ -131,12 +131,12 @@ class Narrow(unittest.TestCase):
         self.assertEqual(loaded[0]["program"], "'=1+1")
 
 class Answers(unittest.TestCase):
-    def test_faster_slower_same_or_unclear(self):
+    def test_faster_slower_same_or_cannot_tell(self):
         s = model.model(small_runs()).of("fast")[0]
         cases = [((498, 533, 567), ("faster", 533, 498, 567)),
                  ((0.4, 0.5, 0.8), ("slower", 2.0, 1.25, 2.5)),
                  ((0.95, 1.0, 1.04), ("the same speed", 1.0, 0.95, 1.04)),
-                 ((0.85, 1.0, 1.2), ("unclear", 1.0, 0.85, 1.2))]
+                 ((0.85, 1.0, 1.2), ("cannot tell", 1.0, 0.85, 1.2))]
         for (low, mid, high), wanted in cases:
             with self.subTest(wanted[0]):
                 got = model.answer(replace(s, speedup=mid, speedup_low=low, speedup_high=high))
@@ -153,6 +153,35 @@ class Answers(unittest.TestCase):
         for which, kind in [(1, "first-pass "), (2, "second-pass ")]:
             self.assertTrue(prose.answer_line(replace(a, share_pass=which), "dotprod").endswith(
                 f"69 % of the 1-thread {kind}ceiling"))
+        # One length a line: a better share elsewhere in a clause of its own.
+        self.assertTrue(prose.answer_line(replace(a, best_share=0.94, best_length=10**6),
+                                          "dotprod").endswith(
+            "69 % of the 1-thread ceiling; at best 94 % at N=10^6"))
+
+    def test_an_interval_that_is_no_answer_says_so(self):
+        # Wider than a factor of 2 (665 in 397-1610), or from one round.
+        a = model.Answer("simd", "accurate", 10**7, "faster", 665, 397, 1610)
+        cases = [(model.SPREAD, "faster", "simd: cannot tell how much faster than dotprod at "
+                  "N=10^7 (its interval, 397–1610, spans more than a factor of 2), accurate"),
+                 (model.SPREAD, "cannot tell", "simd: cannot tell whether faster or slower "
+                  "than dotprod at N=10^7 (its interval, 397–1610, spans more than a factor of "
+                  "2), accurate"),
+                 (model.ONE_ROUND, "faster", "simd: 665× faster than dotprod at N=10^7 (one "
+                  "round, no interval), accurate"),
+                 (None, "cannot tell", "simd: cannot tell whether faster or slower than "
+                  "dotprod at N=10^7 (397–1610), accurate")]
+        for why, word, line in cases:
+            with self.subTest(why=why, word=word):
+                self.assertEqual(prose.answer_line(replace(a, unsure=why, answer=word),
+                                                   "dotprod"), line)
+        # The rule: two rounds give an interval; a factor of 2 is still one.
+        s = model.model(small_runs()).of("fast")[0]
+        for ratios, (low, high), why in [((4.0,), (4, 4), model.ONE_ROUND),
+                                         ((2.0, 4.0), (2, 4), None),
+                                         ((2.0, 4.01), (2, 4.01), model.SPREAD)]:
+            with self.subTest(ratios=ratios):
+                row = replace(s, ratios=ratios, speedup_low=low, speedup_high=high)
+                self.assertEqual(model.unsure(row), why)
 
     def test_weakest_verdict_and_best_share(self):
         made = model.model(small_runs())
@@ -163,6 +192,11 @@ class Answers(unittest.TestCase):
         self.assertEqual((a.verdict, a.share, a.share_threads, a.share_length, a.length),
                          (verdict.FLOAT, 0.7, 1, 100, 100))
         self.assertEqual(model.answer_of("fast", summaries, "wrong").verdict, "wrong")
+        # The share is the answer's length's; a better one elsewhere beside it.
+        swapped = [replace(summaries[0], share=0.7), replace(summaries[1], share=0.5)]
+        a = model.answer_of("fast", swapped, "ok")
+        self.assertEqual((a.share, a.share_length, a.best_share, a.best_length),
+                         (0.5, 100, 0.7, 10))
         # A candidate that is the baseline is 1 by definition, not "the same speed".
         base = model.answer_of("fast", [replace(s, baseline=True) for s in summaries], "ok")
         self.assertEqual(prose.answer_line(base, "fast"),

@@ -30,6 +30,7 @@ import statistics
 from dataclasses import dataclass
 
 from . import model
+from .differences import differences
 from .flags import coarse
 from .shift_interval import Interval, interval, shift
 from ..facts.runs import TIMED
@@ -37,23 +38,29 @@ from .stats import CONFIDENCE
 
 THRESHOLD = 0.05      # a change smaller than this fraction is not called one
 
-FASTER, SLOWER, SAME = "faster", "slower", "no change"
+# A change beyond the threshold either way, the same within it, or an
+# interval that reaches both within and beyond it: then it cannot tell.
+FASTER, SLOWER, SAME, CANNOT_TELL = "faster", "slower", "the same", "cannot tell"
+# What the gate finds of a row or a mean.
+PASSED, FAILED_GATE = "passed", "failed"
 PAIRED, ABSOLUTE = "paired", "absolute"   # what a call and the gate rest on
 # A version's standing in its own sweep that leaves its times without a
 # call: a wrong result's speed means nothing, nor does an impossible time.
 WRONG, IMPOSSIBLE, FAILED = "wrong", "impossible", "failed"
-
-# What tells two machines or builds apart; load and date do not.
-MACHINE_KEYS = ("version", "commit", "cpu", "cores", "affinity", "online_cpus", "kernel", "libc",
-                "governor", "caches", "environment")
-
 
 @dataclass(frozen=True)
 class Change:
     """new / old of one figure: 2 is twice as slow."""
     ratio: float
     interval: Interval
-    call: str            # FASTER, SLOWER or SAME
+    call: str            # FASTER, SLOWER, SAME or CANNOT_TELL
+
+    def gate(self, limit):
+        """PASSED where the whole interval lies at or below 1 + limit,
+        FAILED_GATE where it lies wholly above, else CANNOT_TELL."""
+        if self.interval.low > 1 + limit:
+            return FAILED_GATE
+        return PASSED if self.interval.high <= 1 + limit else CANNOT_TELL
 
 
 @dataclass(frozen=True)
@@ -127,13 +134,6 @@ class Mean:
 
 
 @dataclass(frozen=True)
-class Difference:
-    key: str
-    old: str
-    new: str
-
-
-@dataclass(frozen=True)
 class Verdict:
     """A candidate's verdict in each sweep, as its answer line said it."""
     program: str
@@ -169,7 +169,7 @@ class Comparison:
         the control itself changed, the machine ran at another speed,
         which no interval made of each sweep's own noise covers."""
         return [r for r in self.rows
-                if r.control and r.absolute is not None and r.absolute.call != SAME]
+                if r.control and r.absolute is not None and r.absolute.call in (FASTER, SLOWER)]
 
     @property
     def refused(self):
@@ -177,22 +177,29 @@ class Comparison:
         gate passes it."""
         return [u for u in self.unsound if u.side == "new" and u.standing != FAILED]
 
+    def gated(self, limit, outcome):
+        """The rows and means whose gated change has outcome at limit."""
+        return [x for x in (*self.rows, *self.means)
+                if x.gated is not None and x.gated.gate(limit) == outcome]
+
     def slower_than(self, limit):
         """The rows and means slower than 1 + limit with their whole
         interval, on the change they are gated on."""
-        return [x for x in (*self.rows, *self.means)
-                if x.gated is not None and x.gated.interval.low > 1 + limit]
+        return self.gated(limit, FAILED_GATE)
 
 
 def direction(iv, threshold):
     """Slower only where the whole interval lies above 1 + threshold;
     faster where it lies below 1 / (1 + threshold), the same step the
-    other way; otherwise no change."""
+    other way; the same where it lies within both; otherwise it cannot
+    tell."""
     if iv.low > 1 + threshold:
         return SLOWER
     if iv.high < 1 / (1 + threshold):
         return FASTER
-    return SAME
+    if iv.low >= 1 / (1 + threshold) and iv.high <= 1 + threshold:
+        return SAME
+    return CANNOT_TELL
 
 
 def change(old, new, threshold):
@@ -286,29 +293,6 @@ def mean(rows, threshold):
                 rows[0].reference)
 
 
-def shown(value):
-    if isinstance(value, list) and all(isinstance(c, dict) and "level" in c for c in value):
-        return ", ".join(f"L{c['level']} {c['bytes'] // 1024} KiB" for c in value)
-    if isinstance(value, list):
-        return ",".join(map(str, value))
-    return "unknown" if value is None else str(value)
-
-
-def differences(old, new):
-    """What differs between the machines and builds the two sweeps ran on;
-    each environment variable on its own."""
-    found = []
-    for name in MACHINE_KEYS:
-        a, b = old.get(name), new.get(name)
-        if name == "environment":
-            a, b = a or {}, b or {}
-            found += [Difference(variable, a.get(variable, "unset"), b.get(variable, "unset"))
-                      for variable in sorted(set(a) | set(b)) if a.get(variable) != b.get(variable)]
-        elif a != b:
-            found.append(Difference(name, shown(a), shown(b)))
-    return tuple(found)
-
-
 def standing(made, program):
     """WRONG, IMPOSSIBLE, FAILED or None: why program made its sweep exit 1.
     dotprod, the reference, has no verdict, but may fail."""
@@ -386,11 +370,15 @@ def status(comparison, fail_above):
     control asked for is not in both: a gate must not pass on a comparison
     of nothing. With fail_above, a fraction: 1 where the new sweep holds a
     wrong version or an impossible time, else 3 where some program is
-    slower than fail_above with its whole interval. Else 0."""
+    slower than fail_above with its whole interval, else 4 where some
+    interval reaches past it: the gate cannot tell. Else 0."""
     if not comparison.rows or comparison.control_missing is not None:
         return 2
     if fail_above is None:
         return 0
     if comparison.refused:
         return 1
-    return 3 if comparison.slower_than(fail_above) else 0
+    if comparison.slower_than(fail_above):
+        return 3
+    gated = [x for x in (*comparison.rows, *comparison.means) if x.gated is not None]
+    return 4 if not gated or comparison.gated(fail_above, CANNOT_TELL) else 0

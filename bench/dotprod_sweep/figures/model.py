@@ -7,7 +7,7 @@ only show them. Pure functions: nothing here starts a process."""
 
 from dataclasses import dataclass
 
-from . import ceilings, evidence, verdict
+from . import ceilings, evidence, gate, verdict
 from .flags import peers
 from ..facts.runs import NOT_RUN, PROBE, TIMED
 from .summaries import Judgements, noise_floor, summary
@@ -31,7 +31,7 @@ class Answer:
     program: str
     verdict: str              # "wrong", "failed", or its weakest class at the lengths
     length: int | None = None  # that length, or None where it has no speedup
-    answer: str | None = None  # "faster", "slower", "the same speed", "unclear" or "baseline"
+    answer: str | None = None  # "faster", "slower", "the same speed", "cannot tell" or "baseline"
     factor: float | None = None  # times faster or slower; the speedup itself otherwise
     factor_low: float | None = None  # its 95 % interval
     factor_high: float | None = None
@@ -41,18 +41,38 @@ class Answer:
     share_threads: int | None = None
     share_length: int | None = None
     share_pass: int | None = None  # that share is of a first or second pass's ceiling
+    best_share: float | None = None  # a higher share at another length, and that length
+    best_length: int | None = None
     why_none: str | None = None  # no speedup, as a time of 0 gave none: "own" or "baseline"
     hides: tuple = ()  # within float rounding: (length, the loss no check can tell there)
     sharp: tuple = ()  # and (the longest length that tells a loss over SHARP, the loss)
+    # Why the factor is not an answer: ONE_ROUND (no interval) or SPREAD
+    # (an interval wider than a factor of 2); None where it is.
+    unsure: str | None = None
+
+
+# An interval wider than this factor says how fast a program is too
+# loosely to be an answer: it is said as one that cannot tell.
+SPREAD_FACTOR = 2
+ONE_ROUND, SPREAD = "one round", "spread"
 
 
 def answer(s):
-    """(answer, factor, low, high) for summary s."""
+    """(answer, factor, low, high) for summary s: faster or slower with
+    the whole interval, the same speed within ±10 %, else cannot tell."""
     if s.speedup_low > 1:
         return "faster", s.speedup, s.speedup_low, s.speedup_high
     if s.speedup_high < 1:
         return "slower", 1 / s.speedup, 1 / s.speedup_high, 1 / s.speedup_low
-    return ("unclear" if s.wide else "the same speed"), s.speedup, s.speedup_low, s.speedup_high
+    return ("cannot tell" if s.wide else "the same speed"), s.speedup, s.speedup_low, \
+        s.speedup_high
+
+
+def unsure(s):
+    """Why row s's factor is no answer, or None where it is one."""
+    if len(s.ratios) < 2:
+        return ONE_ROUND
+    return SPREAD if s.speedup_high > SPREAD_FACTOR * s.speedup_low else None
 
 
 # A length whose check tells a loss of this much of the exact value is
@@ -79,15 +99,8 @@ def answer_of(program, summaries, standing):
     timed = [s for s in summaries if s.speedup is not None]
     klasses = [s.verdict for s in summaries if s.verdict]
     klass = standing if standing != "ok" else verdict.worst(klasses) if klasses else "n/a"
-    # A coarse or impossible time's rate is not to be believed.
-    shared = [s for s in summaries if s.share is not None]
-    shared = [s for s in shared if not (s.coarse or s.impossible)] or shared
-    best = max(shared, key=lambda s: s.share, default=None)
-    said = {"program": program, "verdict": klass, **limits(summaries, klass)}
-    if best:
-        said.update(share=best.share, share_low=best.share_low, share_high=best.share_high,
-                    share_threads=best.share_threads, share_length=best.length,
-                    share_pass=best.share_pass)
+    said = {"program": program, "verdict": klass, **limits(summaries, klass),
+            **shares(summaries, max(timed, key=lambda s: s.length, default=None))}
     if not timed:
         # Only a time of 0 flags a row that has no speedup (flags.zero_flags).
         return Answer(**said, why_none="own" if any(s.zero_time for s in summaries) else
@@ -97,7 +110,25 @@ def answer_of(program, summaries, standing):
     last = max(timed, key=lambda s: s.length)
     word, factor, low, high = answer(last)
     return Answer(**said, length=last.length, answer=word, factor=factor, factor_low=low,
-                  factor_high=high)
+                  factor_high=high, unsure=unsure(last))
+
+
+def shares(summaries, last):
+    """The share at last, the row the answer is taken at (or, without one,
+    the best), and a higher one at another length. A coarse or impossible
+    time's rate is not to be believed."""
+    shared = [s for s in summaries if s.share is not None]
+    shared = [s for s in shared if not (s.coarse or s.impossible)] or shared
+    best = max(shared, key=lambda s: s.share, default=None)
+    at = next((s for s in shared if last is not None and s.length == last.length), best)
+    if at is None:
+        return {}
+    found = {"share": at.share, "share_low": at.share_low, "share_high": at.share_high,
+             "share_threads": at.share_threads, "share_length": at.length,
+             "share_pass": at.share_pass}
+    if best.length != at.length and best.share > at.share:
+        found.update(best_share=best.share, best_length=best.length)
+    return found
 
 
 @dataclass(frozen=True)
@@ -147,6 +178,7 @@ class Model:
     machine: dict
     status: int               # what the sweep exits with
     slower: tuple = ()        # the candidates' rows beyond fail_above
+    unsure: tuple = ()        # (row, why) of those the gate cannot tell
     fail_above: float | None = None  # the gate of two builds in one sweep
 
     def at(self, n):
@@ -273,19 +305,10 @@ def verdicts(runs, found, judge, summaries):
     return probes, tuple(f for f in wrong.values() if f), standings
 
 
-def slower(summaries, fail_above):
-    """The candidates' rows slower than the baseline by more than
-    fail_above, a fraction, the whole interval beyond it: what fails the
-    gate of two builds compared in one sweep."""
-    if fail_above is None:
-        return ()
-    return tuple(s for s in summaries if s.role == "candidate" and not s.baseline and
-                 s.speedup_high is not None and s.speedup_high * (1 + fail_above) < 1)
-
-
 def model(runs, fail_above=None):
     """The figures of runs; fail_above: a slowdown beyond it, as a fraction,
-    of a candidate against the baseline ends the sweep with status 3."""
+    of a candidate against the baseline ends the sweep with status 3, and
+    an interval that reaches past it with status 4 (figures/gate)."""
     lengths = measured_lengths(runs)
     candidates = tuple(p for p in runs.programs if p != runs.reference)
     printed = evidence.results(runs)
@@ -297,10 +320,10 @@ def model(runs, fail_above=None):
     probes, wrong, standings = verdicts(runs, found, judge, summaries)
     answers = tuple(answer_of(p, [s for s in summaries if s.program == p], standings[p])
                     for p in candidates)
-    gate = slower(summaries, fail_above)
+    slower, unsure = gate.outcome(summaries, fail_above)
     status = 1 if wrong or any(s.impossible for s in summaries) or \
         any(r.failure for r in runs.runs) or any(c.failure for c in runs.ceilings) or \
-        runs.stopped else 3 if gate else 0
+        runs.stopped else 3 if slower else 4 if unsure else 0
     return Model(
         runs=runs, summaries=summaries, programs=tuple(runs.programs), reference=runs.reference,
         baseline=runs.baseline, candidates=candidates, lengths=lengths,
@@ -313,4 +336,4 @@ def model(runs, fail_above=None):
         standing=standings, wrong=wrong, failures=failures(runs),
         unchecked=unchecked(runs, candidates), stopped=runs.stopped,
         scaling=scaling(runs, summaries), answers=answers, machine=dict(runs.machine),
-        slower=gate, fail_above=fail_above, status=status)
+        slower=slower, unsure=unsure, fail_above=fail_above, status=status)

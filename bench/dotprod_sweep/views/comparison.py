@@ -10,7 +10,7 @@ at lengths up to 10^7 with labels of 20, or, beside a paired column, of
 from ..figures import comparison as c
 from ..messages import one_line
 from .table import markdown
-from .formats import decimals, plain, wrapped
+from .formats import decimals, length_text, plain, wrapped
 
 STANDINGS = {c.WRONG: "is wrong", c.IMPOSSIBLE: "claims an impossible time", c.FAILED: "failed"}
 
@@ -34,7 +34,7 @@ def ratio(change):
 
 def called(change):
     """The call with its size: a factor from 1.5 on, a share below."""
-    if change.call == c.SAME:
+    if change.call in (c.SAME, c.CANNOT_TELL):
         return change.call
     factor = change.ratio if change.call == c.SLOWER else 1 / change.ratio
     if factor >= 1.5:
@@ -98,7 +98,8 @@ def unsound_lines(result, names):
 def header(result, names):
     old, new = names
     lines = [f"Old: {old}; new: {new}. A change is called only where the whole 95 % "
-             f"interval lies beyond ±{as_typed(result.threshold)}.",
+             f"interval lies beyond ±{as_typed(result.threshold)}, the same where it lies "
+             "within, and cannot tell otherwise.",
              *unsound_lines(result, names)]
     if result.differences:
         lines.append("The two runs differ (their times may differ for that alone):")
@@ -180,11 +181,49 @@ def gate(result, fail_above):
             f"The new run holds {joined([f'{u.program} ({u.standing})' for u in result.refused])}"
             ": status 1, whatever its times."))
     slow = result.slower_than(fail_above)
-    if not slow:
-        return "\n".join(lines + [f"Nothing is slower than {limit} with the whole interval."])
-    return "\n".join(lines + [f"Slower than {limit} with the whole interval:"] + [
-        f"  {x.program} " + (f"at N={x.length}" if isinstance(x, c.Row) else
-                             "over all its lengths") + f" ({x.basis})" for x in slow])
+    if slow:
+        lines += [f"Slower than {limit} with the whole interval:"] + [
+            f"  {x.program} " + (f"at N={x.length}" if isinstance(x, c.Row) else
+                                 "over all its lengths") + f" ({x.basis})" for x in slow]
+    else:
+        lines.append(f"Nothing is slower than {limit} with the whole interval.")
+    return "\n".join(lines + [gate_line(result, fail_above)])
+
+
+def where(x):
+    return f"at N={length_text(x.length)}" if isinstance(x, c.Row) else "over all its lengths"
+
+
+def slowdown(change):
+    """new / old as a reader says it: '1.08× slower (1.02–1.15)'."""
+    low, high = change.interval.low, change.interval.high
+    if change.ratio >= 1:
+        return f"{plain(change.ratio)}× slower ({plain(low)}–{plain(high)})"
+    return f"{plain(1 / change.ratio)}× faster ({plain(1 / high)}–{plain(1 / low)})"
+
+
+def gate_line(result, fail_above):
+    """The gate's outcome in one line: failed, cannot tell, or passed."""
+    limit = as_typed(fail_above)
+    if result.refused:
+        return "gate failed: the new run holds a wrong version or an impossible time"
+    slow = result.slower_than(fail_above)
+    if slow:
+        x = slow[0]
+        return (f"gate failed: {x.program} is slower than in the old run by more than {limit} "
+                f"{where(x)}: {slowdown(x.gated)}")
+    unsure = result.gated(fail_above, c.CANNOT_TELL)
+    if unsure:
+        x, more = unsure[0], len(unsure) - 1
+        return (f"gate cannot tell {where(x)}: {x.program} is {slowdown(x.gated)}, an interval "
+                f"that reaches past {limit} slower" + (f" (and {more} more)" if more else "")
+                + "; rerun both with more budget or on a quieter machine")
+    gated = [x for x in (*result.rows, *result.means) if x.gated is not None]
+    if not gated:
+        return "gate cannot tell: no candidate was timed in both runs"
+    x = max(gated, key=lambda g: g.gated.interval.high)
+    return (f"gate passed: every candidate within {limit} of the old run at every length "
+            f"(worst: {x.program} {where(x)}, {slowdown(x.gated)})")
 
 
 def yardsticks(result):

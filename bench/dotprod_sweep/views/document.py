@@ -18,7 +18,21 @@ def answer(a):
             "share": a.share, "share_low": a.share_low, "share_high": a.share_high,
             "share_threads": a.share_threads,
             "share_length": a.share_length, "share_first": a.share_pass == 1,
+            "best_share": a.best_share, "best_share_length": a.best_length, "unsure": a.unsure,
             "share_second": a.share_pass == 2}
+
+
+def gate(model):
+    """The gate of two builds in one sweep: its outcome at each row that
+    failed or that it cannot tell, and the whole; null without one."""
+    if model.fail_above is None:
+        return None
+    rows = [{"program": s.program, "length": s.length, "outcome": "failed", "why": None}
+            for s in model.slower]
+    rows += [{"program": s and s.program, "length": s and s.length, "outcome": "cannot tell",
+              "why": why} for s, why in model.unsure]
+    whole = "failed" if model.slower else "cannot tell" if model.unsure else "passed"
+    return {"fail_above": model.fail_above, "outcome": whole, "rows": rows}
 
 
 def figures(model):
@@ -40,6 +54,7 @@ def figures(model):
         "summary": [columns.json_row(s, model) for s in model.summaries],
         "units": columns.units(),
         "answers": [answer(a) for a in model.answers],
+        "gate": gate(model),
         "status": model.status,
     }
 

@@ -6,10 +6,11 @@ figure."""
 
 import math
 
-from ..figures import evidence, flags, verdict
+from ..figures import evidence, flags, gate, verdict
 from ..figures.ceilings import ABSURD_PER_CPU, IMPOSSIBLE
+from ..figures.model import ONE_ROUND, SPREAD, SPREAD_FACTOR
 from ..figures.stats import MIN_ROUNDS
-from .formats import decimals, length_text, percent, plain, span
+from .formats import decimals, length_text, percent, plain, span, wrapped
 
 PASS_NAMES = {1: "first", 2: "second"}
 
@@ -194,6 +195,45 @@ def slower_line(s, baseline, fail_above):
             f"{plain(1 / s.speedup_low)})")
 
 
+def speed_against(s, baseline):
+    """'1.08× slower (1.02–1.15)' of a row's time against the baseline's."""
+    if s.speedup >= 1:
+        return (f"{plain(s.speedup)}× faster than {baseline} ({plain(s.speedup_low)}–"
+                f"{plain(s.speedup_high)})")
+    return (f"{plain(1 / s.speedup)}× slower than {baseline} ({plain(1 / s.speedup_high)}–"
+            f"{plain(1 / s.speedup_low)})")
+
+
+DOUBTS = {gate.NO_SPEEDUP: lambda s, limit: "it has no speedup (a time printed as 0)",
+          gate.ONE_ROUND: lambda s, limit: "one round, no interval",
+          gate.CLUSTERS: lambda s, limit: "its times fall in two clusters, and its median "
+                                           "may sit in either",
+          gate.REACHES: lambda s, limit: f"its interval reaches past {limit} slower"}
+
+
+def gate_line(model):
+    """The gate's outcome in one line, for standard output: failed, cannot
+    tell (where first, and why), or passed (and the worst row)."""
+    limit, base = f"{model.fail_above * 100:g} %", model.baseline
+    if model.slower:
+        s = model.slower[0]
+        return f"gate failed: {slower_line(s, base, model.fail_above)}"
+    if model.unsure:
+        s, why = model.unsure[0]
+        if s is None:
+            return "gate cannot tell: no candidate but the baseline"
+        said = f"{s.program} is {speed_against(s, base)}, " if s.speedup is not None else \
+            f"{s.program}: "
+        more = len(model.unsure) - 1
+        return (f"gate cannot tell at N={length_text(s.length)}: {said}"
+                f"{DOUBTS[why](s, limit)}" + (f" (and {more} more)" if more else "")
+                + "; rerun with more budget or on a quieter machine")
+    rows = [s for s in model.summaries if s.role == "candidate" and not s.baseline]
+    s = min(rows, key=lambda r: r.speedup_low)
+    return (f"gate passed: every candidate within {limit} of {base} at every length (worst: "
+            f"{s.program} at N={length_text(s.length)}, {speed_against(s, base)})")
+
+
 def lines(model):
     """What standard error says after the runs: every line a user must
     read, the stop first."""
@@ -230,11 +270,20 @@ def comparison(a, baseline):
         return f"no speedup measured ({why})," if why else "no speedup measured,"
     if a.answer == "baseline":
         return "the baseline,"
-    span = f"at N={length_text(a.length)} ({plain(a.factor_low)}–{plain(a.factor_high)})"
-    return {"faster": f"{plain(a.factor)}× faster than {baseline} {span},",
-            "slower": f"{plain(a.factor)}× slower than {baseline} {span},",
-            "the same speed": f"the same speed as {baseline} {span},",
-            "unclear": f"no clear difference from {baseline} {span},"}[a.answer]
+    at = f"at N={length_text(a.length)}"
+    if a.unsure == SPREAD:
+        way = {"faster": "how much faster than", "slower": "how much slower than"}.get(
+            a.answer, "whether faster or slower than")
+        return (f"cannot tell {way} {baseline} {at} (its interval, "
+                f"{plain(a.factor_low)}–{plain(a.factor_high)}, spans more than a factor of "
+                f"{SPREAD_FACTOR}),")
+    span = ("(one round, no interval)" if a.unsure == ONE_ROUND else
+            f"({plain(a.factor_low)}–{plain(a.factor_high)})")
+    return {"faster": f"{plain(a.factor)}× faster than {baseline} {at} {span},",
+            "slower": f"{plain(a.factor)}× slower than {baseline} {at} {span},",
+            "the same speed": f"the same speed as {baseline} {at} {span},",
+            "cannot tell": f"cannot tell whether faster or slower than {baseline} {at} {span},"
+            }[a.answer]
 
 
 def limit(a):
@@ -255,9 +304,31 @@ def answer_line(a, baseline):
         kind = f" {PASS_NAMES[a.share_pass]}-pass" if a.share_pass else ""
         said.append(f"{percent(a.share)}{span(a.share_low, a.share_high)} of the "
                     f"{a.share_threads}-thread{kind} ceiling{where}")
+        if a.best_share is not None:
+            said[-1] += f"; at best {percent(a.best_share)} at N={length_text(a.best_length)}"
     return " ".join(said)
 
 
 def answer_lines(model):
     """One line per candidate: what a reader looks for first."""
     return "\n".join(answer_line(a, model.baseline) for a in model.answers)
+
+
+def printing_line(model):
+    """What dotprod's time is made of, where speedups are over it: its
+    printing, one line a term, measured beside the quiet loop where that
+    ran."""
+    if model.baseline != model.reference or not model.candidates or not model.lengths:
+        return None
+    n = max(model.lengths)
+    medians = {s.program: s.median for s in model.at(n) if s.median}
+    quiet, own = medians.get(flags.QUIET), medians.get(model.reference)
+    if quiet and own and quiet < own:
+        loop = quiet / own
+        return wrapped(f"{model.reference}'s time at N={length_text(n)} is "
+                       f"{plain((1 - loop) * 100)} % printing, a line a term: {flags.QUIET}, the "
+                       f"same loop without it, takes {plain(loop * 100)} % of it; --baseline "
+                       f"{flags.QUIET} compares with the loop alone.")
+    return wrapped(f"{model.reference}'s time is mostly its printing, a line a term: add "
+                   f"{flags.QUIET} as a candidate, with --baseline {flags.QUIET}, to compare "
+                   "with the same loop without it.")

@@ -33,6 +33,9 @@ def render(model, wide=False):
     parts.append(probe_table(model, wide))
     parts += [scaled for scaled in [scaling_table(model)] if scaled]
     parts += [footer(model), prose.answer_lines(model)]
+    parts += [line for line in [prose.printing_line(model)] if line]
+    if model.fail_above is not None:
+        parts.append(prose.gate_line(model))
     return ("\n\n".join(parts) + "\n").encode()
 
 

@@ -1,0 +1,42 @@
+# SPDX-License-Identifier: MIT
+"""The gate of two builds timed in one sweep (--baseline old --fail-above
+T): each candidate's row against the baseline fails where it is slower
+by more than T with its whole interval, passes where its whole interval
+lies within that, and otherwise cannot tell, with the reason. Pure."""
+
+# Why the gate cannot tell at a row.
+NO_SPEEDUP = "no speedup"    # a time printed as 0 gives none
+ONE_ROUND = "one round"      # no interval
+CLUSTERS = "two clusters"    # the median may sit in either from sweep to sweep
+REACHES = "reaches past"     # the interval reaches both within and beyond T
+NOTHING = "nothing to gate"  # no candidate but the baseline: no row, in place of one
+
+
+def doubt(s, least):
+    """Why the gate cannot tell at row s, or None where it can; least:
+    the lowest speedup within the threshold, 1 / (1 + T)."""
+    if s.speedup is None:
+        return NO_SPEEDUP
+    if len(s.ratios) < 2:
+        return ONE_ROUND
+    if s.clusters:
+        return CLUSTERS
+    return REACHES if s.speedup_low < least else None
+
+
+def outcome(summaries, fail_above):
+    """(slower, unsure) of the candidates' rows at fail_above, a fraction:
+    the rows slower than the baseline by more than it with the whole
+    interval, which fail the gate, and (row, why) of those it cannot tell;
+    (None, NOTHING) where there is no row to gate. Both empty without a
+    gate."""
+    if fail_above is None:
+        return (), ()
+    least = 1 / (1 + fail_above)
+    rows = [s for s in summaries if s.role == "candidate" and not s.baseline]
+    if not rows:
+        return (), ((None, NOTHING),)
+    slower = tuple(s for s in rows if s.speedup_high is not None and s.speedup_high < least)
+    unsure = tuple((s, why) for s in rows if s not in slower
+                   for why in [doubt(s, least)] if why)
+    return slower, unsure
