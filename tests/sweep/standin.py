@@ -19,12 +19,14 @@ length in a nanosecond. Run through a symlink named after one of VERSIONS, it is
 candidate that computes dotprod's dot product its own way, right or wrong,
 and appends its name and N to the file STANDIN_LOG if that is set; 'jitter'
 prints 0.7, 1.0, 1.3 and 1.0 ms in turn, its runs counted in the file
-STANDIN_COUNTER; STANDIN_TIME, where set, is its time."""
+STANDIN_COUNTER; 'two-threads' runs a second thread, undeclared, for a
+tenth of a second; STANDIN_TIME, where set, is its time."""
 import ctypes
 import os
 import signal
 import struct
 import sys
+import threading
 import time
 
 
@@ -51,6 +53,7 @@ def float_sum(terms, partials=1):
 
 VERSIONS = {
     "jitter": lambda v: float_sum(v),
+    "two-threads": lambda v: float_sum(v),
     "double": lambda v: sum(x * x for x in v),
     "partials-2": lambda v: float_sum(v, 2),
     "partials-16": lambda v: float_sum(v, 16),
@@ -75,6 +78,10 @@ if version == "ceiling":  # a machine that reads any length in a nanosecond
     sys.exit(print("First pass: 0.000000001\nSecond pass: 0.000000001\nResultado: 0.000000\n"
                    "Tiempo: 0.000000001"))
 if version in VERSIONS:
+    if version == "two-threads":  # seen by the sweep's sampling, every 20 ms
+        helper = threading.Thread(target=time.sleep, args=(0.1,))
+        helper.start()
+        helper.join()
     if "STANDIN_LOG" in os.environ:
         with open(os.environ["STANDIN_LOG"], "a") as log:
             log.write(f"{version} {n}\n")

@@ -14,7 +14,7 @@ from dotprod_sweep.facts.runs import Ceiling, PROBE, Run, Runs, TIMED
 
 
 def run(program, n, repeat, seconds, result, kind=TIMED, failure=None):
-    return Run(program, n, repeat, kind, 1.0, 1000, "process", result, seconds, failure)
+    return Run(program, n, repeat, kind, 1.0, 2**20, "process", result, seconds, failure)
 
 
 class Verdict(unittest.TestCase):

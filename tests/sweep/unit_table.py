@@ -7,8 +7,9 @@ import io
 import unittest
 from dataclasses import replace
 
-from dotprod_sweep.figures import ceilings, flags, model, verdict
+from dotprod_sweep.figures import beyond, ceilings, flags, model, summaries, verdict
 from dotprod_sweep.views import columns, formats, prose, table
+from dotprod_sweep.facts.launchers import Launch
 from dotprod_sweep.facts.runs import Run, Runs
 
 from unit_views import rows, runs as small_runs
@@ -283,6 +284,77 @@ class Flags(unittest.TestCase):
             with self.subTest(wanted):
                 wide, = flagged(base, times, programs=programs)
                 self.assertIn(wanted, prose.advice(wide))
+
+    def test_work_not_done_is_flagged(self):
+        # 8·N bytes at N = 10^5: 800,000. Below, a process could not hold
+        # both vectors; MPI ranks each hold a part.
+        s = model.model(small_runs()).of("fast")[0]
+        for peak, launch, flagged in ((799_999, None, True), (800_000, None, False),
+                                      (799_999, Launch("mpirun", 2, 1), False)):
+            with self.subTest(peak=peak, launch=launch):
+                row = replace(s, length=10**5, peak=peak, launch=launch)
+                self.assertEqual(flags.without_vectors(row), flagged)
+        # Replayed: one text at five repeats or more, of four significant
+        # digits or more, of a loop longer than 10 us.
+        cases = [(["0.001000"] * 5, True), (["0.001000"] * 4, False),
+                 (["0.001000"] * 4 + ["0.001001"], False), (["0.000100"] * 5, False),
+                 (["0.000009000"] * 5, False), (["0.00001000"] * 5, False),
+                 (["1.0010e-5"] * 5, True)]
+        for texts, flagged in cases:
+            with self.subTest(texts=texts):
+                own = [Run("fast", 100, k, "timed", 1.0, 2**20, "process", "0.5", t)
+                       for k, t in enumerate(texts, start=1)]
+                self.assertEqual(flags.replayed(own), flagged)
+        # Both said in the answer line, from the first length each holds.
+        a = model.Answer("fast", "accurate", 10**6, "faster", 2.0, 1.9, 2.1,
+                         suspect=((flags.NO_VECTORS, 10**6), (flags.REPLAYED, 10**5)))
+        self.assertTrue(prose.answer_line(a, "dotprod").endswith(
+            "accurate; not the stated work: its peak memory is below its two vectors' 8·N bytes "
+            "from N=10^6, its times are one text, replayed from N=10^5"), prose.answer_line(a, "dotprod"))
+
+    def test_threads_counted_hold_a_row_to_their_ceiling(self):
+        # Given 1 thread, 1.1 CPUs busy (the vectors built on one): held to 1
+        # by its processor time, to 2 where 2 threads were counted running.
+        omp = Launch("none", None, None, threads=2)
+        cases = [((None, 1.1, None), 1), ((None, 1.1, 2), 2), ((None, 1.9, 1), 2),
+                 ((omp, 1.1, None), 2), ((None, None, 4), None),
+                 ((Launch("mpirun", 2, 1), 1.1, 4), None)]
+        for (launch, cpus, counted), held in cases:
+            with self.subTest(launch=launch, cpus=cpus, counted=counted):
+                self.assertEqual(summaries.threads_used(launch, cpus, counted), held)
+        own = [Run("p", 10, k, "timed", 1.0, threads=t) for k, t in enumerate((None, 3, 2), 1)]
+        self.assertEqual(summaries.counted_threads(own), 3)
+        self.assertIsNone(summaries.counted_threads(own[:1]))
+
+    def test_beating_the_ceiling_is_flagged_with_its_cause(self):
+        # 8·N bytes fit in the 32 MiB L3 at N = 10^6, not at 10^7.
+        runs = Runs(("dotprod", "fast"), "dotprod", "dotprod", (10**6, 10**7), (),
+                    machine={"caches": [{"level": 3, "bytes": 32 * 2**20}]})
+        s = replace(model.model(small_runs()).of("fast")[0], flags=(), share_low=None, coarse=False,
+                    share_pass=None, cpus=None, share_threads=1)
+        def rated(row, n, gbs):  # its median, from the rate
+            return replace(row, length=n, median=8 * n / (gbs * 1e9))
+        cached, big = rated(s, 10**6, 18.9), rated(s, 10**7, 18.9)
+        # From memory, faster than from L3 by more than 10 %: 1.1 x 18.9 = 20.79.
+        for gbs, flagged in ((39.1, True), (20.8, True), (20.7, False)):
+            with self.subTest(gbs=gbs):
+                found = beyond.from_memory(rated(s, 10**7, gbs), [cached], runs)
+                self.assertEqual(found, cached if flagged else None)
+        self.assertIsNone(beyond.from_memory(rated(s, 10**6, 99.0), [cached], runs))
+        cases = [(replace(big, cpus=1.03), None, beyond.UNDECLARED),
+                 (replace(big, cpus=1.01), cached, beyond.PART_TIMED),
+                 (replace(cached, share_pass=1), None, beyond.CACHED),
+                 (replace(cached, share_pass=2), None, beyond.UNSEEN),
+                 (replace(big, share_pass=1), None, beyond.UNSEEN)]
+        for row, slower, wanted in cases:
+            with self.subTest(wanted=wanted, n=row.length):
+                self.assertEqual(beyond.cause(row, slower, runs), wanted)
+        # Above the ceiling's interval: its low end over 1; never an impossible row.
+        for low, impossible, kinds in ((1.01, False, [beyond.ABOVE]), (1.0, False, []),
+                                       (1.5, True, [])):
+            with self.subTest(low=low, impossible=impossible):
+                row = replace(cached, share_low=low, impossible=impossible)
+                self.assertEqual([f.kind for f in beyond.with_flags(row, [], runs).flags], kinds)
 
     def test_runs_far_off_are_named_where_no_noise_explains_the_width(self):
         # One run of six 30 times slower: its ratio is the interval's low

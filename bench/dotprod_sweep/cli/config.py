@@ -173,7 +173,8 @@ def run_options(p, programs):
     p.add_argument("--candidate", action=commands.CandidateAction, dest="given",
                    metavar="COMMAND",
                    help="a version to compare with dotprod: a command line, {n} for the "
-                   "length (else it comes last), NAME=VALUE words first for its environment; "
+                   "length (else it comes last), NAME=VALUE words first for its environment "
+                   "(DOTPROD_THREADS=N declares the threads it runs, as OMP_NUM_THREADS does); "
                    "may be repeated")
     p.add_argument("--name", action=commands.CandidateAction, dest="given", metavar="LABEL",
                    help="the label of the --candidate just before it")

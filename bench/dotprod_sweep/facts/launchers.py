@@ -9,7 +9,10 @@ from dataclasses import dataclass
 
 NONE, MPIRUN, SRUN = "none", "mpirun", "srun"
 # What sets a program's threads: OpenMP's, and the BLAS libraries' own.
-THREAD_VARIABLES = ("OMP_NUM_THREADS", "OPENBLAS_NUM_THREADS", "MKL_NUM_THREADS")
+# What declares a candidate's threads: DOTPROD_THREADS for any program (a
+# std::thread one, say), first, then the libraries' own.
+THREAD_VARIABLES = ("DOTPROD_THREADS", "OMP_NUM_THREADS", "OPENBLAS_NUM_THREADS",
+                    "MKL_NUM_THREADS")
 MPIRUNS = {"mpirun", "mpiexec", "orterun", "mpirun.openmpi", "mpiexec.openmpi"}
 # The options that take a value as the next word, so that the program's
 # own words are told from the launcher's; --mca takes two.

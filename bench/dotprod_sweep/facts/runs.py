@@ -40,6 +40,7 @@ class Run:
     failure: str | None = None      # why it failed, or None: "printed no ...", "was ..."
     rank_peaks: tuple | None = None  # under a launcher: each rank's peak bytes, if all were seen
     cpu: float | None = None  # processor seconds of its process and those it waited for
+    threads: int | None = None  # the most threads its processes ran at once, counted
 
     @once
     def result(self):

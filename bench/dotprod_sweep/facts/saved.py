@@ -28,7 +28,7 @@ SCHEMA_HISTORY = {
     3: "1.1.0: the raw facts that load back (sweep, exact, orders, ceiling_runs, runs as "
        "printed), then the figures; added since: ceiling_runs' first_seconds (1.2.0), "
        "second_seconds (1.3.0) and repeat, runs' cpu, sweep's budget, spent and short (1.5.0), "
-       "machine's busy_start (1.6.1)",
+       "machine's busy_start (1.6.1), runs' threads (1.7.0)",
 }
 # show and compare read SCHEMA and the schema before it, which its entry
 # here brings up to SCHEMA: with 4, {3: a function from a schema 3
@@ -56,7 +56,7 @@ def run_facts(r):
             "time": r.seconds if r.time_text else None, "time_text": r.time_text,
             "wall": r.wall, "peak_bytes": r.peak, "peak_of": r.peak_of,
             "rank_peaks_bytes": r.rank_peaks and list(r.rank_peaks),
-            "result": r.result_text, "failure": r.failure, "cpu": r.cpu}
+            "result": r.result_text, "failure": r.failure, "cpu": r.cpu, "threads": r.threads}
 
 
 def facts(runs):
@@ -228,7 +228,8 @@ def run_from(d, where, labels):
                number_text(time_text, where, "time_text", 0), failure(failed, where),
                rank_peaks and tuple(whole(p, f"{where}.rank_peaks_bytes", i, 0, BYTES, "bytes")
                                     for i, p in enumerate(rank_peaks)),
-               maybe(real, d.get("cpu"), where, "cpu"))  # none before 1.5.0
+               maybe(real, d.get("cpu"), where, "cpu"),  # cpu from 1.5.0, threads 1.7.0
+               maybe(whole, d.get("threads"), where, "threads", 1, MOST, "a count from 1"))
 
 
 def ceiling_from(d, where):

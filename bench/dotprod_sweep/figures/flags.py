@@ -29,6 +29,12 @@ WIDE_FAR_OFF = "far off"
 # interval wide: a few runs far off did.
 STEADY = stats.WIDE / 2
 ERRATIC_RUNS = "erratic"
+# Evidence that a run did not do the stated work: kinds and causes alike.
+NO_VECTORS, REPLAYED = "no vectors", "replayed"
+# Times replayed: the same to the last printed digit, with this many
+# significant ones or more, over this many repeats, of a loop longer than
+# this: a real loop's time varies in its last digits from run to run.
+REPLAY_DIGITS, REPLAY_REPEATS, REPLAY_LONGER = 4, 5, 10e-6
 
 
 @dataclass(frozen=True)
@@ -103,9 +109,10 @@ def row_flags(s, own, floor, base, runs, steady=(None, None)):
     threads = launchers.node_threads(s.launch) if s.launch else 1
     def flag(kind, cause, **figures):
         return Flag(kind, cause, s.program, runs.baseline, threads=threads, **figures)
+    found = [flag(kind, kind) for kind, holds in ((NO_VECTORS, without_vectors(s)),
+                                                  (REPLAYED, replayed(own))) if holds]
     if s.speedup is None:
-        return zero_flags(s, own, base, flag)
-    found = []
+        return tuple(found) + zero_flags(s, own, base, flag)
     if s.coarse:
         found.append(flag("coarse", COARSE_OWN, length=long_enough(n, own)))
     if coarse(base):
@@ -124,6 +131,30 @@ def row_flags(s, own, floor, base, runs, steady=(None, None)):
         found.append(flag("erratic", ERRATIC_RUNS, noise=noise, floor=steady[0],
                           peer=steady[1]))
     return tuple(found)
+
+
+def without_vectors(s):
+    """Whether a run's peak memory lies below the 8·N bytes its two vectors
+    need, so that it cannot have built them. MPI ranks each hold a part:
+    not for them."""
+    ranks = s.launch.ranks if s.launch and s.launch.launcher != launchers.NONE else None
+    return bool(s.peak) and (ranks or 1) == 1 and s.peak < s.vectors
+
+
+def significant(text):
+    """The significant digits a number was printed with: 0.001230 has 4."""
+    digits = text.lower().partition("e")[0].lstrip("+-").replace(".", "")
+    return len(digits.lstrip("0"))
+
+
+def replayed(own):
+    """Whether the runs' printed times are one text, repeated: a time
+    replayed, not measured."""
+    texts = {r.time_text for r in own}
+    if len(own) < REPLAY_REPEATS or len(texts) != 1 or None in texts:
+        return False
+    text = texts.pop()
+    return significant(text) >= REPLAY_DIGITS and float(text) > REPLAY_LONGER
 
 
 def zero_flags(s, own, base, flag):

@@ -7,7 +7,7 @@ only show them. Pure functions: nothing here starts a process."""
 
 from dataclasses import dataclass
 
-from . import ceilings, evidence, gate, verdict
+from . import beyond, ceilings, evidence, flags, gate, verdict
 from .flags import peers
 from ..facts.runs import NOT_RUN, PROBE, TIMED
 from .summaries import Judgements, noise_floor, summary
@@ -41,6 +41,7 @@ class Answer:
     share_threads: int | None = None
     share_length: int | None = None
     share_pass: int | None = None  # that share is of a first or second pass's ceiling
+    threads_counted: bool = False  # held to that many threads for those counted running
     best_share: float | None = None  # a higher share at another length, and that length
     best_length: int | None = None
     why_none: str | None = None  # no speedup, as a time of 0 gave none: "own" or "baseline"
@@ -49,6 +50,9 @@ class Answer:
     # Why the factor is not an answer: ONE_ROUND (no interval) or SPREAD
     # (an interval wider than a factor of 2); None where it is.
     unsure: str | None = None
+    # (flag kind, the first length) of the evidence that it did not do the
+    # stated work: flags.NO_VECTORS, flags.REPLAYED.
+    suspect: tuple = ()
 
 
 # An interval wider than this factor says how fast a program is too
@@ -100,7 +104,8 @@ def answer_of(program, summaries, standing):
     klasses = [s.verdict for s in summaries if s.verdict]
     klass = standing if standing != "ok" else verdict.worst(klasses) if klasses else "n/a"
     said = {"program": program, "verdict": klass, **limits(summaries, klass),
-            **shares(summaries, max(timed, key=lambda s: s.length, default=None))}
+            **shares(summaries, max(timed, key=lambda s: s.length, default=None)),
+            "suspect": suspects(summaries)}
     if not timed:
         # Only a time of 0 flags a row that has no speedup (flags.zero_flags).
         return Answer(**said, why_none="own" if any(s.zero_time for s in summaries) else
@@ -111,6 +116,17 @@ def answer_of(program, summaries, standing):
     word, factor, low, high = answer(last)
     return Answer(**said, length=last.length, answer=word, factor=factor, factor_low=low,
                   factor_high=high, unsure=unsure(last))
+
+
+def suspects(summaries):
+    """(kind, first length) of each flag that says a candidate did not do
+    the stated work."""
+    found = {}
+    for s in sorted(summaries, key=lambda s: s.length):
+        for f in s.flags:
+            if f.kind in (flags.NO_VECTORS, flags.REPLAYED):
+                found.setdefault(f.kind, s.length)
+    return tuple(found.items())
 
 
 def shares(summaries, last):
@@ -125,7 +141,7 @@ def shares(summaries, last):
         return {}
     found = {"share": at.share, "share_low": at.share_low, "share_high": at.share_high,
              "share_threads": at.share_threads, "share_length": at.length,
-             "share_pass": at.share_pass}
+             "share_pass": at.share_pass, "threads_counted": at.counted}
     if best.length != at.length and best.share > at.share:
         found.update(best_share=best.share, best_length=best.length)
     return found
@@ -315,8 +331,8 @@ def model(runs, fail_above=None):
     found = {p: evidence.findings(runs, p, printed.get(p, {})) for p in candidates}
     judge = Judgements(runs, {p: {f.length for f in found[p]} for p in candidates})
     others = {n: peers(runs, n) for n in lengths}
-    summaries = tuple(summary(runs, p, n, judge, others[n]) for n in lengths
-                      for p in runs.programs)
+    summaries = beyond.flagged(tuple(summary(runs, p, n, judge, others[n]) for n in lengths
+                                     for p in runs.programs), runs)
     probes, wrong, standings = verdicts(runs, found, judge, summaries)
     answers = tuple(answer_of(p, [s for s in summaries if s.program == p], standings[p])
                     for p in candidates)

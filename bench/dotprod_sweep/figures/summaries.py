@@ -89,6 +89,7 @@ class Summary:
     hidden: float | None = None     # the loss, of the exact value, its verdict cannot tell
     ceiling_threads: int | None = None  # the threads of that ceiling; None: every CPU
     cpus: float | None = None       # the CPUs its process kept busy, on average
+    counted: bool = False  # held to more threads than given or busy: those counted running
     drifted: bool = False   # its interval is wide for the drift alone, not its rounds' noise
 
     @property
@@ -196,15 +197,23 @@ def cpus_used(own):
     return statistics.median(busy) if busy else None
 
 
-def threads_used(launch, cpus):
+def threads_used(launch, cpus, counted=None):
     """The threads a row is held to: those it was given on a node, or more
-    where its processor time shows more CPUs kept busy; None where that is
-    not known, or where its ranks run outside its process tree (under a
-    launcher), which its processor time then leaves out."""
+    where its processor time shows more CPUs kept busy, or where more
+    threads were counted running at once; None where that is not known,
+    or where its ranks run outside its process tree (under a launcher),
+    which its processor time then leaves out."""
     if cpus is None or (launch is not None and launch.launcher != launchers.NONE):
         return None
     given = launchers.node_threads(launch) if launch else 1
-    return max(given, math.ceil(cpus - MORE_CPUS))
+    return max(given, math.ceil(cpus - MORE_CPUS), counted or 1)
+
+
+def counted_threads(own):
+    """The most threads any of own's runs was counted running at once;
+    None where none was counted (a run too short to sample, or saved
+    before they were)."""
+    return max((r.threads for r in own if r.threads), default=None)
 
 
 def held_to(runs, n, threads):
@@ -227,7 +236,7 @@ def speed(runs, program, n, own):
     launch = runs.launches.get(program)
     nodes = launchers.nodes(launch)  # each node reads as fast as the sweep's
     cpus = cpus_used(own)
-    used = threads_used(launch, cpus)
+    held, used = threads_used(launch, cpus), threads_used(launch, cpus, counted_threads(own))
     ceiling, threads = held_to(runs, n, used)
     ceiling = ceiling and ceiling * nodes
     # A printed time stands for any time up to half a unit of its last
@@ -238,6 +247,7 @@ def speed(runs, program, n, own):
     middle = statistics.median(r.seconds for r in own) if own else None
     rate = middle and vector_bytes(n) / middle
     return {"ceiling": ceiling, "ceiling_threads": threads, "cpus": cpus,
+            "counted": used is not None and used > held,  # held to the threads counted
             "least_gbs": least and least / 1e9,
             "impossible": bool(own) and runs.reference != program and
             least > ceilings.fastest_possible(runs, ceiling),

@@ -96,7 +96,8 @@ class Rounds:
         # a later show of it say the same, and a program's words stay in one cell.
         failure = failure and commands.printable(failure)
         run = self.record(Run(cmd.label, n, repeat, kind, ended.wall, ended.peak, ended.peak_of,
-                              result, seconds, failure, ended.rank_peaks, ended.cpu))
+                              result, seconds, failure, ended.rank_peaks, ended.cpu,
+                              ended.threads))
         if failure and self.config.fail_fast:
             raise SweepError(f"{what} {failure}")
         if cmd is self.config.reference and not failure:

@@ -36,16 +36,24 @@ def _resident(pid):
         return 0
 
 
+def _threads(pid):
+    try:
+        return len(os.listdir(f"/proc/{pid}/task"))
+    except OSError:
+        return 0
+
+
 def tree_memory(root):
     """Resident bytes of root's descendants, root left out (it is GNU
-    time), and how many processes they are."""
-    total, count, todo = 0, 0, _children(root)
+    time), how many processes they are, and how many threads they run."""
+    total, count, threads, todo = 0, 0, 0, _children(root)
     while todo:
         pid = todo.pop()
         total += _resident(pid)
         count += 1
+        threads += _threads(pid)
         todo += _children(pid)
-    return total, count
+    return total, count, threads
 
 
 @dataclass
@@ -55,6 +63,7 @@ class Watch:
     limit: int = 0      # the most bytes any one of them may hold; 0: no limit
     peak: int = 0       # the largest sum of its processes' resident memory
     processes: int = 0  # the most processes seen at once
+    threads: int = 0    # the most threads seen running at once, in all of them
     ranks: object = None  # ranks.Ranks of a launched program, or None
     stoppable: bool = False  # a gentle stop signal ends it (session.stopping)
     cpu: float | None = None  # the processor seconds it took, once it has ended
@@ -94,9 +103,10 @@ def _wait(child, timeout, watch):
                 return ENDED
             if watch.overflowing():
                 return FLOODED
-            resident, count = tree_memory(child.pid)
+            resident, count, threads = tree_memory(child.pid)
             watch.peak = max(watch.peak, resident)
             watch.processes = max(watch.processes, count)
+            watch.threads = max(watch.threads, threads)
             if watch.ranks is not None:
                 watch.ranks.sample()
     finally:
@@ -181,6 +191,7 @@ class Ended:
     timed_out: bool = False
     rank_peaks: tuple | None = None  # each rank's peak bytes, if all were seen
     cpu: float | None = None  # processor seconds of it and what it waited for
+    threads: int | None = None  # the most threads its processes ran at once, as sampled
 
 
 def timed_run(argv, env, out_path, timeout, what, limit, ranks=None):
@@ -211,10 +222,13 @@ def timed_run(argv, env, out_path, timeout, what, limit, ranks=None):
         return Ended("gave no peak memory: GNU time's report was gone or empty", wall, 0,
                      "process")
     rank_peaks = ranks.result() if ranks else None
+    # A run too short to be sampled has no count of its threads.
+    threads = watch.threads or None
     if watch.processes > 1:
         return Ended(None, wall, max(largest, watch.peak), "tree", rank_peaks=rank_peaks,
-                     cpu=watch.cpu)
-    return Ended(None, wall, largest, "process", rank_peaks=rank_peaks, cpu=watch.cpu)
+                     cpu=watch.cpu, threads=threads)
+    return Ended(None, wall, largest, "process", rank_peaks=rank_peaks, cpu=watch.cpu,
+                 threads=threads)
 
 
 ERROR_TAIL = 3     # lines of a failed run's standard error that are shown

@@ -79,6 +79,7 @@ def unchecked(s):
 def notes(s, model=None):
     found = ["oversubscribed"] if s.oversubscribed else []
     found += [f"kept {decimals(s.cpus, 1)} CPUs busy, given {s.given_threads}"] if s.more_cpus else []
+    found += [f"held to {s.share_threads or s.ceiling_threads} threads, counted"] if s.counted else []
     found += [f"failed: {s.failure}"] if s.failure else []
     found += ["printed a time of 0: no speed"] if s.zero_time else []
     if s.impossible:

@@ -16,9 +16,10 @@ def answer(a):
     return {"program": a.program, "length": a.length, "answer": a.answer, "factor": a.factor,
             "factor_low": a.factor_low, "factor_high": a.factor_high, "verdict": a.verdict,
             "share": a.share, "share_low": a.share_low, "share_high": a.share_high,
-            "share_threads": a.share_threads,
+            "share_threads": a.share_threads, "threads_counted": a.threads_counted,
             "share_length": a.share_length, "share_first": a.share_pass == 1,
             "best_share": a.best_share, "best_share_length": a.best_length, "unsure": a.unsure,
+            "suspect": [{"flag": kind, "length": n} for kind, n in a.suspect],
             "share_second": a.share_pass == 2}
 
 

@@ -6,7 +6,7 @@ figure."""
 
 import math
 
-from ..figures import evidence, flags, gate, verdict
+from ..figures import beyond, evidence, flags, gate, verdict
 from ..figures.ceilings import ABSURD_PER_CPU, IMPOSSIBLE
 from ..figures.model import ONE_ROUND, SPREAD, SPREAD_FACTOR
 from ..figures.stats import MIN_ROUNDS
@@ -61,6 +61,31 @@ ADVICE = {
         f"from one to the next, but a few lie far off and reach the interval's ends: give it "
         f"more repeats (a larger --budget), whose median passes over them, or find what "
         f"slowed them"),
+    flags.NO_VECTORS: lambda f: (
+        f"{f.program}'s peak memory is below the 8·N bytes its two vectors need: it did not "
+        f"build them, and its time is not of the same work"),
+    flags.REPLAYED: lambda f: (
+        f"{f.program} printed the same time, to every digit, at each of its repeats: a loop's "
+        f"time varies in its last digits, and one that does not was replayed, not measured"),
+    beyond.UNDECLARED: lambda f: (
+        f"{f.program} reads beyond the ceiling of the threads it was held to, and its process "
+        f"kept more CPUs busy than that: declare its threads (OMP_NUM_THREADS=N, or "
+        f"DOTPROD_THREADS=N, in its command)"),
+    beyond.PART_TIMED: lambda f: (
+        f"{f.program} reads beyond its ceiling, and faster per byte from memory than it did "
+        f"from a cache at N={length_text(f.length)}: its loop time covers less than its work"),
+    beyond.CACHED: lambda f: (
+        f"{f.program} reads beyond the ceiling of a first pass over vectors just built, which "
+        f"fit in a cache here: an untimed pass may have left them in the caches, and its time "
+        f"is not of the same work"),
+    beyond.UNSEEN: lambda f: (
+        f"{f.program} reads beyond its ceiling for a reason the sweep cannot see: threads it "
+        f"did not declare, data an untimed pass left in the caches, or a loop time that covers "
+        f"less than its work"),
+    beyond.FROM_MEMORY: lambda f: (
+        f"{f.program} reads faster per byte from memory than from a cache at "
+        f"N={length_text(f.length)}, where rates fall as the vectors outgrow the caches: its "
+        f"loop time covers less than its work"),
     flags.ERRATIC_RUNS: lambda f: (
         f"{f.program}'s runs differ by ±{f.noise * 100:.0f} %, over {flags.ERRATIC} times the "
         f"±{f.floor * 100:.0f} % of {f.peer}, whose loop takes about as long: its median is "
@@ -302,11 +327,19 @@ def answer_line(a, baseline):
         where = "" if a.share_length == a.length else f" at N={length_text(a.share_length)}"
         said[-1] += ","
         kind = f" {PASS_NAMES[a.share_pass]}-pass" if a.share_pass else ""
+        counted = " (threads counted)" if a.threads_counted else ""
         said.append(f"{percent(a.share)}{span(a.share_low, a.share_high)} of the "
-                    f"{a.share_threads}-thread{kind} ceiling{where}")
+                    f"{a.share_threads}-thread{kind} ceiling{counted}{where}")
         if a.best_share is not None:
             said[-1] += f"; at best {percent(a.best_share)} at N={length_text(a.best_length)}"
+    if a.suspect:
+        said[-1] += "; not the stated work: " + ", ".join(
+            f"{SUSPECT[kind]} from N={length_text(n)}" for kind, n in a.suspect)
     return " ".join(said)
+
+
+SUSPECT = {flags.NO_VECTORS: "its peak memory is below its two vectors' 8·N bytes",
+           flags.REPLAYED: "its times are one text, replayed"}
 
 
 def answer_lines(model):
