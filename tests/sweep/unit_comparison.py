@@ -151,8 +151,12 @@ class Paired(unittest.TestCase):
         # and between them it cannot tell.
         ends = [x.paired.interval for x in (*result.rows, *result.means) if x.paired]
         low, high = min(i.low for i in ends), max(i.high for i in ends)
-        self.assertEqual([c.status(result, limit - 1) for limit in
-                          (low - 1e-9, low + 1e-9, high - 1e-9, high)], [3, 4, 4, 0])
+        limits = [limit - 1 for limit in (low - 1e-9, low + 1e-9, high - 1e-9, high)]
+        self.assertEqual([c.status(result, limit) for limit in limits], [3, 4, 4, 0])
+        # Each status its own last line.
+        said = [view.gate_line(result, limit).split(":")[0] for limit in limits]
+        self.assertEqual(said, ["gate failed", "gate cannot tell at N=10^3",
+                                "gate cannot tell at N=10^3", "gate passed"])
 
     def test_control_asked_for(self):
         for asked in (self.sweeps(2.0, 1.0, control="simd"), self.sweeps(2.0, 1.0, None, "simd")):
