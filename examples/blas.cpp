@@ -20,7 +20,7 @@ int main(int argc, char *argv[])
         return statusWithoutLength("dotprod-blas", n);
 
     float *A = generateVector(n);
-    float *B = generateVector(n);
+    float *B = copyOf(A, n);
     if (!A || !B)
         return allocationFailed("dotprod-blas", A, B);
 

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <ctime>
 
+#include <dotprod/arrays.h>
 #include "program.h"
 
 // The version `PROGRAM --version` prints: the project's, which CMake passes
@@ -53,6 +54,19 @@ inline int parseLength(const char *program, int argc, char *argv[])
 inline int statusWithoutLength(const char *program, int n)
 {
     return n == versionShown ? checkOutput(program, 0) : 2;
+}
+
+// The second vector: a copy of the first, which it equals by definition
+// (generateVector reseeds with 0 at every call), made in one pass over
+// memory where a second generation costs N calls of rand(). Asked for
+// whether or not the first was obtained, as dotprod asks for both: a
+// failure says the same line.
+inline float *copyOf(const float *A, int n)
+{
+    float *B = generateEmptyVector(n);
+    if (A && B)
+        memcpy(B, A, (size_t)n * sizeof *A);
+    return B;
 }
 
 // Seconds on the monotonic clock: unlike the wall clock, it is never

@@ -36,7 +36,7 @@ int main(int argc, char *argv[])
         return 3;
 
     float *A = generateVector(n);
-    float *B = generateVector(n);
+    float *B = copyOf(A, n);
     if (!A || !B)
         return allocationFailed("dotprod-parallel", A, B);
 

@@ -17,7 +17,7 @@ int main(int argc, char *argv[])
         return statusWithoutLength("dotprod-quiet", n);
 
     float *A = generateVector(n);
-    float *B = generateVector(n);
+    float *B = copyOf(A, n);
     if (!A || !B)
         return allocationFailed("dotprod-quiet", A, B);
 

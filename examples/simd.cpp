@@ -16,7 +16,7 @@ int main(int argc, char *argv[])
         return statusWithoutLength("dotprod-simd", n);
 
     float *A = generateVector(n);
-    float *B = generateVector(n);
+    float *B = copyOf(A, n);
     if (!A || !B)
         return allocationFailed("dotprod-simd", A, B);
 
