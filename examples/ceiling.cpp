@@ -152,7 +152,7 @@ int main(int argc, char *argv[])
                                      (sample < 1000 && seconds() - began < 0.5);
          sample++) {
         float *A = generateVector(n);
-        float *B = generateVector(n);
+        float *B = copyOf(A, n);
         if (!A || !B)
             return allocationFailed("dotprod-ceiling", A, B);
         double passTime[2] = {INFINITY, INFINITY};

@@ -331,6 +331,14 @@ class Plan(unittest.TestCase):
         runs.runs.append(run("failed", 100, 9, None, None, failure="ended with status 1"))
         self.assertEqual(plan.unsettled(runs, 100), 1)
 
+    def test_the_ceiling_runs_in_the_first_rounds_then_within_a_tenth(self):
+        # Six first rounds whatever it cost; then while it took under 10 %.
+        cases = [((6, 100.0, 10.0), True), ((7, 0.99, 10.0), True), ((7, 1.0, 10.0), False),
+                 ((50, 0.0, 0.0), False)]
+        for (repeat, spent, elapsed), runs in cases:
+            with self.subTest(repeat=repeat, spent=spent):
+                self.assertEqual(plan.ceiling_in_round(repeat, spent, elapsed), runs)
+
     def test_turns_are_shuffled_from_the_seed(self):
         programs = tuple("abcdefgh")
         orders = {tuple(plan.turns(programs, 7, 100, TIMED, r)) for r in range(1, 7)}

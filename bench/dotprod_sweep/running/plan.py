@@ -53,6 +53,19 @@ def ceiling_threads(config):
     return tuple(sorted({1, cpus} | used))
 
 
+# The most of the sweep's time the ceiling's runs take once every length
+# has had its first rounds: its share's interval settles long before the
+# candidates' speedups do, and its time is theirs to spend.
+CEILING_SHARE = 0.1
+
+
+def ceiling_in_round(repeat, ceiling_seconds, elapsed):
+    """Whether round repeat runs the ceiling: every one of the first rounds,
+    then only while the ceiling's runs have taken under CEILING_SHARE of
+    the elapsed seconds."""
+    return repeat <= MIN_ROUNDS or ceiling_seconds < CEILING_SHARE * elapsed
+
+
 def worth_a_round(elapsed, round_seconds, budget):
     """Whether one more round of round_seconds still ends within the time
     budget, elapsed seconds into the sweep."""

@@ -162,7 +162,9 @@ class Rounds:
     def round(self, n, kind, repeat):
         """Every program once, and in a timed round the ceiling once per
         thread count, in a shuffled order."""
-        ceilings = self.ceiling_threads if kind == TIMED else ()
+        ceilings = self.ceiling_threads if kind == TIMED and plan.ceiling_in_round(
+            repeat, sum(c.wall for c in self.runs.ceilings), time.monotonic() - self.started) \
+            else ()
         if kind == TIMED:
             self.timed[n] = repeat
         for turn in plan.turns((*self.config.programs, *ceilings), self.config.seed, n, kind,
