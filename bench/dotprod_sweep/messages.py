@@ -44,6 +44,31 @@ def say(text):
         pass
 
 
+_shown = [0]  # the lines of provisional answers on the terminal now
+
+
+def provisional(lines):
+    """Answers so far, each marked, on a terminal only, in place of those
+    shown before; none erases them, before the final ones are printed."""
+    try:
+        if not sys.stderr.isatty():
+            return
+        erase = f"\r\033[K\033[{_shown[0]}A\033[J" if _shown[0] else "\r\033[K"
+        sys.stderr.write(erase + "".join(f"provisional: {one_line(line)}\n" for line in lines))
+        sys.stderr.flush()
+        _shown[0] = len(lines)
+    except (AttributeError, OSError, ValueError):
+        pass
+
+
+def terminal():
+    """Whether standard error is a terminal, where progress is shown."""
+    try:
+        return sys.stderr.isatty()
+    except (AttributeError, OSError, ValueError):
+        return False
+
+
 def progress(text):
     """A status line that overwrites itself, on a terminal only."""
     try:

@@ -343,6 +343,33 @@ class Rejects(unittest.TestCase):
         self.assertIn("not the stated work: its times are one text, replayed from N=10^3",
                       done.stdout)
 
+    def test_first_answers_on_a_terminal_give_way_to_the_final_ones(self):
+        # Standard error a terminal: the answers after the first round at
+        # every length, marked, then erased before the final ones print.
+        master, slave = os.openpty()
+        with subprocess.Popen([sys.executable, SWEEP, "--binary", DOTPROD, "--exact", EXACT,
+                               *CEILING, "--lengths", "1000", "--repeats", "6",
+                               "--candidate", QUIET], stdout=subprocess.PIPE,
+                              stderr=slave) as child:
+            os.close(slave)
+            said = b""
+            while True:
+                try:
+                    chunk = os.read(master, 65536)
+                except OSError:  # the terminal's other end has closed
+                    break
+                if not chunk:
+                    break
+                said += chunk
+            out = child.stdout.read().decode()
+        os.close(master)
+        self.assertEqual(child.returncode, 0, said)
+        shown = said.decode(errors="replace")
+        self.assertRegex(shown, r"provisional: dotprod-quiet: [^\n]* faster than dotprod at "
+                                r"N=10\^3 \(one round, no interval\)")
+        self.assertTrue(shown.endswith("\r\x1b[K\x1b[1A\x1b[J\r\x1b[K"), repr(shown[-80:]))
+        self.assertNotIn("provisional", out)
+
     def test_a_failure_keeps_what_was_measured(self):
         # The exact value fails at N=1000: N=10 stays measured, in the table
         # and the JSON. A candidate that hangs is not run again after its

@@ -18,7 +18,10 @@ from . import machine, mpi_ranks, plan, preflight, runner, session
 from .checks import check_prefix, check_repeat, check_time, output_limit
 from ..facts import commands, launchers, printed
 from ..facts.runs import NOT_RUN, PROBE, TIMED, WARMUP, Ceiling, Run, Runs
-from ..messages import SweepError, progress, say
+from ..figures import model
+from ..messages import SweepError, progress, provisional, say, terminal
+from ..views import prose
+from ..views.formats import length_text
 
 # Samples a ceiling run takes in each round: few, as the rounds add up to
 # many, and a round's cost counts against the budget.
@@ -45,6 +48,7 @@ class Rounds:
         self.planned = plan.first_runs(config, len(self.ceiling_threads))
         self.results = {}  # length -> dotprod's printed result
         self.timed = {}    # length -> the timed rounds made there
+        self.focus = ""    # what the rounds still narrow, said with the progress
         self.late = {}     # label -> the length where it ran past the time limit
         self.runs = Runs(
             programs=tuple(c.label for c in config.programs), reference=config.reference.label,
@@ -60,7 +64,7 @@ class Rounds:
         elapsed = time.monotonic() - self.started
         left = elapsed / self.done * (self.planned - self.done) if self.done else None
         eta = f", about {left:.0f} s left" if left is not None else ""
-        progress(f"run {self.done + 1}/{self.planned}, {elapsed:.0f} s{eta}: {what}")
+        progress(f"run {self.done + 1}/{self.planned}, {elapsed:.0f} s{eta}: {what}{self.focus}")
 
     def execute(self, cmd, n, what, env_extra=None):
         """One process: how it ended, and its output file."""
@@ -210,6 +214,12 @@ class Rounds:
                 else:
                     self.round(n, TIMED, self.rounds(n) + 1)
 
+    def tell_answers(self):
+        """The answer lines so far, on a terminal: a first answer in
+        seconds, replaced as the rounds narrow it and by the final one."""
+        if self.config.candidates and terminal():
+            provisional(prose.answer_lines(model.model(self.runs)).splitlines())
+
     def in_budget(self, n):
         """Whether one more round at n still ends within the budget."""
         return plan.worth_a_round(time.monotonic() - self.started, self.round_seconds(n),
@@ -242,6 +252,8 @@ class Rounds:
             if not unsettled:
                 return
             n = plan.next_length(unsettled)
+            wide = ", ".join(f"{rows} at N={length_text(m)}" for m, (rows, _) in unsettled.items())
+            self.focus = f" (rows still wide: {wide}; this round at N={length_text(n)})"
             self.planned += len(self.config.programs) + len(self.ceiling_threads)
             self.round(n, TIMED, self.rounds(n) + 1)
 
@@ -252,18 +264,23 @@ class Rounds:
             for n in self.config.lengths:
                 self.length(n)
             self.run_probes()
+            self.tell_answers()
             self.first_rounds()
             if self.config.repeats is None:
+                self.tell_answers()
                 self.narrow()
+            provisional([])
             progress("")
             longest = os.path.join(self.folder, "longest.out")
             if os.path.exists(longest):
                 check_prefix({n: text for (n, kind), text in self.results.items()
                               if kind == TIMED}, longest)
         except SweepError as error:
+            provisional([])
             progress("")
             self.runs.stopped = str(error)
         except Exception as error:  # a fault of the sweep's own: what was measured stays
+            provisional([])
             progress("")
             self.runs.stopped = f"unexpected {type(error).__name__}: {error}"
         # The load at the end belongs to the record the runs are stored with.
