@@ -370,6 +370,31 @@ class Rejects(unittest.TestCase):
         self.assertTrue(shown.endswith("\r\x1b[K\x1b[1A\x1b[J\r\x1b[K"), repr(shown[-80:]))
         self.assertNotIn("provisional", out)
 
+    def test_a_loop_timed_in_part_is_faster_from_memory(self):
+        # A saved run edited as a half-timed loop would make it: at N=10^4,
+        # where 8·N bytes no longer fit the 40 kB cache, twice as fast per
+        # byte as at N=10^3, where they do. show flags the longer row.
+        with tempfile.TemporaryDirectory() as tmp:
+            half, saved = os.path.join(tmp, "double"), os.path.join(tmp, "runs.json")
+            os.symlink(STANDIN, half)
+            done = sweep("--binary", DOTPROD, "--exact", EXACT, *CEILING, "--lengths",
+                         "1000,10000", "--repeats", "2", "--candidate", half, "--json", saved)
+            self.assertEqual(done.returncode, 0, done.stderr)
+            document = json.loads(read(saved))
+            document["machine"]["caches"] = [{"level": 1, "bytes": 40000}]
+            for r in document["runs"]:
+                if r["program"] == "double" and r["kind"] == "timed":
+                    r["time_text"] = "0.000100000" if r["length"] == 1000 else "0.000500000"
+                    r["time"] = float(r["time_text"])
+            with open(saved, "w") as f:
+                json.dump(document, f)
+            shown = sweep("show", saved)
+        self.assertEqual(shown.returncode, 0, shown.stderr)
+        said = " ".join(shown.stdout.split())
+        self.assertIn("faster from memory (double N=10000): double reads faster per byte from "
+                      "memory than from a cache at N=10^3", said)
+        self.assertNotIn("faster from memory (double N=1000)", said)
+
     def test_a_failure_keeps_what_was_measured(self):
         # The exact value fails at N=1000: N=10 stays measured, in the table
         # and the JSON. A candidate that hangs is not run again after its
