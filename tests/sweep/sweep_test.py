@@ -524,6 +524,17 @@ class Rejects(unittest.TestCase):
                 self.assertEqual((document["sweep"]["stopped"], document["status"]),
                                  (said, 128 + signum))
 
+    def test_a_stop_signal_while_the_package_loads_is_one_line(self):
+        # The launcher's own handler, in place until the package's are: the
+        # launcher's code without its call of main, then a SIGTERM.
+        code = ("import os, signal, sys\n"
+                "sys.argv[0] = 'sweep'\n"
+                f"exec(open({SWEEP!r}).read().replace('sys.exit(main())', 'pass'))\n"
+                "signal.signal(signal.SIGTERM, stopped_early)\n"
+                "os.kill(os.getpid(), signal.SIGTERM)\n")
+        done = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True)
+        self.assertEqual((done.returncode, done.stderr), (143, "sweep: SIGTERM stopped it\n"))
+
     def test_stop_signals_end_show_compare_and_report_in_one_line(self):
         # A saved run of 200,000 runs takes seconds to read: the signal comes
         # once the process has spent more processor time than its start takes.

@@ -159,6 +159,26 @@ class Answers(unittest.TestCase):
                                           "dotprod").endswith(
             "69 % of the 1-thread ceiling; at best 94 % at N=10^6"))
 
+    def test_what_dotprods_time_is_made_of(self):
+        # dotprod 1000 times dotprod-quiet's time at N=100: 99.9 % printing.
+        # Where dotprod failed there, the longest length both have says it;
+        # where neither is measured, or the quiet loop is the reference, nothing.
+        def made(programs, reference="dotprod", failed=False):
+            runs = Runs(programs, reference, reference, (10, 100), ())
+            for n in (10, 100):
+                runs.runs += timed(programs[0], n, [n * 1e-3] * 3)
+                runs.runs += timed(programs[1], n, [n * 1e-6] * 3)
+            if failed:
+                runs.runs = [r for r in runs.runs if (r.program, r.length) != (reference, 100)]
+            return model.model(runs)
+        quiet = ("dotprod", "dotprod-quiet")
+        self.assertEqual(prose.printing_line(made(quiet)).split(":")[0],
+                         "dotprod's time at N=100 is 99.9 % printing, a line a term")
+        self.assertIn("at N=10 is 99.9 %", prose.printing_line(made(quiet, failed=True)))
+        self.assertIn("add dotprod-quiet as a candidate",
+                      prose.printing_line(made(("dotprod", "mine"))))
+        self.assertIsNone(prose.printing_line(made(("dotprod-quiet", "mine"), "dotprod-quiet")))
+
     def test_an_interval_that_is_no_answer_says_so(self):
         # Wider than a factor of 2 (665 in 397-1610), or from one round.
         a = model.Answer("simd", "accurate", 10**7, "faster", 665, 397, 1610)

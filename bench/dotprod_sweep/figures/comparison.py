@@ -37,6 +37,7 @@ from ..facts.runs import TIMED
 from .stats import CONFIDENCE
 
 THRESHOLD = 0.05      # a change smaller than this fraction is not called one
+SLACK = 1e-12         # a ratio's rounding: an end this close to a limit lies on it
 
 # A change beyond the threshold either way, the same within it, or an
 # interval that reaches both within and beyond it: then it cannot tell.
@@ -57,10 +58,12 @@ class Change:
 
     def gate(self, limit):
         """PASSED where the whole interval lies at or below 1 + limit,
-        FAILED_GATE where it lies wholly above, else CANNOT_TELL."""
-        if self.interval.low > 1 + limit:
+        FAILED_GATE where it lies wholly above, else CANNOT_TELL. An end on
+        the limit is on it, whatever the last bit of its division says."""
+        edge = 1 + limit
+        if self.interval.low > edge * (1 + SLACK):
             return FAILED_GATE
-        return PASSED if self.interval.high <= 1 + limit else CANNOT_TELL
+        return PASSED if self.interval.high <= edge * (1 + SLACK) else CANNOT_TELL
 
 
 @dataclass(frozen=True)
@@ -106,6 +109,10 @@ class Row:
     @property
     def basis(self):
         return PAIRED if self.paired else ABSOLUTE
+
+    @property
+    def failed_candidate(self):
+        return self.failure in ("new", "both") and not (self.control or self.reference)
 
 
 @dataclass(frozen=True)
@@ -178,9 +185,12 @@ class Comparison:
         return [u for u in self.unsound if u.side == "new" and u.standing != FAILED]
 
     def gated(self, limit, outcome):
-        """The rows and means whose gated change has outcome at limit."""
+        """The rows and means whose gated change has outcome at limit; a
+        candidate's row that failed in the new run, which has no change to
+        gate, it cannot tell."""
         return [x for x in (*self.rows, *self.means)
-                if x.gated is not None and x.gated.gate(limit) == outcome]
+                if x.gated is not None and x.gated.gate(limit) == outcome or
+                outcome == CANNOT_TELL and isinstance(x, Row) and x.failed_candidate]
 
     def slower_than(self, limit):
         """The rows and means slower than 1 + limit with their whole

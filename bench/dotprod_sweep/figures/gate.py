@@ -5,23 +5,27 @@ by more than T with its whole interval, passes where its whole interval
 lies within that, and otherwise cannot tell, with the reason. Pure."""
 
 # Why the gate cannot tell at a row.
+FAILED = "failed"            # a run failed there
 NO_SPEEDUP = "no speedup"    # a time printed as 0 gives none
 ONE_ROUND = "one round"      # no interval
 CLUSTERS = "two clusters"    # the median may sit in either from sweep to sweep
 REACHES = "reaches past"     # the interval reaches both within and beyond T
 NOTHING = "nothing to gate"  # no candidate but the baseline: no row, in place of one
+SLACK = 1e-12  # a ratio's rounding: an end this close to the limit lies on it
 
 
 def doubt(s, least):
     """Why the gate cannot tell at row s, or None where it can; least:
     the lowest speedup within the threshold, 1 / (1 + T)."""
+    if s.failure:
+        return FAILED
     if s.speedup is None:
         return NO_SPEEDUP
     if len(s.ratios) < 2:
         return ONE_ROUND
     if s.clusters:
         return CLUSTERS
-    return REACHES if s.speedup_low < least else None
+    return REACHES if s.speedup_low * (1 + SLACK) < least else None
 
 
 def outcome(summaries, fail_above):
@@ -36,7 +40,8 @@ def outcome(summaries, fail_above):
     rows = [s for s in summaries if s.role == "candidate" and not s.baseline]
     if not rows:
         return (), ((None, NOTHING),)
-    slower = tuple(s for s in rows if s.speedup_high is not None and s.speedup_high < least)
+    slower = tuple(s for s in rows if s.speedup_high is not None and
+                   s.speedup_high * (1 + SLACK) < least)
     unsure = tuple((s, why) for s in rows if s not in slower
                    for why in [doubt(s, least)] if why)
     return slower, unsure

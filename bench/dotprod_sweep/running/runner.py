@@ -37,9 +37,17 @@ def _resident(pid):
 
 
 def _threads(pid):
+    """The threads a process runs: all of a threaded one's, whatever each
+    is doing (a pool waits between loops); a single-threaded one's only
+    while it runs, so that a shell waiting for its child, or a sleep,
+    is none."""
     try:
-        return len(os.listdir(f"/proc/{pid}/task"))
-    except OSError:
+        tasks = len(os.listdir(f"/proc/{pid}/task"))
+        if tasks > 1:
+            return tasks
+        with open(f"/proc/{pid}/stat") as f:
+            return int(f.read().rsplit(")", 1)[1].split()[0] in "RD")
+    except (OSError, IndexError):
         return 0
 
 

@@ -114,6 +114,8 @@ def speedup(s, model=None):
         return "1×"
     if s.speedup is None or not math.isfinite(s.speedup):  # over a time of 1e-320 s
         return "n/a"
+    if len(s.ratios) < 2:
+        return f"{plain(s.speedup)}× (one round)"
     return f"{plain(s.speedup)}× ({interval(s)})"
 
 

@@ -7,6 +7,8 @@ and the gate. A view: it computes no figure of its own. Fits 120 columns
 at lengths up to 10^7 with labels of 20, or, beside a paired column, of
 16 for changes within 10× either way."""
 
+import math
+
 from ..figures import comparison as c
 from ..messages import one_line
 from .table import markdown
@@ -36,7 +38,10 @@ def called(change):
     """The call with its size: a factor from 1.5 on, a share below."""
     if change.call in (c.SAME, c.CANNOT_TELL):
         return change.call
-    factor = change.ratio if change.call == c.SLOWER else 1 / change.ratio
+    factor = change.ratio if change.call == c.SLOWER else \
+        1 / change.ratio if change.ratio > 0 else math.inf
+    if not math.isfinite(factor):  # a ratio that overflowed, or underflowed to 0
+        return change.call
     if factor >= 1.5:
         return f"{change.call}, about {factor:.2g}×"
     return f"{change.call} by about {(factor - 1) * 100:.0f} %"
@@ -197,7 +202,7 @@ def where(x):
 def slowdown(change):
     """new / old as a reader says it: '1.08× slower (1.02–1.15)'."""
     low, high = change.interval.low, change.interval.high
-    if change.ratio >= 1:
+    if change.ratio >= 1 or not (change.ratio > 0 and low > 0):
         return f"{plain(change.ratio)}× slower ({plain(low)}–{plain(high)})"
     return f"{plain(1 / change.ratio)}× faster ({plain(1 / high)}–{plain(1 / low)})"
 
@@ -215,8 +220,11 @@ def gate_line(result, fail_above):
     unsure = result.gated(fail_above, c.CANNOT_TELL)
     if unsure:
         x, more = unsure[0], len(unsure) - 1
-        return (f"gate cannot tell {where(x)}: {x.program} is {slowdown(x.gated)}, an interval "
-                f"that reaches past {limit} slower" + (f" (and {more} more)" if more else "")
+        why = (f"failed in the {'new run' if x.failure == 'new' else 'both runs'}"
+               if x.gated is None else
+               f"is {slowdown(x.gated)}, an interval that reaches past {limit} slower")
+        return (f"gate cannot tell {where(x)}: {x.program} {why}"
+                + (f" (and {more} more)" if more else "")
                 + "; rerun both with more budget or on a quieter machine")
     gated = [x for x in (*result.rows, *result.means) if x.gated is not None]
     if not gated:

@@ -220,16 +220,18 @@ def slower_line(s, baseline, fail_above):
             f"{plain(1 / s.speedup_low)})")
 
 
-def speed_against(s, baseline):
-    """'1.08× slower (1.02–1.15)' of a row's time against the baseline's."""
+def speed_against(s, baseline, interval=True):
+    """'1.08× slower than old (1.02–1.15)' of a row's time against the
+    baseline's; without its interval where it has none."""
     if s.speedup >= 1:
-        return (f"{plain(s.speedup)}× faster than {baseline} ({plain(s.speedup_low)}–"
-                f"{plain(s.speedup_high)})")
-    return (f"{plain(1 / s.speedup)}× slower than {baseline} ({plain(1 / s.speedup_high)}–"
-            f"{plain(1 / s.speedup_low)})")
+        said, low, high = f"{plain(s.speedup)}× faster", s.speedup_low, s.speedup_high
+    else:
+        said, low, high = f"{plain(1 / s.speedup)}× slower", 1 / s.speedup_high, 1 / s.speedup_low
+    return f"{said} than {baseline}" + (f" ({plain(low)}–{plain(high)})" if interval else "")
 
 
-DOUBTS = {gate.NO_SPEEDUP: lambda s, limit: "it has no speedup (a time printed as 0)",
+DOUBTS = {gate.FAILED: lambda s, limit: f"it failed: {s.failure}",
+          gate.NO_SPEEDUP: lambda s, limit: "it has no speedup (a time printed as 0)",
           gate.ONE_ROUND: lambda s, limit: "one round, no interval",
           gate.CLUSTERS: lambda s, limit: "its times fall in two clusters, and its median "
                                            "may sit in either",
@@ -247,8 +249,8 @@ def gate_line(model):
         s, why = model.unsure[0]
         if s is None:
             return "gate cannot tell: no candidate but the baseline"
-        said = f"{s.program} is {speed_against(s, base)}, " if s.speedup is not None else \
-            f"{s.program}: "
+        said = f"{s.program}: " if s.speedup is None else \
+            f"{s.program} is {speed_against(s, base, why != gate.ONE_ROUND)}, "
         more = len(model.unsure) - 1
         return (f"gate cannot tell at N={length_text(s.length)}: {said}"
                 f"{DOUBTS[why](s, limit)}" + (f" (and {more} more)" if more else "")
@@ -351,12 +353,17 @@ def printing_line(model):
     """What dotprod's time is made of, where speedups are over it: its
     printing, one line a term, measured beside the quiet loop where that
     ran."""
-    if model.baseline != model.reference or not model.candidates or not model.lengths:
+    if model.baseline != model.reference or model.reference == flags.QUIET or \
+            not model.candidates:
         return None
-    n = max(model.lengths)
-    medians = {s.program: s.median for s in model.at(n) if s.median}
-    quiet, own = medians.get(flags.QUIET), medians.get(model.reference)
-    if quiet and own and quiet < own:
+    if flags.QUIET in model.programs:
+        both = [(n, {s.program: s.median for s in model.at(n) if s.median})
+                for n in model.lengths]
+        both = [(n, m[flags.QUIET], m[model.reference]) for n, m in both
+                if flags.QUIET in m and model.reference in m]
+        if not both or both[-1][1] >= both[-1][2]:
+            return None  # nothing measured beside it, at any length
+        n, quiet, own = both[-1]
         loop = quiet / own
         return wrapped(f"{model.reference}'s time at N={length_text(n)} is "
                        f"{plain((1 - loop) * 100)} % printing, a line a term: {flags.QUIET}, the "

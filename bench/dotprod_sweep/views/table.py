@@ -26,7 +26,8 @@ def render(model, wide=False):
     """Everything printed on standard output, as bytes: the table that
     fits 120 columns, or with wide every column."""
     if not model.candidates:
-        return (single(model) + "".join(f"\n\n{line}" for line in [stopped(model)] if line)
+        tail = [stopped(model), model.fail_above is not None and prose.gate_line(model)]
+        return (single(model) + "".join(f"\n\n{line}" for line in tail if line)
                 + "\n").encode()
     parts = [wide_table(model) if wide else narrow_table(model), length_lines(model)]
     parts += [flagged for flagged in [flag_lines(model)] if flagged]
