@@ -185,6 +185,26 @@ class Extremes(unittest.TestCase):
                             self.assertNotRegex(text, r"(?i)\b(inf|nan)\b", view)
 
 
+    def test_every_time_of_a_program_at_its_extremes(self):
+        # A whole program's times moved at once, or every program's: their
+        # ratios overflow or underflow to 0 together.
+        usual = {view: widest(text) for view, text in every_view(sweep(), sweep()).items()}
+        for extreme in extremes("1.0"):
+            for whose in ({"fast"}, {"dotprod", "fast", OMP}):
+                with self.subTest(extreme=extreme, whose=sorted(whose)):
+                    doc = document()
+                    for r in doc["runs"]:
+                        if r["program"] in whose and r["time_text"] is not None:
+                            r["time_text"] = extreme
+                    try:
+                        runs = saved.runs_from(doc)
+                    except saved.Invalid:
+                        continue
+                    for view, text in every_view(runs, sweep()).items():
+                        if not view.endswith(".html"):
+                            self.assertLessEqual(widest(text), usual[view] + WIDER, view)
+
+
 class Refused(unittest.TestCase):
     def test_a_bad_field_is_named_in_one_line(self):
         cases = [

@@ -217,7 +217,9 @@ def change(old, new, threshold):
     if not old or not new:
         return None
     iv = interval(old, new)
-    return Change(statistics.median(new) / statistics.median(old), iv, direction(iv, threshold))
+    before = statistics.median(old)
+    ratio = statistics.median(new) / before if before > 0 else math.inf  # old underflowed to 0
+    return Change(ratio, iv, direction(iv, threshold))
 
 
 def key(params):

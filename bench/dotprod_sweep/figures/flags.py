@@ -60,7 +60,9 @@ def long_enough(n, own):
     resolve the loop to COARSE, were the time proportional to N."""
     middle = statistics.median(r.seconds for r in own)
     half = statistics.median(r.time_half_unit for r in own)
-    return power_of_ten_above(n * half / (COARSE * middle)) if middle > 0 else None
+    wanted = n * half / (COARSE * middle) if middle > 0 else math.inf
+    # Past any length --lengths takes (a time of 1e-320 s): none would do.
+    return power_of_ten_above(wanted) if wanted < 2**31 else None
 
 
 def zero_median(runs):
