@@ -124,7 +124,9 @@ class Table(unittest.TestCase):
         cells = [row.strip("|").split("|") for row in rows[2:]]
         self.assertEqual([c[0].strip() for c in cells], ["7", "50"])
         for c in cells:
-            values = [float(v) for v in c]
+            # A peak seen over two processes says "(tree)": a sanitized
+            # build's leak checker runs one beside the program as it ends.
+            values = [float(v.split()[0]) for v in c]
             self.assertLessEqual(values[2], values[1])  # min <= median
             self.assertLessEqual(values[1], values[3])  # median <= max
             self.assertGreater(values[6], 0)             # a peak was measured
