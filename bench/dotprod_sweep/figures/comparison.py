@@ -4,7 +4,7 @@ both measured, how the loop time changed, with a 95 % interval and a
 call. Pure functions from two Runs to a frozen model; nothing here reads
 a file or starts a process.
 
-The interval: rank_interval's, on the loop times of the two sweeps,
+The interval: shift_interval's, on the loop times of the two sweeps,
 which were not made in pairs.
 
 The paired figure. Within one sweep every program ran once a round

@@ -142,7 +142,7 @@ RULES = (NOT_REPRODUCIBLE, TOO_FEW_DECIMALS, BEYOND_FLOAT, IMPLAUSIBLE, LESS_ACC
 @dataclass(frozen=True)
 class Finding:
     """One rule that makes a version wrong at one length, with the figures
-    its line is made of (words.wrong_line)."""
+    its line is made of (views/prose.wrong_line)."""
     rule: str
     program: str
     length: int

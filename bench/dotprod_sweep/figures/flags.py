@@ -1,7 +1,7 @@
 # SPDX-License-Identifier: MIT
 """What a row's interval does not say: flags where it would mislead or
 cannot be acted on, each with the figures that its advice is made of
-(words.advice). Pure functions of the runs."""
+(views/prose.advice). Pure functions of the runs."""
 
 import math
 import statistics

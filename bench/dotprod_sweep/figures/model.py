@@ -2,7 +2,7 @@
 """Every figure of a sweep, computed once from its runs: one Summary per
 program and length, each candidate's verdict and the findings behind
 it, the ceilings and the scaling of scanned commands. The lines a person
-reads are made from them in words.py; the table, the JSON and the plot
+reads are made from them in views/prose; the table, the JSON and the plot
 only show them. Pure functions: nothing here starts a process."""
 
 from dataclasses import dataclass

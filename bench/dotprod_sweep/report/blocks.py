@@ -73,7 +73,7 @@ class Details:
 
 @dataclass(frozen=True)
 class Figures:
-    items: list           # (svg.Chart, Details or None): the chart, and its numbers
+    items: list           # (charts.Chart, Details or None): the chart, and its numbers
 
 
 def esc(text):

@@ -1,5 +1,5 @@
 # SPDX-License-Identifier: MIT
-"""The plot drawn: gnuplot runs plot.py's script in the temporary folder,
+"""The plot drawn: gnuplot runs views/plot's script in the temporary folder,
 on fixed names there, and the picture is then copied to where the user
 asked."""
 

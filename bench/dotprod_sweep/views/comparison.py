@@ -18,7 +18,7 @@ STANDINGS = {c.WRONG: "is wrong", c.IMPOSSIBLE: "claims an impossible time", c.F
 
 
 def as_typed(fraction):
-    """A percent the user gave, as given: text.percent rounds to whole
+    """A percent the user gave, as given: formats.percent rounds to whole
     percents, and --threshold 2.5 must not read as 2 %."""
     return f"{fraction * 100:g} %"
 
