@@ -34,10 +34,9 @@ from .differences import differences
 from .flags import coarse
 from .shift_interval import Interval, interval, shift
 from ..facts.runs import TIMED
-from .stats import CONFIDENCE
+from .stats import CONFIDENCE, SLACK
 
 THRESHOLD = 0.05      # a change smaller than this fraction is not called one
-SLACK = 1e-12         # a ratio's rounding: an end this close to a limit lies on it
 
 # A change beyond the threshold either way, the same within it, or an
 # interval that reaches both within and beyond it: then it cannot tell.

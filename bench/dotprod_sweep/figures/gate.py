@@ -4,6 +4,8 @@ T): each candidate's row against the baseline fails where it is slower
 by more than T with its whole interval, passes where its whole interval
 lies within that, and otherwise cannot tell, with the reason. Pure."""
 
+from .stats import SLACK
+
 # Why the gate cannot tell at a row.
 FAILED = "failed"            # a run failed there
 NO_SPEEDUP = "no speedup"    # a time printed as 0 gives none
@@ -11,7 +13,6 @@ ONE_ROUND = "one round"      # no interval
 CLUSTERS = "two clusters"    # the median may sit in either from sweep to sweep
 REACHES = "reaches past"     # the interval reaches both within and beyond T
 NOTHING = "nothing to gate"  # no candidate but the baseline: no row, in place of one
-SLACK = 1e-12  # a ratio's rounding: an end this close to the limit lies on it
 
 
 def doubt(s, least):
@@ -28,6 +29,11 @@ def doubt(s, least):
     return REACHES if s.speedup_low * (1 + SLACK) < least else None
 
 
+def gated_rows(summaries):
+    """The rows a gate judges: the candidates', the baseline's aside."""
+    return [s for s in summaries if s.role == "candidate" and not s.baseline]
+
+
 def outcome(summaries, fail_above):
     """(slower, unsure) of the candidates' rows at fail_above, a fraction:
     the rows slower than the baseline by more than it with the whole
@@ -37,7 +43,7 @@ def outcome(summaries, fail_above):
     if fail_above is None:
         return (), ()
     least = 1 / (1 + fail_above)
-    rows = [s for s in summaries if s.role == "candidate" and not s.baseline]
+    rows = gated_rows(summaries)
     if not rows:
         return (), ((None, NOTHING),)
     slower = tuple(s for s in rows if s.speedup_high is not None and

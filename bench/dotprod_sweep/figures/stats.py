@@ -7,6 +7,7 @@ import statistics
 
 CONFIDENCE = 0.95
 MIN_ROUNDS = 6   # the fewest repeats whose order statistics give a 95 % interval
+SLACK = 1e-12    # a ratio's rounding: an end this close to a limit lies on it
 # An interval reaching more than 10 % from its median, either way, cannot
 # tell apart differences a user would act on; a tighter one is an answer,
 # "the same speed" included.

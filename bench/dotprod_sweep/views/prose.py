@@ -255,8 +255,7 @@ def gate_line(model):
         return (f"gate cannot tell at N={length_text(s.length)}: {said}"
                 f"{DOUBTS[why](s, limit)}" + (f" (and {more} more)" if more else "")
                 + "; rerun with more budget or on a quieter machine")
-    rows = [s for s in model.summaries if s.role == "candidate" and not s.baseline]
-    s = min(rows, key=lambda r: r.speedup_low)
+    s = min(gate.gated_rows(model.summaries), key=lambda r: r.speedup_low)
     return (f"gate passed: every candidate within {limit} of {base} at every length (worst: "
             f"{s.program} at N={length_text(s.length)}, {speed_against(s, base)})")
 
