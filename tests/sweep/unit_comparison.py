@@ -145,6 +145,18 @@ class Paired(unittest.TestCase):
                 self.assertTrue(simd_row.split("|")[-2].strip().startswith(paired), simd_row)
                 self.assertEqual("the control, is called" in said, machine != 1)
 
+    def test_a_round_the_control_skipped_pairs_with_its_latest_before(self):
+        # The new control ran in rounds 1 and 4 only: simd's rounds 2-3 and
+        # 5-6 take its time of round 1 and 4. Its ratios, over 0.5: 1.01,
+        # 0.99·0.9, 1.02·1.05, 0.97, 1.1/0.95, 1.03/0.95, whose middle two
+        # are 1.01 and 1.071; from rounds 1 and 4 alone, 0.99.
+        new = runs({("dotprod", 1000): scaled(DRIFT[::-1], 1), ("simd", 1000):
+                    tuple(0.5 * d * e for d, e in zip(DRIFT[::-1], NEW))})
+        new.runs = [r for r in new.runs if r.program != "dotprod" or r.repeat in (1, 4)]
+        old = runs({("dotprod", 1000): DRIFT, ("simd", 1000): scaled(DRIFT, 0.5)})
+        simd = c.compare(old, new).rows[1]
+        self.assertAlmostEqual(simd.paired.ratio, 1.0403, delta=0.0003)
+
     def test_gate_at_its_boundary(self):
         result = self.sweeps(1.0, 2.0)
         # Failed below the lowest low end, passed from the highest high end,

@@ -29,7 +29,7 @@ import math
 import statistics
 from dataclasses import dataclass
 
-from . import model
+from . import model, stats
 from .differences import differences
 from .flags import coarse
 from .shift_interval import Interval, interval, shift
@@ -260,10 +260,10 @@ def rounds(runs):
 def relative(rounds, program, control, n):
     """Per round, program's loop time over the control's in that round:
     the two runs made closest in time, whatever the machine did between
-    rounds. A round where either has no usable time gives none. rounds:
-    the run's rounds()."""
-    mine, theirs = rounds.get((program, n), {}), rounds.get((control, n), {})
-    return tuple(mine[k] / theirs[k] for k in sorted(mine) if k in theirs)
+    rounds (stats.by_round: a steady control skips rounds). A round where
+    program has no usable time gives none. rounds: the run's rounds()."""
+    pairs = stats.by_round(rounds.get((program, n), {}), rounds.get((control, n), {}))
+    return tuple(mine / theirs for mine, theirs in pairs)
 
 
 def row(program, params, n, sides, threshold, paired=((), ()), control=False, unsound=(),

@@ -2,6 +2,7 @@
 """The statistics of repeated timings: an interval for a median that
 assumes nothing of the timings' distribution, and the signs of noise."""
 
+import bisect
 import math
 import statistics
 
@@ -88,9 +89,11 @@ def drift(values):
 def rerun_interval(values, own=None):
     """median_interval() of positive values in the order made, each end
     moved out by DRIFT_WEIGHT times their drift, the two added as
-    independent parts: an interval for what a rerun of the sweep finds,
-    not only for these rounds. own: their median_interval(), where
-    already made. (low, high, coverage)."""
+    independent parts: an interval for this sweep's median that takes in
+    how the machine moved while it ran, not only these rounds' noise; not
+    a prediction interval for the next sweep's median, which is wider.
+    own: their median_interval(), where already made. (low, high,
+    coverage)."""
     low, high, coverage = own or median_interval(values)
     moved = DRIFT_WEIGHT * drift(values)
     if not moved:
@@ -100,20 +103,35 @@ def rerun_interval(values, own=None):
             middle * math.exp(math.hypot(math.log(high / middle), moved)), coverage)
 
 
+def by_round(mine, theirs):
+    """[(mine's time, theirs')] per round of mine, both {round: time}:
+    theirs in the same round, or where a steady program skipped it, in
+    the latest round before (running.plan.baseline_in_round); none before
+    its first."""
+    made = sorted(theirs)
+    pairs = []
+    for k in sorted(mine):
+        at = bisect.bisect_right(made, k)
+        if at:
+            pairs.append((mine[k], theirs[made[at - 1]]))
+    return pairs
+
+
 def is_wide(low, middle, high):
     """Measured as ratios, so that 1.1 above and 1/1.1 below count alike."""
     return high > (1 + WIDE) * middle or middle > (1 + WIDE) * low
 
 
 def settled(values):
-    """Whether more repeats may stop: the median's interval is narrow with
-    the last value and without it. Stopping the first time it looks narrow
-    stops most often on a sample that happened to vary least, whose
-    interval is then too narrow: simulated, such intervals missed the true
-    median up to 6-7 % of the time; narrow twice running, at most 5 %, for
-    a fifth more repeats."""
+    """Whether more repeats may stop: the interval the table shows (the
+    rerun interval, drift included) is narrow with the last value and
+    without it. Stopping the first time it looks narrow stops most often
+    on a sample that happened to vary least, whose interval is then too
+    narrow: simulated, such intervals missed the true median up to 6-7 %
+    of the time; narrow twice running, at most 5 %, for a fifth more
+    repeats."""
     def narrow(some):
-        low, high, _ = median_interval(some)
+        low, high, _ = rerun_interval(some)
         return not is_wide(low, statistics.median(some), high)
     return len(values) > 1 and narrow(values) and narrow(values[:-1])
 

@@ -21,11 +21,13 @@ MORE_CPUS = 0.5
 
 
 def speedups(baseline, runs):
-    """Per repeat, the baseline's time over this program's: the ratio of
-    two runs made one after the other, whatever the machine's speed did
-    between repeats. A printed time of 0 gives no ratio."""
-    return [b.seconds / r.seconds for b, r in zip(baseline, runs)
-            if b.seconds > 0 and r.seconds > 0]
+    """Per round, the baseline's time over this program's: the ratio of two
+    runs made one after the other, whatever the machine's speed did
+    between rounds (stats.by_round: a steady baseline skips rounds). A
+    printed time of 0 gives no ratio."""
+    pairs = stats.by_round({r.repeat: r.seconds for r in runs},
+                           {b.repeat: b.seconds for b in baseline})
+    return [theirs / mine for mine, theirs in pairs if theirs > 0 and mine > 0]
 
 
 def judged(runs, program, n, kind, wrong=()):
