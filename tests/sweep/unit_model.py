@@ -7,7 +7,7 @@ from dataclasses import replace
 import unittest
 
 from dotprod_sweep.facts import printed
-from dotprod_sweep.figures import flags, gate, model, stats, verdict
+from dotprod_sweep.figures import flags, gate, model, stats, summaries, verdict
 from dotprod_sweep.running import plan, preflight
 from dotprod_sweep.views import prose
 from dotprod_sweep.facts.runs import Ceiling, PROBE, Run, Runs, TIMED
@@ -134,7 +134,11 @@ class Intervals(unittest.TestCase):
         # one 0.85 among the first eight is wide without the last value.
         steady = [1.0] * 8
         for values, settled in [(steady + [0.85], True), (steady[:6] + [0.85, 1.0, 1.0], False),
-                                ([1.0, 0.95, 1.05, 0.97, 1.03, 1.0, 1.0, 1.2], False)]:
+                                ([1.0, 0.95, 1.05, 0.97, 1.03, 1.0, 1.0, 1.2], False),
+                                # Narrow rounds, but drifting thirds: the interval the
+                                # table shows is wide, and so not settled.
+                                ([10.0, 10.1, 10.05, 11.0, 11.1, 11.05, 12.1, 12.2, 12.15,
+                                  11.0], False)]:
             with self.subTest(values):
                 self.assertEqual(stats.settled(values), settled)
 
@@ -311,13 +315,37 @@ class Plan(unittest.TestCase):
         self.assertFalse(plan.worth_a_round(100.0, 21.0, 120.0))
 
     def test_more_rounds_where_they_narrow_most_per_second(self):
-        # One wide row after 1 s of rounds is worth more than four after
-        # 30 s, and less than four after 3 s.
-        for wide, wanted in [({10**5: (1, 1.0), 10**7: (4, 30.0)}, 10**5),
-                             ({10**5: (1, 1.0), 10**7: (4, 3.0)}, 10**7),
-                             ({10**5: (2, 10.0), 10**7: (5, 20.0)}, 10**7)]:
+        # (rows not settled, rounds made, seconds the next round takes): the
+        # longest length first while it is there; else a round's worth
+        # falls with the rounds already made and its cost.
+        for wide, wanted in [({10**5: (1, 6, 0.1), 10**6: (4, 6, 1.0)}, 10**5),
+                             ({10**5: (1, 30, 0.1), 10**6: (4, 6, 1.0)}, 10**6),
+                             ({10**5: (2, 10, 0.1), 10**6: (4, 10, 0.19)}, 10**6),
+                             ({10**5: (2, 10, 0.1), 10**6: (4, 10, 0.21)}, 10**5),
+                             ({10**5: (2, 10, 0.1), 10**7: (1, 90, 30.0)}, 10**7)]:
             with self.subTest(wide):
-                self.assertEqual(plan.next_length(wide), wanted)
+                self.assertEqual(plan.next_length(wide, 10**7), wanted)
+
+    def test_a_steady_baseline_runs_every_few_rounds(self):
+        # Runs 1 % apart from one to the next are steady beside rows whose
+        # runs differ by 5.01 %, not 4.99 %; steady, it runs 3 rounds after
+        # its last. Five runs, or rows of no noise known, are not enough.
+        seconds = [1.0, 1.01] * 3
+        cases = [(seconds, 0.0501, 9, True), (seconds, 0.0501, 8, False),
+                 (seconds, 0.0499, 8, True), (seconds[:5], 0.0501, 7, True),
+                 (seconds, None, 8, True)]
+        for seconds, noise, repeat, runs in cases:
+            with self.subTest(noise=noise, repeat=repeat, runs=len(seconds)):
+                self.assertEqual(plan.baseline_in_round(seconds, noise, repeat, 6), runs)
+
+    def test_a_round_the_baseline_skipped_takes_its_latest_run_before(self):
+        # dotprod ran in rounds 1, 2 and 5 (4.0, 2.0, 1.0 s), the candidate
+        # (1.0 s) in 1, 2, 4, 5 and 6: rounds 4 and 6 take 2 and 5's dotprod.
+        runs = Runs(("dotprod", "c"), "dotprod", "dotprod", (100,), ())
+        runs.runs += [run("dotprod", 100, r, t, "0.5") for r, t in ((5, "1.0"), (1, "4.0"),
+                                                                  (2, "2.0"))]
+        runs.runs += [run("c", 100, r, "1.0", "0.5") for r in (6, 1, 2, 4, 5)]
+        self.assertEqual(summaries.row_ratios(runs, "c", 100), (4.0, 2.0, 2.0, 1.0, 1.0))
 
     def test_rounds_go_on_for_rows_not_settled(self):
         # Of four candidates, only "jumpy" needs more rounds: "coarse" and
@@ -329,7 +357,10 @@ class Plan(unittest.TestCase):
             times = ("1.000000", "0.500000", jumpy, ("0.01", "0.02")[r % 2], jumpy)
             runs.runs += [run(p, 100, r, t, "0.5") for p, t in zip(names, times)]
         runs.runs.append(run("failed", 100, 9, None, None, failure="ended with status 1"))
-        self.assertEqual(plan.unsettled(runs, 100), 1)
+        self.assertEqual(plan.unsettled(runs, 100), ("jumpy",))
+        # dotprod, steady beside jumpy, last ran in round 8.
+        self.assertEqual([plan.round_programs(runs, 100, r) for r in (10, 11)],
+                         [("jumpy",), ("jumpy", "dotprod")])
 
     def test_the_ceiling_runs_in_the_first_rounds_then_within_a_tenth(self):
         # Six first rounds whatever it cost; then while it took under 10 %.

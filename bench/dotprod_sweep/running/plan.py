@@ -72,13 +72,54 @@ def worth_a_round(elapsed, round_seconds, budget):
     return elapsed + round_seconds <= budget
 
 
-def next_length(unsettled):
-    """Of {length: (its rows not settled, the seconds its rounds took)}, the
-    length where one more round narrows the most per second. An interval
-    narrows as one over the root of its rounds, so a round's worth at a
-    length falls as the time spent there grows: the cheapest length alone
-    would take the whole budget while a dearer one stays wide."""
-    return max(unsettled, key=lambda n: unsettled[n][0] / unsettled[n][1])
+def round_worth(rows, rounds, seconds):
+    """How much a round of seconds narrows the rows not settled at a length
+    that has had rounds: an interval narrows as one over the root of the
+    rounds, by about 1/(2·rounds) of its width a round, so a round's worth
+    falls as its length's rounds grow, and a cheap round is worth more
+    than a dear one. Counting the seconds spent there instead starved the
+    longest length, whose first rounds carry dotprod's printing loop."""
+    return rows / (rounds * max(seconds, 1e-9))
+
+
+def next_length(unsettled, longest):
+    """Of {length: (its rows not settled, its rounds, the seconds its next
+    round will take)}, the longest length asked for where it is there: the
+    answer lines are said at it, and its rounds, the dearest, were the
+    ones a sweep ran out of; else the length where one more round narrows
+    the most per second."""
+    if longest in unsettled:
+        return longest
+    return max(unsettled, key=lambda n: round_worth(*unsettled[n]))
+
+
+# The baseline at a length runs in every BASELINE_EVERY-th round only,
+# once it has had its first rounds, while its runs differ from one to the
+# next by at most STEADY_SHARE of the least that a row the round is for
+# does (stats.noise_floor); a row's ratio in a round it skipped takes its
+# run in the latest round before (summaries.speedups). Shared by three
+# ratios, a run whose noise is a fifth of theirs leaves their interval
+# under 4 % too narrow: sqrt((1 + 3/25) / (1 + 1/25)) = 1.038. A baseline
+# as noisy as the rows runs in every round, as pairing needs.
+STEADY_SHARE = 0.2
+BASELINE_EVERY = 3
+
+
+def steady(seconds, rows_noise):
+    """Whether a baseline's loop times, MIN_ROUNDS or more, differ from run
+    to run by at most STEADY_SHARE of rows_noise, the least noise floor of
+    the rows a round is for."""
+    floor = stats.noise_floor(seconds)
+    return len(seconds) >= MIN_ROUNDS and floor is not None and rows_noise is not None \
+        and floor <= STEADY_SHARE * rows_noise
+
+
+def baseline_in_round(seconds, rows_noise, repeat, last):
+    """Whether the baseline runs in round repeat at a length where its loop
+    times so far are seconds, the rows the round is for vary rows_noise
+    from run to run, and it last ran in round last: every round unless it
+    is steady beside them, then every BASELINE_EVERY-th."""
+    return not steady(seconds, rows_noise) or repeat - last >= BASELINE_EVERY
 
 
 def turns(programs, seed, n, kind, repeat):
@@ -91,11 +132,27 @@ def turns(programs, seed, n, kind, repeat):
 
 
 def unsettled(runs, n):
-    """How many rows at length n, the baseline's aside, whose interval has
-    not settled (stats.settled) and whose times are not too coarse for
-    more rounds to help; without the rest of the model, which each round
-    would wait for."""
+    """The programs at length n, the baseline aside, whose rows' intervals
+    have not settled (stats.settled) and whose times are not too coarse
+    for more rounds to help: the rows a round there is for. Without the
+    rest of the model, which each round would wait for."""
     def narrowing(p):
         ratios = summaries.row_ratios(runs, p, n)
         return ratios and not stats.settled(ratios) and not flags.coarse(runs.of(p, n))
-    return sum(1 for p in runs.programs if p != runs.baseline and narrowing(p))
+    return tuple(p for p in runs.programs if p != runs.baseline and narrowing(p))
+
+
+def round_programs(runs, n, repeat):
+    """The programs round repeat at length n runs after the first rounds:
+    the rows not settled there, and the baseline in the rounds it runs in
+    (baseline_in_round); none once every row has settled."""
+    rows = unsettled(runs, n)
+    if not rows:
+        return ()
+    base = [r for r in runs.of(runs.baseline, n) if not r.failure]
+    noise = [stats.noise_floor([r.seconds for r in runs.of(p, n) if not r.failure]) for p in rows]
+    noise = min((f for f in noise if f is not None), default=None)
+    if not base or baseline_in_round([r.seconds for r in base], noise, repeat,
+                                     max(r.repeat for r in base)):
+        rows += (runs.baseline,)
+    return rows

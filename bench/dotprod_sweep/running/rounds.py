@@ -12,6 +12,7 @@ read while the loop runs, so that reading it cannot slow the loop."""
 
 import dataclasses
 import os
+import statistics
 import time
 
 from . import machine, mpi_ranks, plan, preflight, runner, session
@@ -163,16 +164,21 @@ class Rounds:
     def ceiling_failed(self, n, threads):
         return any(c.failure for c in self.runs.ceilings if c.length == n and c.threads == threads)
 
-    def round(self, n, kind, repeat):
-        """Every program once, and in a timed round the ceiling once per
-        thread count, in a shuffled order."""
-        ceilings = self.ceiling_threads if kind == TIMED and plan.ceiling_in_round(
-            repeat, sum(c.wall for c in self.runs.ceilings), time.monotonic() - self.started) \
-            else ()
+    def ceilings_now(self, kind, repeat):
+        """The ceiling's thread counts that run in round repeat of kind."""
+        if kind != TIMED or not plan.ceiling_in_round(
+                repeat, sum(c.wall for c in self.runs.ceilings), time.monotonic() - self.started):
+            return ()
+        return self.ceiling_threads
+
+    def round(self, n, kind, repeat, only=None):
+        """Every program once (those labelled in only, where given), and in a
+        timed round the ceiling once per thread count, in a shuffled order."""
+        ceilings = self.ceilings_now(kind, repeat)
+        programs = [c for c in self.config.programs if only is None or c.label in only]
         if kind == TIMED:
             self.timed[n] = repeat
-        for turn in plan.turns((*self.config.programs, *ceilings), self.config.seed, n, kind,
-                               repeat):
+        for turn in plan.turns((*programs, *ceilings), self.config.seed, n, kind, repeat):
             if turn in ceilings:
                 if not self.ceiling_failed(n, turn):
                     self.ceiling(n, turn, repeat)
@@ -239,23 +245,42 @@ class Rounds:
     def round_seconds(self, n):
         return self.spent(n) / max(1, self.rounds(n))
 
+    def next_round(self, n):
+        """The programs a narrowing round at n runs (plan.round_programs)."""
+        return plan.round_programs(self.runs, n, self.rounds(n) + 1)
+
+    def round_cost(self, n, programs):
+        """The seconds a round at n of programs should take, the ceiling's
+        runs included where it runs: each one's median wall time there."""
+        def wall(label):
+            return statistics.median([r.wall for r in self.runs.of(label, n)] or [0.0])
+        ceiling = [c.wall for c in self.runs.ceilings if c.length == n]
+        threads = len(self.ceilings_now(TIMED, self.rounds(n) + 1))
+        return sum(wall(p) for p in programs) + \
+            threads * (statistics.median(ceiling) if ceiling else 0.0)
+
     def narrow(self):
-        """More rounds where an interval has not settled, where a round
-        narrows most per second first, until every one has or the budget
-        is spent."""
+        """More rounds where an interval has not settled, each of the rows
+        still wide there and the baseline as it needs: at the longest
+        length first, then where a round narrows most per second, until
+        every one has or the budget is spent."""
         while True:
-            unsettled = {n: plan.unsettled(self.runs, n)
-                         for n in self.config.lengths
-                         if self.rounds(n) < plan.MAX_ROUNDS and not self.done_at(n)}
-            unsettled = {n: (rows, max(self.spent(n), 1e-9)) for n, rows in unsettled.items()
-                         if rows and self.in_budget(n)}
+            wanted = {n: self.next_round(n) for n in self.config.lengths
+                      if self.rounds(n) < plan.MAX_ROUNDS and not self.done_at(n)}
+            costs = {n: self.round_cost(n, programs) for n, programs in wanted.items()}
+            elapsed = time.monotonic() - self.started
+            unsettled = {n: (len([p for p in programs if p != self.runs.baseline]),
+                             self.rounds(n), costs[n])
+                         for n, programs in wanted.items() if programs and plan.worth_a_round(
+                             elapsed, costs[n], self.config.time_budget)}
             if not unsettled:
                 return
-            n = plan.next_length(unsettled)
-            wide = ", ".join(f"{rows} at N={length_text(m)}" for m, (rows, _) in unsettled.items())
+            n = plan.next_length(unsettled, max(self.config.lengths))
+            wide = ", ".join(f"{rows} at N={length_text(m)}"
+                             for m, (rows, _, _) in unsettled.items())
             self.focus = f" (rows still wide: {wide}; this round at N={length_text(n)})"
-            self.planned += len(self.config.programs) + len(self.ceiling_threads)
-            self.round(n, TIMED, self.rounds(n) + 1)
+            self.planned += len(wanted[n]) + len(self.ceilings_now(TIMED, self.rounds(n) + 1))
+            self.round(n, TIMED, self.rounds(n) + 1, wanted[n])
 
     def all(self):
         """Every run, in order. Whatever stops the sweep early is recorded
