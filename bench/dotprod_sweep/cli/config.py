@@ -21,6 +21,7 @@ from ..figures import comparison
 from .values import count, cpu_list, fraction, lengths, percent, positive, seconds
 from ..facts.commands import Command, CommandError
 from .files import InputFile, OutputFile
+from .requests import CompareRequest, ExportRequest, ReportRequest, ShowRequest
 from ..messages import UsageError, say
 
 DEFAULT_LENGTHS = (10**3, 10**4, 10**5, 10**6, 10**7)
@@ -76,41 +77,6 @@ class Config:
     def programs(self):
         """The timed programs, in the order they take turns."""
         return (self.reference, *self.candidates)
-
-
-@dataclass(frozen=True)
-class ShowRequest:
-    run: InputFile             # the saved run to read
-    plot: OutputFile | None
-    json: OutputFile | None
-    csv: OutputFile | None
-    wide: bool
-
-
-@dataclass(frozen=True)
-class CompareRequest:
-    old: InputFile
-    new: InputFile
-    threshold: float           # a fraction, as in Config
-    fail_above: float | None
-    control: str | None        # as in Config
-
-
-@dataclass(frozen=True)
-class ReportRequest:
-    runs: tuple                # InputFile: the saved runs, oldest first
-    html: OutputFile | None
-    markdown: OutputFile | None
-    threshold: float = comparison.THRESHOLD  # as in Config, for two runs
-    fail_above: float | None = None
-    control: str | None = None
-
-
-@dataclass(frozen=True)
-class ExportRequest:
-    run: InputFile
-    github_benchmark: OutputFile | None  # github-action-benchmark's list
-    bmf: OutputFile | None               # Bencher Metric Format
 
 
 class Once(argparse.Action):
@@ -171,11 +137,9 @@ def parser(programs):
         "needs no network, or as Markdown: for one run its answers, table and charts; for "
         "several, oldest first, each program's history and the commits where it changed; "
         "for two, what compare says of them first."))
-    export_options(sub.add_parser(
-        "export", description="Write a run saved with --json for a benchmark dashboard: "
-        "github-action-benchmark's customSmallerIsBetter list (the loop's median in ns per "
-        "term), or Bencher Metric Format (the loop's time and the speedup, with their "
-        "intervals)."))
+    export_options(sub.add_parser("export", description="Write a run saved with --json for "
+        "a dashboard: github-action-benchmark's customSmallerIsBetter list, or Bencher Metric "
+        "Format (BMF)."))
     top.commands = sub.choices
     return top
 

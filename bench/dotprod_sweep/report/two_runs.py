@@ -77,7 +77,8 @@ def blocks(old, new, names, asked):
         return found + [Text("Nothing to compare: no program, scan values and length was "
                              "timed in both.")]
     found += [Heading(2, "Before and after, per program and length"),
-              comparison_table(result, asked.fail_above), Text(said.key_line(result))]
+              comparison_table(result, asked.fail_above),
+              Text(" ".join(said.key_line(result).split()))]
     notes = [said.drift_line(result), said.coarse_line(result), said.means(result)]
     for keys, name in [(result.only_old, names[0]), (result.only_new, names[1])]:
         if keys:
