@@ -70,6 +70,7 @@ def tree(folder, built):
 class Workflow(unittest.TestCase):
     def test_its_steps_gate_report_and_export(self):
         built = {"dotprod": os.environ["DOTPROD"], "dotprod-exact": os.environ["EXACT"],
+                 "dotprod-quiet": os.environ["QUIET"],
                  "dotprod-simd": os.environ["QUIET"]}  # a candidate that is right
         if os.environ.get("CEILING"):
             built["dotprod-ceiling"] = os.environ["CEILING"]

@@ -63,7 +63,8 @@ def extra(made, s, figures):
     said += ["an impossible time"] if s.impossible else []
     said += [f"{m.slug} {plain(v)} {m.unit} (95 % interval {plain(low)}–{plain(high)})"
              for m, (v, low, high) in figures.items()]
-    return "; ".join(said + [f"speedups over {made.baseline}"])
+    over = [f"speedup over {made.baseline}"] if any(m.slug == "speedup" for m in figures) else []
+    return "; ".join(said + over)
 
 
 def as_bytes(document):
