@@ -11,9 +11,9 @@ from .cli.output import (end_on_closed_pipe, hold_closed_descriptors, is_open, w
                          write_out)
 from .facts import saved
 from .figures import model
-from .report import pages
+from .report import pages, two_runs
 from .running import drawing, machine, rounds, session
-from .views import columns, comparison, document, prose, table
+from .views import columns, comparison, document, exports, prose, table
 from .messages import SweepError, call_me, progress, say
 
 
@@ -154,20 +154,35 @@ def compare(request):
         return end_on_closed_pipe()
 
 
-def report_runs(request):
-    """Writes the report of saved runs: 0, or 1 where a file could not be
-    written."""
-    runs = [load_or_exit(f)[0] for f in request.runs]
-    names = [f.shown for f in request.runs]
+def write_each(files):
+    """Writes each of files, {destination: bytes}; each that cannot be
+    written is said in one line, and the others are written all the same.
+    0, or 1 where one was not written."""
     written = True
-    for destination, data in pages.report_files(runs, names, request.html,
-                                                 request.markdown).items():
+    for destination, data in files.items():
         try:
             write_file(destination, data)
         except SweepError as error:
             say(error)
             written = False
     return 0 if written else 1
+
+
+def report_runs(request):
+    """Writes the report of saved runs: 0, or 1 where a file could not be
+    written."""
+    runs = [load_or_exit(f)[0] for f in request.runs]
+    names = [f.shown for f in request.runs]
+    asked = two_runs.Asked(request.threshold, request.fail_above, request.control)
+    return write_each(pages.report_files(runs, names, request.html, request.markdown, asked))
+
+
+def export(request):
+    """Writes a saved run for the dashboards asked: 0, or 1 where a file
+    could not be written."""
+    made = load_or_exit(request.run)[1]
+    asked = ((request.github_benchmark, exports.github_benchmark), (request.bmf, exports.bmf))
+    return write_each({path: make(made) for path, make in asked if path is not None})
 
 
 def main(argv, programs):
@@ -183,6 +198,8 @@ def main(argv, programs):
         return compare(asked)
     if isinstance(asked, config.ReportRequest):
         return report_runs(asked)
+    if isinstance(asked, config.ExportRequest):
+        return export(asked)
     return run_sweep(asked)
 
 

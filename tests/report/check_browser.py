@@ -6,7 +6,8 @@ pixels without scrolling sideways, shows a program's label as text, and
 each chart has its series, each with its markers, named in its legend,
 its axis labels, and every text inside the chart. A screenshot of each
 page is saved. Checks the reports of the unit tests' hand-built runs
-(one run, and a history with a step), or the HTML files given.
+(one run, a history with a step, and two runs either side of it, before
+and after), or the HTML files given.
 
 Usage: check_browser.py [--out FOLDER] [REPORT.html ...]. Exits 0 when
 every check passes, 1 when one fails, and 77 (skipped) without Chromium."""
@@ -160,17 +161,21 @@ def problems(r, wanted):
 
 
 def fixtures(folder):
-    """The unit tests' runs as two reports: [(page, texts it must show)]."""
+    """The unit tests' runs as three reports: [(page, texts it must show)]."""
     import unit_report
     from dotprod_sweep.figures import model
-    from dotprod_sweep.report import pages
+    from dotprod_sweep.report import pages, two_runs
     from dotprod_sweep.views import prose
     one = unit_report.one_run()
     several = unit_report.several_runs()
     made = [("one-run.html", pages.render([one], ["run.json"], "html"),
               prose.answer_lines(model.model(one)).splitlines()),
              ("history.html", pages.render(several, unit_report.names(len(several)), "html"),
-              [unit_report.HOSTILE + " at 10^5: 2× slower from commit 3c0ffee"])]
+              [unit_report.HOSTILE + " at 10^5: 2× slower from commit 3c0ffee"]),
+             ("two-runs.html", pages.render(several[2:4], ["before.json", "after.json"], "html",
+                                            two_runs.Asked(fail_above=0.2)),
+              ["Before and after: before.json → after.json",
+               "gate failed: " + unit_report.HOSTILE + " is slower than in the old run"])]
     found = []
     for name, data, wanted in made:
         with open(os.path.join(folder, name), "wb") as f:

@@ -34,7 +34,9 @@ class Subcommands(InFolder):
         cases = [(["--binary", PYTHON], parsing.Config),
                  (["run", "--binary", PYTHON], parsing.Config),
                  (["show", "old.json", "--wide"], parsing.ShowRequest),
-                 (["compare", "old.json", "new.json"], parsing.CompareRequest)]
+                 (["compare", "old.json", "new.json"], parsing.CompareRequest),
+                 (["report", "old.json", "--html", "r.html"], parsing.ReportRequest),
+                 (["export", "old.json", "--bmf", "b.json"], parsing.ExportRequest)]
         for argv, kind in cases:
             with self.subTest(argv):
                 self.assertIsInstance(config(argv), kind)
@@ -50,6 +52,8 @@ class Subcommands(InFolder):
                  (["compare", "old.json", "new.json", "--threshold", "2.5",
                    "--fail-above", "20"], (0.025, 0.2)),
                  (["--binary", PYTHON, "--compare", "old.json", "--threshold", "2.5",
+                   "--fail-above", "20"], (0.025, 0.2)),
+                 (["report", "old.json", "new.json", "--markdown", "r.md", "--threshold", "2.5",
                    "--fail-above", "20"], (0.025, 0.2))]
         for argv, wanted in cases:
             with self.subTest(argv):
@@ -75,6 +79,16 @@ class Refusals(InFolder):
             (["show", "old.json", "--plot", "old.json"], "is the run read"),
             (["show", "old.json", "--lenghts", "5"], "usage: dotprod-sweep show "),
             (["compare", "old.json"], "required: NEW.json"),
+            (["export", "old.json"], "export needs --github-benchmark FILE or --bmf FILE"),
+            (["export", "old.json", "--bmf", "./old.json"], "is the run read"),
+            (["export", "old.json", "--bmf", "a.json", "--github-benchmark", "./a.json"],
+             "two outputs name the same file: ./a.json"),
+            (["export", "old.json", "--bmf", "/nonexistent/a.json"],
+             "cannot write /nonexistent/a.json: No such file or directory"),
+            (["report", "old.json", "--html", "r.html", "--fail-above", "20"],
+             "--fail-above needs two runs, before and after (report was given 1)"),
+            (["report", "old.json", "new.json", "old.json", "--html", "r.html", "--control",
+              "x"], "--control needs two runs"),
         ]
         for argv, said in cases:
             with self.subTest(argv):

@@ -5,12 +5,17 @@ labels shown as text, the change found named by its commit), the
 history's series, and the plot's readability (one colour per program,
 the scan axis named after its variable, every ceiling labelled). The
 browser check (tests/report/check_browser.py) opens the same runs."""
+import hashlib
 import html
+import os
 import re
+import tempfile
 import unittest
+from unittest import mock
 
+from dotprod_sweep.facts import commands
 from dotprod_sweep.figures import history, model
-from dotprod_sweep.report import pages, svg
+from dotprod_sweep.report import history_charts, pages, svg, two_runs
 from dotprod_sweep.views import charts, plot, prose
 from dotprod_sweep.facts.runs import Ceiling, PROBE, Run, Runs
 
@@ -26,17 +31,29 @@ def timed(runs, program, n, seconds, result="0.520000"):
                   for k, t in enumerate(seconds, start=1)]
 
 
+def recorded(labels, argv, digest):
+    """The commands a run records: argv for the candidate, its file's
+    fingerprint digest (None: none recorded), ./p for the others."""
+    def command(label):
+        word = argv if label == HOSTILE else "./p"
+        made = {"label": label, "argv": [word], "env": {}}
+        return made if digest is None else {**made, "files": {word: digest}}
+    return {"reference": command(labels[0]), "candidates": [command(p) for p in labels[1:]]}
+
+
 def one_run(commit="0123456789abcdef", date="2025-01-02T03:04:05+00:00", slower=1.0,
-            drift=1.0, reference="dotprod", baseline=None):
+            drift=1.0, reference="dotprod", baseline=None, argv="./mine", digest="d1"):
     """dotprod, a candidate with markup in its label, and a command scanned
     over t, at two lengths, with 1- and 2-thread ceilings. slower
-    multiplies the candidate's times; drift every program's."""
+    multiplies the candidate's times; drift every program's; argv and
+    digest: the candidate's command and its file's fingerprint."""
     labels = (reference, HOSTILE, "par t=1", "par t=2")
     made = Runs(labels, reference, baseline or reference, (1000, 100000), (5,),
                 machine={**MACHINE, "commit": commit, "date": date},
                 params={"par t=1": (("t", "1"),), "par t=2": (("t", "2"),)},
                 families={"par t=1": FAMILY, "par t=2": FAMILY},
-                setup={"arguments": ["--candidate", HOSTILE]})
+                setup={"arguments": ["--candidate", HOSTILE],
+                       "programs": recorded(labels, argv, digest)})
     for n in (1000, 100000):
         made.exact[n] = 0.52
         base = 1e-6 * n * drift
@@ -160,6 +177,112 @@ class History(unittest.TestCase):
                         self.assertNotRegex(page, r"(?<!\\)<(/?script|i>)")
                         if form == "html":
                             self.assertIn("&lt;script&gt;", page)
+
+def plain_text(page, form="markdown"):
+    """The page's text: Markdown without its escapes, HTML without tags."""
+    if form == "markdown":
+        return page.replace("\\", "")
+    return html.unescape(re.sub(r"<[^>]+>", "", page))
+
+
+class Attribution(unittest.TestCase):
+    """A change is the code's where a commit or a command changed, the
+    machine's where neither did, and cannot be put down to either where
+    no commit was recorded."""
+    def test_each_change_is_put_down_to_what_changed(self):
+        same, six = "e65d9aa" * 6, ["./mine"] * 6
+        machine = (f"the machine ran {HOSTILE} 2× slower from run 4 (r4.json); the program did "
+                   "not change (speedup")
+        unsaid = "2× slower from run 4 (r4.json) (speedup"
+        cases = [  # (commits, candidate's command, its fingerprint, cause, the line's words)
+            ([f"{k}{same}" for k in range(6)], six, ["d1"] * 6, history.CODE,
+             "2× slower from commit 3e65d9a, 2025-02-04T10:00:00+00:00 (speedup"),
+            ([same] * 6, six, ["d1"] * 6, history.MACHINE, machine),
+            ([same] * 6, ["./mine"] * 3 + ["./other"] * 3, ["d1"] * 6, history.CODE, unsaid),
+            ([same] * 6, six, ["d1"] * 3 + ["d2"] * 3, history.CODE, unsaid),  # rebuilt
+            ([same] * 6, six, [None] * 6, None, unsaid),
+            ([None] * 6, six, ["d1"] * 6, None, unsaid)]
+        for commits, argv, digests, cause, said in cases:
+            with self.subTest(cause=cause, argv=argv[-1], digest=digests[-1]):
+                runs = [one_run(commit=c, date=f"2025-02-{k + 1:02}T10:00:00+00:00",
+                                slower=2.0 if k >= STEP_AT else 1.0, argv=a, digest=d)
+                        for k, (c, a, d) in enumerate(zip(commits, argv, digests))]
+                made = history.history([model.model(r) for r in runs], names(6))
+                line = next(s for s in made.series if s.program == HOSTILE and s.length == 1000)
+                self.assertEqual([(c.run, c.cause) for c in line.changes], [(STEP_AT, cause)])
+                page = plain_text(pages.render(runs, names(6), "markdown").decode())
+                self.assertIn(f"{HOSTILE} at 10^3: {said}", page)
+                self.assertEqual("the program did not change" in page, cause == history.MACHINE)
+
+    def test_a_program_is_told_by_its_bytes(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            path = os.path.join(tmp, "mine")
+            for text in (b"one", b"two"):
+                with open(path, "wb") as f:
+                    f.write(text)
+                found = commands.fingerprints([path, "{n}", os.path.join(tmp, "missing")])
+                self.assertEqual(found, {path: hashlib.sha256(text).hexdigest()})
+            with mock.patch.object(commands, "open", side_effect=PermissionError, create=True):
+                self.assertEqual(commands.fingerprints([path]), {})
+
+    def test_the_reference_changing_is_said_once(self):
+        runs = [one_run(commit="e65d9aa" * 6, drift=1.3 if k == 4 else 1.0) for k in range(8)]
+        for form in ("markdown", "html"):
+            with self.subTest(form):
+                page = plain_text(pages.render(runs, names(8), form).decode(), form)
+                self.assertEqual(page.count("the same program in every run"), 1)
+                self.assertIn("dotprod, the same program in every run unless its version "
+                              "changed, ran at 10^3 1.3× slower from run 5 (r5.json), at 10^3 "
+                              "1.3× faster from run 6 (r6.json), at 10^5", page)
+
+
+class TwoRuns(unittest.TestCase):
+    """Two runs: what compare says of them comes first, with the gate's
+    outcome at each row where a limit is given."""
+    def test_the_comparison_comes_first_with_its_gate(self):
+        runs = [one_run(commit="a" * 40), one_run(commit="b" * 40, slower=2.0)]
+        cases = [(None, None, None), (0.2, "gate failed: " + HOSTILE, "**failed**"),
+                 (3.0, "gate passed: every candidate within 300 %", "passed")]
+        for limit, outcome, cell in cases:
+            with self.subTest(limit=limit):
+                page = pages.render(runs, ["before.json", "after.json"], "markdown",
+                                    two_runs.Asked(fail_above=limit)).decode()
+                self.assertTrue(page.startswith("# Before and after: before.json → after.json"))
+                self.assertLess(page.index("| N "), page.index("## History per program"))
+                self.assertNotIn("Too few runs", page)
+                row = next(line for line in page.splitlines()
+                           if line.startswith("| 100000 | mine"))
+                self.assertIn("| slower, about 2×", row)
+                if limit is None:
+                    self.assertNotIn("gate", page.lower())
+                    continue
+                self.assertIn(outcome, plain_text(page))
+                self.assertTrue(row.endswith(f"| {cell} |"), row)
+                reference = next(line for line in page.splitlines()
+                                 if line.startswith("| 100000 | dotprod"))
+                self.assertTrue(reference.endswith("| not gated |"), reference)
+
+
+class Labels(unittest.TestCase):
+    def test_runs_are_told_apart_by_what_differs(self):
+        def run(name, commit, date):
+            return history.Provenance(name, commit, date, None, {})
+        a, b = "a" * 40, "b" * 40
+        cases = [  # (runs, what, each run's tick)
+            ([run("x.json", a, "t1"), run("y.json", b, "t2")], "commit", ["aaaaaaa", "bbbbbbb"]),
+            ([run("x.json", a, "t1"), run("y.json", a, "t2")], "file", ["x.json", "y.json"]),
+            ([run("x.json", a, "t1"), run("d/x.json", a, None)], "file", ["x.json", "d/x.json"]),
+            ([run("x.json", a, "t1"), run("x.json", a, "t2")], "time", ["t1", "t2"]),
+            ([run("x.json", None, "t"), run("x.json", None, "t")], "number", ["run 1", "run 2"]),
+            ([run("x.json", a, "t"), run("y.json", a, "t"), run("z.json", b, "t")],
+             "commit and file", ["aaaaaaa x.json", "aaaaaaa y.json", "bbbbbbb z.json"]),
+            ([run("before-the-long-change.json", a, "t"), run("after.json", a, "t")], "file",
+             ["…he-long-change.json", "after.json"])]
+        for runs, what, ticks in cases:
+            with self.subTest(what=what, ticks=ticks):
+                self.assertEqual(history_charts.telling(runs)[0], what)
+                self.assertEqual([t for _, t in history_charts.run_ticks(runs)], ticks)
+
 
 class Chart(unittest.TestCase):
     def test_an_interval_is_drawn_from_its_low_end_to_its_high_end(self):

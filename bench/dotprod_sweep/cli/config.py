@@ -1,8 +1,9 @@
 # SPDX-License-Identifier: MIT
-"""The sweep's command line, read by one parser with four subcommands:
-run (the default, which the word may be left out of), show, compare and
-report.
-It becomes a frozen Config to run, or a Show, Compare or ReportRequest;
+"""The sweep's command line, read by one parser with five subcommands:
+run (the default, which the word may be left out of), show, compare,
+report and export.
+It becomes a frozen Config to run, or a Show, Compare, Report or
+ExportRequest;
 percents become fractions as they are read (values.py). A bad command
 line is refused in one line with status 2 before anything runs."""
 
@@ -20,21 +21,25 @@ from ..figures import comparison
 from .values import count, cpu_list, fraction, lengths, percent, positive, seconds
 from ..facts.commands import Command, CommandError
 from .files import InputFile, OutputFile
+from .requests import CompareRequest, ExportRequest, ReportRequest, ShowRequest
 from ..messages import UsageError, say
 
 DEFAULT_LENGTHS = (10**3, 10**4, 10**5, 10**6, 10**7)
 DEFAULT_BUDGET = 120
-SUBCOMMANDS = ("run", "show", "compare", "report")
+SUBCOMMANDS = ("run", "show", "compare", "report", "export")
 
 RUN_USAGE = """dotprod-sweep [run] [OPTION]...
        dotprod-sweep show RUN.json [OPTION]...
        dotprod-sweep compare OLD.json NEW.json [OPTION]...
-       dotprod-sweep report RUN.json [MORE.json]... --html FILE | --markdown FILE"""
+       dotprod-sweep report RUN.json [MORE.json]... --html FILE | --markdown FILE
+       dotprod-sweep export RUN.json --github-benchmark FILE | --bmf FILE"""
 SUBCOMMANDS_SAID = ("Subcommands: run, the default (the word may be left out), times the "
                     "programs as the options above say; show prints a run saved with --json "
-                    "again, compare compares two, and report writes one or more as an HTML "
-                    "page or Markdown. show --help, compare --help and report --help list "
-                    "their options.")
+                    "again, compare compares two, report writes one or more as an HTML "
+                    "page or Markdown, and export writes one for a CI dashboard. Each "
+                    "subcommand's --help lists its options. The manual: man dotprod-sweep once "
+                    "installed; in the source tree, man -l build/release/man/dotprod-sweep.1 "
+                    "once built.")
 
 # What argparse should take as an option's value, not as an option: a
 # number such as -1e400 or -inf, which the option's type then refuses.
@@ -72,31 +77,6 @@ class Config:
     def programs(self):
         """The timed programs, in the order they take turns."""
         return (self.reference, *self.candidates)
-
-
-@dataclass(frozen=True)
-class ShowRequest:
-    run: InputFile             # the saved run to read
-    plot: OutputFile | None
-    json: OutputFile | None
-    csv: OutputFile | None
-    wide: bool
-
-
-@dataclass(frozen=True)
-class CompareRequest:
-    old: InputFile
-    new: InputFile
-    threshold: float           # a fraction, as in Config
-    fail_above: float | None
-    control: str | None        # as in Config
-
-
-@dataclass(frozen=True)
-class ReportRequest:
-    runs: tuple                # InputFile: the saved runs, oldest first
-    html: OutputFile | None
-    markdown: OutputFile | None
 
 
 class Once(argparse.Action):
@@ -155,7 +135,11 @@ def parser(programs):
     report_options(sub.add_parser(
         "report", description="Write one or more runs saved with --json as one HTML page that "
         "needs no network, or as Markdown: for one run its answers, table and charts; for "
-        "several, oldest first, each program's history and the commits where it changed."))
+        "several, oldest first, each program's history and the commits where it changed; "
+        "for two, what compare says of them first."))
+    export_options(sub.add_parser("export", description="Write a run saved with --json for "
+        "a dashboard: github-action-benchmark's customSmallerIsBetter list, or Bencher Metric "
+        "Format (BMF)."))
     top.commands = sub.choices
     return top
 
@@ -164,6 +148,14 @@ def report_options(p):
     p.add_argument("runs", metavar="RUN.json", nargs="+", help="runs saved with --json")
     p.add_argument("--html", metavar="FILE", help="write the report as one HTML page")
     p.add_argument("--markdown", metavar="FILE", help="write it as GitHub-flavoured Markdown")
+    comparing_options(p, ", of two runs")
+
+
+def export_options(p):
+    p.add_argument("run", metavar="RUN.json", help="a file written by dotprod-sweep --json")
+    p.add_argument("--github-benchmark", metavar="FILE",
+                   help="write github-action-benchmark's customSmallerIsBetter JSON")
+    p.add_argument("--bmf", metavar="FILE", help="write Bencher Metric Format JSON")
 
 
 def run_options(p, programs):
@@ -338,7 +330,22 @@ def report_request(args):
         raise UsageError("report needs --html FILE or --markdown FILE")
     for run in runs:
         files.spare(run, (html, markdown), "a run read")
-    return ReportRequest(runs, html, markdown)
+    # Only two runs are compared: with more or fewer they would do nothing.
+    for name in sorted({"threshold", "fail_above", "control"}
+                       & getattr(args, "options_given", set())):
+        if len(runs) != 2:
+            raise UsageError(f"--{name.replace('_', '-')} needs two runs, before and after "
+                             f"(report was given {len(runs)})")
+    return ReportRequest(runs, html, markdown, args.threshold, args.fail_above, args.control)
+
+
+def export_request(args):
+    run = files.input_file(args.run)
+    github, bmf = files.outputs((args.github_benchmark, args.bmf), [])
+    if github is None and bmf is None:
+        raise UsageError("export needs --github-benchmark FILE or --bmf FILE")
+    files.spare(run, (github, bmf), "the run read")
+    return ExportRequest(run, github, bmf)
 
 
 def request(argv, programs):
@@ -351,6 +358,8 @@ def request(argv, programs):
         return compare_request(args)
     if args.command == "report":
         return report_request(args)
+    if args.command == "export":
+        return export_request(args)
     return run_config(args, argv, programs)
 
 

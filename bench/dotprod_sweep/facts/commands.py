@@ -7,6 +7,7 @@ and {NAME} for a value of a --scan. The --candidate, --name and --scan
 options are read here too."""
 
 import argparse
+import hashlib
 import itertools
 import os
 import re
@@ -24,6 +25,25 @@ class CommandError(Exception):
     """A command that cannot be run: one line, status 2."""
 
 
+def fingerprint(path):
+    """The SHA-256 of path's bytes, or None where it cannot be read."""
+    digest = hashlib.sha256()
+    try:
+        with open(path, "rb") as f:
+            for block in iter(lambda: f.read(1 << 20), b""):
+                digest.update(block)
+    except OSError:
+        return None
+    return digest.hexdigest()
+
+
+def fingerprints(words):
+    """{word: SHA-256} of each word that names a readable file: the program,
+    and the script or program a launcher or an interpreter is given."""
+    found = {w: fingerprint(w) for w in dict.fromkeys(words) if os.path.isfile(w)}
+    return {w: digest for w, digest in found.items() if digest}
+
+
 @dataclass(frozen=True)
 class Command:
     label: str        # its name in the table, the plot and the JSON
@@ -38,9 +58,11 @@ class Command:
         return self.words[0]
 
     def record(self):
-        """What it is, for the JSON."""
+        """What it is, for the JSON: its files' fingerprints tell a program
+        rebuilt between two runs from one that was not."""
         return {"label": self.label, "argv": list(self.words), "env": dict(self.env),
-                "params": dict(self.params), "given": self.shown}
+                "params": dict(self.params), "given": self.shown,
+                "files": fingerprints(self.words)}
 
     def argv(self, n):
         words = [fill(w, n) for w in self.words]

@@ -2,17 +2,21 @@
 """Several saved sweeps in the order given, as one history: per program
 and length, one point per run with its 95 % interval, the provenance of
 each run (its commit, date and version, as the sweep recorded them), and
-the changes of level found in each series (changepoints.py). Pure
-functions of the models."""
+the changes of level found in each series (changepoints.py), each put
+down to the code or to the machine. Pure functions of the models."""
 
 import math
 import statistics
-from dataclasses import dataclass
+from dataclasses import dataclass, field
 
 from . import changepoints, stats
 from ..facts.runs import TIMED
 
 SPEEDUP, TIME = "speedup", "time"  # what a series' values are
+# What a change is put down to: a new commit or command, or the machine,
+# where the program ran from the same commit as the same command; None
+# where a run recorded no commit.
+CODE, MACHINE = "code", "machine"
 
 
 @dataclass(frozen=True)
@@ -23,6 +27,7 @@ class Provenance:
     date: str | None      # UTC, ISO 8601
     version: str | None
     machine: dict
+    commands: dict = field(default_factory=dict)  # label -> its command (argv and environment), as recorded
 
     @property
     def short_commit(self):
@@ -44,6 +49,7 @@ class Change:
     factor: float         # new time over old: 2 is twice as slow, 0.5 twice as fast
     before: float         # the levels either side, in the series' values
     after: float
+    cause: str | None = None  # CODE, MACHINE, or None: cannot tell
 
 
 @dataclass(frozen=True)
@@ -64,9 +70,45 @@ class History:
     models: tuple         # each run's model, in the same order
 
 
+def commands(model):
+    """{label: (argv, environment, files)} of every program the run
+    recorded; files: (path, SHA-256) pairs, or None where the run recorded
+    none (before 1.8.0) or they are not a map of texts."""
+    recorded = model.runs.setup.get("programs", {}) if model.runs else {}
+    found = [recorded.get("reference"), *(recorded.get("candidates") or [])]
+    return {c["label"]: (tuple(c.get("argv") or ()), tuple(sorted((c.get("env") or {}).items())),
+                         files(c.get("files")))
+            for c in found if isinstance(c, dict) and "label" in c}
+
+
+def files(recorded):
+    if not (isinstance(recorded, dict) and recorded and
+            all(isinstance(v, str) for v in recorded.values())):
+        return None
+    return tuple(sorted(recorded.items()))
+
+
 def provenance(model, name):
     host = model.machine
-    return Provenance(name, host.get("commit"), host.get("date"), host.get("version"), dict(host))
+    return Provenance(name, host.get("commit"), host.get("date"), host.get("version"), dict(host),
+                      commands(model))
+
+
+def cause(runs, before, after, programs):
+    """What moved programs' times between runs before and after (indexes
+    in runs): CODE where a command, a program's file or the commit differs;
+    MACHINE where both ran from one commit, each program as the same
+    command and from the same files, so that nothing of it changed; None
+    where a commit or a file's fingerprint was not recorded."""
+    a, b = runs[before], runs[after]
+    mine, theirs = ([r.commands.get(p) or ((), (), None) for p in programs] for r in (a, b))
+    if any(x[:2] != y[:2] or None not in (x[2], y[2]) and x[2] != y[2]
+           for x, y in zip(mine, theirs)):
+        return CODE
+    if a.commit and b.commit and a.commit != b.commit:
+        return CODE
+    known = a.commit and b.commit and all(x[2] is not None for x in mine + theirs)
+    return MACHINE if known else None
 
 
 def time_point(model, k, program, n):
@@ -114,7 +156,7 @@ def slower(measure, value):
     return -math.log(value) if measure == SPEEDUP else math.log(value)
 
 
-def series(models, program, n):
+def series(models, program, n, runs):
     measure, baseline = measure_of(models, program, n)
     point = speedup_point if measure == SPEEDUP else time_point
     points = tuple(point(m, k, program, n) for k, m in enumerate(models)
@@ -126,7 +168,10 @@ def series(models, program, n):
     means = changepoints.levels(logs, starts) if timed else []
     # Back from logarithms of a time to the series' own values.
     level = [math.exp(-m if measure == SPEEDUP else m) for m in means]
-    changes = tuple(Change(timed[s].run, math.exp(b - a), level[i], level[i + 1])
+    # A speedup moves with its baseline's command as much as with its own.
+    programs = (program, baseline) if baseline else (program,)
+    changes = tuple(Change(timed[s].run, math.exp(b - a), level[i], level[i + 1],
+                           cause(runs, timed[s - 1].run, timed[s].run, programs))
                     for i, (s, a, b) in enumerate(zip(starts, means, means[1:])))
     levels = tuple((timed[a].run, timed[b - 1].run, v)
                    for a, b, v in zip(bounds, bounds[1:], level))
@@ -137,5 +182,5 @@ def history(models, names):
     """The History of models (each a model.Model of one saved run) in the
     order given; names: the files they were read from."""
     models = tuple(models)
-    return History(tuple(provenance(m, name) for m, name in zip(models, names)),
-                   tuple(series(models, p, n) for p, n in keys(models)), models)
+    runs = tuple(provenance(m, name) for m, name in zip(models, names))
+    return History(runs, tuple(series(models, p, n, runs) for p, n in keys(models)), models)

@@ -9,13 +9,49 @@ from ..views.charts import Axis, Chart, Line, Series, spans, styles
 from ..views.formats import length_text, plain
 
 
+LONGEST_TICK = 20  # characters: a longer file name is cut, from the front
+
+
+def distinct(values):
+    return None not in values and len(set(values)) == len(values)
+
+
+def telling(runs):
+    """What tells the runs apart, as (what, the text of each run): their
+    commits where each has its own; else their files' names, their times
+    or their numbers, after the commit where some runs share one. A commit
+    that every run shares tells none apart, and is left out."""
+    commits = [r.short_commit for r in runs]
+    for what, values in (("file", [r.name for r in runs]), ("time", [r.date for r in runs])):
+        if distinct(values):
+            break
+    else:
+        what, values = "number", [f"run {k + 1}" for k in range(len(runs))]
+    if distinct(commits):
+        return "commit", commits
+    if len(set(commits)) == 1:
+        return what, values
+    return f"commit and {what}", [f"{c or 'no commit'} {v}" for c, v in zip(commits, values)]
+
+
 def run_ticks(runs, k_max=16):
-    """(run, text) of the history's x axis: each run's short commit, or its
-    number; no more than k_max of them, evenly spaced back from the last
-    run, so that they stay readable."""
+    """(run, text) of the history's x axis: what tells each run apart; no
+    more than k_max of them, evenly spaced back from the last run, so that
+    they stay readable."""
     step = max(1, -(-len(runs) // k_max))
-    return tuple((k, r.short_commit or f"run {k + 1}") for k, r in enumerate(runs)
-                 if (len(runs) - 1 - k) % step == 0)
+    shown = [t if len(t) <= LONGEST_TICK else "…" + t[1 - LONGEST_TICK:]
+             for t in telling(runs)[1]]
+    return tuple((k, shown[k]) for k in range(len(runs)) if (len(runs) - 1 - k) % step == 0)
+
+
+def at_run(runs, k):
+    """Run k as a line names it: its commit where that tells it apart, else
+    its number and what tells it apart."""
+    what, values = telling(runs)
+    r = runs[k]
+    if what == "commit":
+        return f"commit {r.short_commit}" + (f", {r.date}" if r.date else "")
+    return f"run {k + 1}" + ("" if what == "number" else f" ({values[k]})")
 
 
 def change_text(change):
@@ -44,7 +80,7 @@ def history_chart(line, runs, look):
     marks = tuple((c.run - 0.5, change_text(c), colour) for c in line.changes)
     values = [v for p in points for v in p[1:4] if v]
     y = Axis(measured, log=spans(values), zero=True)
-    x = Axis("run, by commit, in the order given", ticks=run_ticks(runs))
+    x = Axis(f"run, by {telling(runs)[0]}, in the order given", ticks=run_ticks(runs))
     title = f"{line.program} at N={length_text(line.length)}"
     return Chart(title, x, y, (Series(line.program, *look, points),), levels, marks)
 

@@ -11,9 +11,11 @@ from columns.py; every text from a run is escaped where it is written."""
 
 import shlex
 
-from .history_charts import change_text, history_charts, unit
+from .history_charts import at_run, change_text, history_charts, telling, unit
 from ..figures import changepoints, history, model
 from ..views import charts, columns, prose, table
+from ..views.comparison import joined
+from . import two_runs
 from .blocks import Details, Figures, Heading, Lines, Table, Text, html_page, markdown_page
 from ..views.formats import length_text, plain
 
@@ -94,34 +96,50 @@ def one_run(made, name):
     return blocks + machine_blocks(made)
 
 
-def at_run(runs, k):
-    r = runs[k]
-    where = f"commit {r.short_commit}" if r.short_commit else f"run {k + 1} ({r.name})"
-    return where + (f", {r.date}" if r.date else "")
-
-
 def change_line(line, change, runs):
-    """'dotprod-simd at 10^7: 1.6× slower from commit abc1234, ...'."""
-    return (f"{line.program} at {length_text(line.length)}: {change_text(change)} from "
-            f"{at_run(runs, change.run)} ({unit(line)} {plain(change.before)} → "
-            f"{plain(change.after)})")
+    """'dotprod-simd at 10^7: 1.6× slower from commit abc1234, ...', or, where
+    nothing of the program changed, the machine's."""
+    levels = f"({unit(line)} {plain(change.before)} → {plain(change.after)})"
+    where = f"{line.program} at {length_text(line.length)}"
+    if change.cause == history.MACHINE:
+        return (f"{where}: the machine ran {line.program} {change_text(change)} from "
+                f"{at_run(runs, change.run)}; the program did not change {levels}")
+    return f"{where}: {change_text(change)} from {at_run(runs, change.run)} {levels}"
 
 
 def series_table(line, runs):
     """A series' values, one row per run, the changes marked."""
     starts = {c.run: change_text(c) for c in line.changes}
-    rows = [[str(p.run + 1), runs[p.run].short_commit or "", runs[p.run].date or "",
+    what, told = telling(runs)
+    rows = [[str(p.run + 1), told[p.run],
              plain(p.value) if p.value is not None else f"failed: {p.failure}",
              f"{plain(p.low)}–{plain(p.high)}" if p.value is not None else "",
              starts.get(p.run, "")] for p in line.points]
-    return Table(["run", "commit", "date", unit(line), "95 % interval", "change"], "rllrrl",
-                 rows)
+    return Table(["run", what, unit(line), "95 % interval", "change"], "rlrrl", rows)
+
+
+def reference_line(made):
+    """Every change in the reference's own series, in one line: no commit
+    changes it, so each is the machine's, and it moves the other series."""
+    reference = made.models[0].reference
+    found = [f"at {length_text(line.length)} {change_text(c)} from {at_run(made.runs, c.run)}"
+             for line in made.series if line.program == reference for c in line.changes]
+    if not found:
+        return []
+    return [f"{reference}, the same program in every run unless its version changed, ran "
+            + joined(found) + ": the machine ran at another speed there (or, for a "
+            "speedup, its baseline changed), and other series may be off by as much."]
 
 
 def change_lines(made):
-    """Every change found, as (line, link to its chart), in series order."""
+    """Every change found, as (line, link to its chart), in series order;
+    the reference's said once, in a line of their own."""
+    reference = made.models[0].reference
+    first = next((f"#figure-{k + 1}" for k, line in enumerate(made.series)
+                  if line.program == reference and line.changes), None)
     return [(change_line(line, c, made.runs), f"#figure-{k + 1}")
-            for k, line in enumerate(made.series) for c in line.changes]
+            for k, line in enumerate(made.series) if line.program != reference
+            for c in line.changes] + [(said, first) for said in reference_line(made)]
 
 
 def caveats(made):
@@ -131,12 +149,12 @@ def caveats(made):
              if sum(p.value is not None for p in line.points) < changepoints.MIN_POINTS]
     said = [f"Too few runs to look for changes ({changepoints.MIN_POINTS} are needed): "
             + ", ".join(short) + "."] if short else []
-    reference = made.models[0].reference
-    said += [f"{reference} changed at {at_run(made.runs, c.run)}: it is the same program in "
-             f"every run unless its version changed, so the machine ran at another speed there "
-             f"(or, for a speedup, its baseline changed), and other series may be off by as much."
-             for line in made.series if line.program == reference for c in line.changes]
-    first = made.runs[0].machine
+    return said + other_machines(made)
+
+
+def other_machines(made):
+    """A line per run made on another machine than the first's."""
+    said, first = [], made.runs[0].machine
     for k, r in enumerate(made.runs[1:], start=1):
         if (r.machine.get("cpu"), r.machine.get("cores")) != (first.get("cpu"), first.get("cores")):
             said.append(f"Run {k + 1} ({r.name}) ran on another machine: "
@@ -168,43 +186,63 @@ def several_runs(made):
               Heading(2, "Changes found"),
               Lines(found, "changes") if found else Text("No change of level was found.")]
     blocks += [Lines(caveats(made), "warnings")] if caveats(made) else []
+    return blocks + history_blocks(made)
+
+
+def history_blocks(made):
+    """Each program's chart over the runs, the runs, and the last run."""
     figures = [(chart, Details(f"{line.program} at N={length_text(line.length)}, {unit(line)}",
                                [series_table(line, made.runs)]))
                for chart, line in zip(history_charts(made), made.series)]
-    blocks += [Heading(2, "History per program and length"), Figures(figures),
-               Heading(2, "Runs"), runs_table(made)]
+    blocks = [Heading(2, "History per program and length"), Figures(figures),
+              Heading(2, "Runs"), runs_table(made)]
     last, name = made.models[-1], made.runs[-1].name
     return blocks + [Heading(2, f"The last run: {name}"), *answer_blocks(last), compact(last)]
 
 
-def blocks(models, names):
-    models, names = list(models), list(names)
-    if len(models) == 1:
-        return one_run(models[0], names[0])
-    return several_runs(history.history(models, names))
+def before_after(runs_list, made, names, asked):
+    """Two runs: what compare says of them first, then the history's
+    charts, too short for changes of level to be looked for."""
+    found = two_runs.blocks(*zip(runs_list, made), names, asked)
+    past = history.history(made, names)
+    other = other_machines(past)
+    return found + ([Lines(other, "warnings")] if other else []) + history_blocks(past)
 
 
-def render(runs_list, names, form):
+def blocks(runs_list, names, asked=two_runs.Asked()):
+    """The page's blocks: runs_list, as saved.load gives them."""
+    made = [model.model(r) for r in runs_list]
+    if len(made) == 1:
+        return one_run(made[0], names[0])
+    if len(made) == 2:
+        return before_after(runs_list, made, names, asked)
+    return several_runs(history.history(made, names))
+
+
+def render(runs_list, names, form, asked=two_runs.Asked()):
     """The report of runs_list (runs.Runs, as saved.load gives them, in
     the order given; names: their files as the user named them) as
-    bytes: form "html" or "markdown"."""
-    made = [model.model(r) for r in runs_list]
-    content = blocks(made, names)
+    bytes: form "html" or "markdown"; asked: what two runs are compared
+    with."""
+    content = blocks(list(runs_list), list(names), asked)
     title = f"dotprod-sweep report: {', '.join(names)}"
     return (html_page(title, content) if form == "html" else markdown_page(content)).encode()
 
 
-def html(runs_list, names):
-    return render(runs_list, names, "html")
 
 
-def markdown(runs_list, names):
-    return render(runs_list, names, "markdown")
+def html(runs_list, names, asked=two_runs.Asked()):
+    return render(runs_list, names, "html", asked)
 
 
-def report_files(runs_list, names, html_path=None, markdown_path=None):
+def markdown(runs_list, names, asked=two_runs.Asked()):
+    return render(runs_list, names, "markdown", asked)
+
+
+def report_files(runs_list, names, html_path=None, markdown_path=None, asked=two_runs.Asked()):
     """{destination: bytes} for each destination asked (None: not asked),
     in the order given: the caller writes them, as every file the sweep
     writes, whole or not at all."""
-    return {path: make(runs_list, names)
-            for path, make in ((html_path, html), (markdown_path, markdown)) if path is not None}
+    return {path: render(runs_list, names, form, asked)
+            for path, form in ((html_path, "html"), (markdown_path, "markdown"))
+            if path is not None}

@@ -65,14 +65,19 @@ def row_call(r):
     return called(r.called)
 
 
-def table(result):
+def cells(result):
+    """(header, aligns, rows) of the table of the lengths both timed: the
+    one compare prints, and the report's."""
     paired = result.control is not None
-    rows = [[r.length, r.program, seconds(r.old_median), seconds(r.new_median),
+    rows = [[str(r.length), r.program, seconds(r.old_median), seconds(r.new_median),
              ratio(r.absolute), *(["control" if r.control else ratio(r.paired)] if paired else []),
              row_call(r)] for r in result.rows]
-    return markdown(["N", "program", "old (s)", "new (s)", "absolute, 95 %",
-                     *(["paired, 95 %"] if paired else []), "call"],
-                    "rlrrr" + "r" * paired + "l", rows)
+    return (["N", "program", "old (s)", "new (s)", "absolute, 95 %",
+             *(["paired, 95 %"] if paired else []), "call"], "rlrrr" + "r" * paired + "l", rows)
+
+
+def table(result):
+    return markdown(*cells(result))
 
 
 def key_line(result):

@@ -1,0 +1,123 @@
+# SPDX-License-Identifier: MIT
+"""The exports for CI dashboards, from a hand-built run, each checked
+against the structure its dashboard documents: github-action-benchmark's
+customSmallerIsBetter list, and Bencher Metric Format."""
+import contextlib
+import io
+import json
+import os
+import statistics
+import tempfile
+import unittest
+
+from dotprod_sweep import main
+from dotprod_sweep.cli import config
+from dotprod_sweep.cli.files import InputFile, OutputFile
+from dotprod_sweep.figures import model
+from dotprod_sweep.views import document, exports
+from dotprod_sweep.facts.runs import Run
+from unit_report import HOSTILE, one_run
+
+
+def number(v):
+    return isinstance(v, (int, float)) and not isinstance(v, bool)
+
+
+def github_entry_faults(entry):
+    """What an entry lacks: a name, unit and value; range and extra, where
+    given, strings."""
+    faults = [k for k, kind in (("name", str), ("unit", str)) if not isinstance(entry.get(k), kind)]
+    faults += [] if number(entry.get("value")) else ["value"]
+    faults += [k for k in ("range", "extra") if k in entry and not isinstance(entry[k], str)]
+    return faults + sorted(set(entry) - {"name", "unit", "value", "range", "extra"})
+
+
+def bmf_faults(document):
+    """Where document departs from Bencher's schema: an object of
+    benchmarks, each an object of measures, each with a numeric value and,
+    optionally, numeric lower_value and upper_value."""
+    if not isinstance(document, dict):
+        return ["not an object"]
+    faults = []
+    for name, measures in document.items():
+        if not name or not isinstance(measures, dict) or not measures:
+            faults.append(name)
+            continue
+        for slug, metric in measures.items():
+            keys = set(metric) if isinstance(metric, dict) else set()
+            if (not 0 < len(slug) <= 64 or "value" not in keys
+                    or keys - {"value", "lower_value", "upper_value"}
+                    or not all(number(metric[k]) for k in keys)):
+                faults.append(f"{name}: {slug}")
+    return faults
+
+
+class Exports(unittest.TestCase):
+    def setUp(self):
+        runs = one_run()
+        # A run that failed at 10^3 fails the row: no entry there.
+        runs.runs.append(Run(HOSTILE, 1000, 7, "timed", 1.0, 2**20, "process", None, None,
+                             failure="exit status 1"))
+        self.runs, self.made = runs, model.model(runs)
+
+    def test_github_benchmark_is_a_custom_smaller_is_better_list(self):
+        entries = json.loads(exports.github_benchmark(self.made))
+        self.assertIsInstance(entries, list)
+        self.assertEqual([e["name"] for e in entries if github_entry_faults(e)], [])
+        timed = [(s.program, s.length) for s in self.made.summaries if not s.failure]
+        self.assertEqual([e["name"] for e in entries],
+                         [f"{p} at N={'10^3' if n == 1000 else '10^5'}" for p, n in timed])
+        first = entries[0]  # dotprod at 1000: its median over 1000 terms, in ns
+        times = [r.seconds for r in self.runs.of("dotprod", 1000)]
+        self.assertAlmostEqual(first["value"], statistics.median(times) * 1e9 / 1000)
+        self.assertEqual(first["unit"], "ns/term")
+        self.assertRegex(first["range"], r"^± \d")
+        mine = next(e for e in entries if e["name"] == f"{HOSTILE} at N=10^5")
+        self.assertIn("verdict: ", mine["extra"])
+        self.assertIn("speedup 4.00 x", mine["extra"])
+
+    def test_bmf_holds_the_loop_time_and_the_speedup_with_their_intervals(self):
+        document = json.loads(exports.bmf(self.made))
+        self.assertEqual(bmf_faults(document), [])
+        self.assertNotIn(f"{HOSTILE} at N=10^3", document)
+        mine = document[f"{HOSTILE} at N=10^5"]
+        summary = next(s for s in self.made.summaries
+                       if s.program == HOSTILE and s.length == 100000)
+        self.assertEqual(mine["speedup"], {"value": summary.speedup,
+                                           "lower_value": summary.speedup_low,
+                                           "upper_value": summary.speedup_high})
+        time = mine["loop-time"]
+        self.assertLessEqual(time["lower_value"], time["value"])
+        self.assertLessEqual(time["value"], time["upper_value"])
+        # The baseline's speedup over itself says nothing.
+        self.assertEqual(set(document["dotprod at N=10^5"]), {"loop-time"})
+
+    def test_the_checks_find_a_malformed_export(self):
+        self.assertEqual(github_entry_faults({"name": "a", "unit": "ns", "value": "1"}),
+                         ["value"])
+        self.assertEqual(bmf_faults({"a": {"speedup": {"lower_value": 1}}}), ["a: speedup"])
+
+
+class Written(unittest.TestCase):
+    def test_a_file_that_cannot_be_written_is_said_and_the_other_written(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            run = os.path.join(tmp, "run.json")
+            with open(run, "wb") as f:
+                f.write(document.render(model.model(one_run())))
+            bmf = os.path.join(tmp, "bmf.json")
+            gone = os.path.join(tmp, "gone", "github.json")  # its folder went after the check
+            asked = config.ExportRequest(InputFile("run.json", run),
+                                         OutputFile("gone/github.json", gone),
+                                         OutputFile("bmf.json", bmf))
+            said = io.StringIO()
+            with contextlib.redirect_stderr(said):
+                status = main.export(asked)
+            self.assertEqual(status, 1)
+            self.assertIn("cannot write gone/github.json: No such file or directory",
+                          said.getvalue())
+            with open(bmf, encoding="utf-8") as f:
+                self.assertEqual(bmf_faults(json.load(f)), [])
+
+
+if __name__ == "__main__":
+    unittest.main()
