@@ -53,7 +53,10 @@ endforeach()
 set(CPACK_PACKAGE_NAME dotprod)
 # All three come from one source, which their changelogs name.
 set(CPACK_DEBIAN_PACKAGE_SOURCE dotprod)
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
+# Each package's description starts with its own summary line. CPack would
+# put one summary for all three above them, unless that summary is its
+# placeholder, which then appears nowhere.
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_NAME} built using CMake")
 set(CPACK_DEBIAN_PROGRAMS_DESCRIPTION "${PROJECT_DESCRIPTION}
 dotprod LENGTH computes the dot product of two pseudo-random
 single-precision vectors in one plain loop that prints every running sum,
@@ -66,8 +69,8 @@ building the examples' sources needs libdotprod-arrays-dev.")
 set(CPACK_DEBIAN_RUNTIME_DESCRIPTION "dotprod's vector and matrix helpers, shared library
 Vectors and square matrices of pseudo-random single-precision floats:
 allocation, filling from libc's rand() reseeded with 0, and release, with C
-linkage. A program in any language that can call C (Python's ctypes,
-Julia's ccall, Rust's extern \"C\") builds exactly the vectors the dotprod
+linkage. A program in any language that can call C (Python's ctypes, Julia's
+ccall, Rust's extern blocks) builds exactly the vectors the dotprod
 benchmark builds by calling generateVector from this library.")
 set(CPACK_DEBIAN_DEVELOPMENT_DESCRIPTION "dotprod's vector and matrix helpers, development files
 The header, the static library, the link to the shared library, and the
@@ -92,9 +95,13 @@ set(CPACK_DEBIAN_PROGRAMS_PACKAGE_SUGGESTS libdotprod-arrays-dev)
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
 # dpkg's trigger rebuilds the loader's cache when the library comes or goes.
+# CPack also writes scripts that call ldconfig themselves, which Debian no
+# longer wants: they are taken out of the package once it is built.
 file(WRITE ${PROJECT_BINARY_DIR}/debian/runtime/triggers "activate-noawait ldconfig\n")
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_CONTROL_EXTRA ${PROJECT_BINARY_DIR}/debian/runtime/triggers)
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+set(CPACK_DOTPROD_RUNTIME_DEB libdotprod-arrays${DOTPROD_ARRAYS_SOVERSION}_${PROJECT_VERSION})
+set(CPACK_POST_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/DebianNoLdconfig.cmake)
 # The unversioned link and the CMake files point at this very build.
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_DEPENDS
     "libdotprod-arrays${DOTPROD_ARRAYS_SOVERSION} (= ${PROJECT_VERSION})")

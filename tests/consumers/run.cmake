@@ -5,6 +5,7 @@
 # checks that find_package refuses what it cannot give, and that the
 # installed sweep finds its package from the prefix alone.
 # Needs BUILD_DIR, WORK_DIR, LIBDIR, C_COMPILER and VERSION.
+cmake_policy(VERSION 3.25)
 include(${CMAKE_CURRENT_LIST_DIR}/common.cmake)
 
 set(source ${CMAKE_CURRENT_LIST_DIR})
