@@ -8,3 +8,11 @@ function(run)
     endif()
     set(out "${out}" PARENT_SCOPE)
 endfunction()
+
+# Sets `needed` to the shared libraries BINARY names, one list item each.
+function(needed_libraries binary)
+    run(readelf -d ${binary})
+    string(REGEX MATCHALL "Shared library: \\[[^]]*\\]" found "${out}")
+    list(TRANSFORM found REPLACE "Shared library: \\[(.*)\\]" "\\1")
+    set(needed "${found}" PARENT_SCOPE)
+endfunction()

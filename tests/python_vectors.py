@@ -1,0 +1,55 @@
+# SPDX-License-Identifier: MIT
+"""The Python example's vectors, through the shared library and through
+libc, against dotprod's, bit for bit at N = 10^6. Needs VECTOR_BYTES (the
+program that prints dotprod's vector) and the built library on
+LD_LIBRARY_PATH; skipped (77) without numpy."""
+
+import contextlib
+import importlib.util
+import io
+import os
+import subprocess
+import sys
+import unittest
+
+if importlib.util.find_spec("numpy") is None:
+    sys.exit(77)
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "examples"))
+import numpy_dot
+
+N = 10**6
+
+
+class Vectors(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.dotprods = subprocess.run([os.environ["VECTOR_BYTES"], str(N)], capture_output=True,
+                                      check=True).stdout
+
+    def test_both_ways_give_dotprods_vector(self):
+        lib = numpy_dot.helpers()
+        self.assertIsNotNone(lib, f"{numpy_dot.LIBRARY} not found on LD_LIBRARY_PATH")
+        for way, source in (("shared library", lib), ("libc", None)):
+            with self.subTest(way):
+                self.assertEqual(numpy_dot.vector(N, source).tobytes(), self.dotprods)
+
+    def test_a_missing_library_leaves_libc(self):
+        self.assertIsNone(numpy_dot.helpers("libdotprod_arrays.so.0"))
+
+    def test_no_memory_is_one_line_and_status_255(self):
+        err = io.StringIO()
+        with contextlib.redirect_stderr(err):
+            status = numpy_dot.run(-1, numpy_dot.helpers())
+        self.assertEqual((status, err.getvalue()),
+                         (255, "numpy_dot.py: no memory for a vector of -1 floats\n"))
+
+    def test_lengths_past_an_int_are_refused(self):
+        err = io.StringIO()
+        with contextlib.redirect_stderr(err):
+            statuses = [numpy_dot.main(["numpy_dot.py", n]) for n in ("2147483648", "-1", "")]
+        self.assertEqual(statuses, [2, 2, 2])
+
+
+if __name__ == "__main__":
+    unittest.main()
