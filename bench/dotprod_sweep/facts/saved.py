@@ -28,7 +28,7 @@ SCHEMA_HISTORY = {
     3: "1.1.0: the raw facts that load back (sweep, exact, orders, ceiling_runs, runs as "
        "printed), then the figures; added since: ceiling_runs' first_seconds (1.2.0), "
        "second_seconds (1.3.0) and repeat, runs' cpu, sweep's budget, spent and short (1.5.0), "
-       "machine's busy_start (1.6.1), runs' threads (1.7.0)",
+       "machine's busy_start (1.6.1), runs' threads (1.7.0), programs' files (1.8.0)",
 }
 # show and compare read SCHEMA and the schema before it, which its entry
 # here brings up to SCHEMA: with 4, {3: a function from a schema 3
