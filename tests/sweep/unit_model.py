@@ -340,12 +340,16 @@ class Plan(unittest.TestCase):
 
     def test_a_round_the_baseline_skipped_takes_its_latest_run_before(self):
         # dotprod ran in rounds 1, 2 and 5 (4.0, 2.0, 1.0 s), the candidate
-        # (1.0 s) in 1, 2, 4, 5 and 6: rounds 4 and 6 take 2 and 5's dotprod.
+        # (1.0 s) in 1, 2, 4, 5, 6 and 8: rounds 4 and 6 take 2 and 5's dotprod.
         runs = Runs(("dotprod", "c"), "dotprod", "dotprod", (100,), ())
         runs.runs += [run("dotprod", 100, r, t, "0.5") for r, t in ((5, "1.0"), (1, "4.0"),
                                                                   (2, "2.0"))]
-        runs.runs += [run("c", 100, r, "1.0", "0.5") for r in (6, 1, 2, 4, 5)]
+        runs.runs += [run("c", 100, r, "1.0", "0.5") for r in (6, 1, 2, 4, 5, 8)]
+        # Round 8 is three after dotprod's last: too far to pair.
         self.assertEqual(summaries.row_ratios(runs, "c", 100), (4.0, 2.0, 2.0, 1.0, 1.0))
+        # Where the baseline failed, its rows have no ratio at all.
+        runs.runs.append(run("dotprod", 100, 9, None, None, failure="ended with status 1"))
+        self.assertEqual(summaries.row_ratios(runs, "c", 100), ())
 
     def test_rounds_go_on_for_rows_not_settled(self):
         # Of four candidates, only "jumpy" needs more rounds: "coarse" and

@@ -103,16 +103,22 @@ def rerun_interval(values, own=None):
             middle * math.exp(math.hypot(math.log(high / middle), moved)), coverage)
 
 
+# A steady baseline runs in every BASELINE_EVERY-th round at least
+# (running.plan): a ratio pairs with its run at most that many rounds
+# back, never with one made long before.
+BASELINE_EVERY = 3
+
+
 def by_round(mine, theirs):
     """[(mine's time, theirs')] per round of mine, both {round: time}:
     theirs in the same round, or where a steady program skipped it, in
-    the latest round before (running.plan.baseline_in_round); none before
-    its first."""
+    the latest round before, within BASELINE_EVERY - 1 rounds; none
+    otherwise."""
     made = sorted(theirs)
     pairs = []
     for k in sorted(mine):
         at = bisect.bisect_right(made, k)
-        if at:
+        if at and k - made[at - 1] < BASELINE_EVERY:
             pairs.append((mine[k], theirs[made[at - 1]]))
     return pairs
 

@@ -162,8 +162,10 @@ def row_ratios(runs, program, n):
     """A row's speedups, per repeat: none where the program failed."""
     base = [r for r in runs.of(runs.baseline, n) if not r.failure]
     own = runs.of(program, n)
-    # A loop whose time most often printed as 0 has no speed to compare.
-    if failed_at(runs, program, n) or zero_median(base) or zero_median(own):
+    # A loop whose time most often printed as 0 has no speed to compare,
+    # nor has any row where the baseline failed: its times stopped there.
+    if failed_at(runs, program, n) or failed_at(runs, runs.baseline, n) or \
+            zero_median(base) or zero_median(own):
         return ()
     return tuple(speedups(base, own))
 

@@ -102,7 +102,7 @@ def next_length(unsettled, longest):
 # under 4 % too narrow: sqrt((1 + 3/25) / (1 + 1/25)) = 1.038. A baseline
 # as noisy as the rows runs in every round, as pairing needs.
 STEADY_SHARE = 0.2
-BASELINE_EVERY = 3
+BASELINE_EVERY = stats.BASELINE_EVERY
 
 
 def steady(seconds, rows_noise):
