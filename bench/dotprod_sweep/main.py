@@ -174,6 +174,10 @@ def report_runs(request):
     runs = [load_or_exit(f)[0] for f in request.runs]
     names = [f.shown for f in request.runs]
     asked = two_runs.Asked(request.threshold, request.fail_above, request.control)
+    refused = two_runs.missing_control(*runs, asked) if len(runs) == 2 else None
+    if refused:
+        say(" ".join(refused.split()))
+        return 2
     return write_each(pages.report_files(runs, names, request.html, request.markdown, asked))
 
 
@@ -182,7 +186,13 @@ def export(request):
     could not be written."""
     made = load_or_exit(request.run)[1]
     asked = ((request.github_benchmark, exports.github_benchmark), (request.bmf, exports.bmf))
-    return write_each({path: make(made) for path, make in asked if path is not None})
+    status = write_each({path: make(made) for path, make in asked if path is not None})
+    left = exports.left_out(made)
+    if left:
+        say(f"export: no entry for {len(left)} row{'s' if len(left) > 1 else ''} that failed "
+            "or printed no time to plot: " +
+            ", ".join(exports.benchmark_name(s) for s in left[:5]) + (", …" if left[5:] else ""))
+    return status
 
 
 def main(argv, programs):

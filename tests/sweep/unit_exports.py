@@ -83,14 +83,32 @@ class Exports(unittest.TestCase):
         mine = document[f"{HOSTILE} at N=10^5"]
         summary = next(s for s in self.made.summaries
                        if s.program == HOSTILE and s.length == 100000)
-        self.assertEqual(mine["speedup"], {"value": summary.speedup,
-                                           "lower_value": summary.speedup_low,
-                                           "upper_value": summary.speedup_high})
+        # Every round's ratio is 4: an interval of width 0 is none, so no bounds.
+        self.assertEqual((summary.speedup_low, summary.speedup_high), (4.0, 4.0))
+        self.assertEqual(mine["speedup"], {"value": 4.0})
         time = mine["loop-time"]
         self.assertLessEqual(time["lower_value"], time["value"])
         self.assertLessEqual(time["value"], time["upper_value"])
         # The baseline's speedup over itself says nothing.
         self.assertEqual(set(document["dotprod at N=10^5"]), {"loop-time"})
+
+    def test_a_figure_without_an_interval_has_no_range(self):
+        # One round at each length: no range, no bounds, said in extra; the
+        # failed row is named as left out, and values lose their float tail.
+        runs = one_run()
+        runs.runs = [r for r in runs.runs if r.repeat == 1] + [
+            Run(HOSTILE, 1000, 7, "timed", 1.0, 2**20, "process", None, None, failure="exit 1")]
+        made = model.model(runs)
+        entries = {e["name"]: e for e in json.loads(exports.github_benchmark(made))}
+        dotprod = entries["dotprod at N=10^3"]
+        self.assertNotIn("range", dotprod)
+        self.assertIn("verdict: the reference", dotprod["extra"])
+        self.assertIn("one round, no interval", entries[f"{HOSTILE} at N=10^5"]["extra"])
+        self.assertEqual(set(json.loads(exports.bmf(made))["dotprod at N=10^3"]["loop-time"]),
+                         {"value"})
+        self.assertEqual([exports.benchmark_name(s) for s in exports.left_out(made)],
+                         [f"{HOSTILE} at N=10^3"])
+        self.assertEqual(exports.tidy(0.32099999999999995), 0.321)
 
     def test_the_checks_find_a_malformed_export(self):
         self.assertEqual(github_entry_faults({"name": "a", "unit": "ns", "value": "1"}),

@@ -42,29 +42,54 @@ def benchmark_name(s):
     return f"{s.program} at N={length_text(s.length)}"
 
 
+def figures_of(made, s):
+    """{metric: (value, low, high)} of a row, with only the finite figures."""
+    return {m: f for m in METRICS for f in [m.figure(made, s)]
+            if f is not None and all(v is not None and math.isfinite(v) for v in f)}
+
+
 def measured(made):
     """(summary, {metric: (value, low, high)}) per program and length, in
-    the table's order, with only the finite figures; rows with none left
-    out: a failed row has nothing to track."""
-    rows = []
-    for s in made.summaries:
-        found = {m: f for m in METRICS for f in [m.figure(made, s)]
-                 if f is not None and all(v is not None and math.isfinite(v) for v in f)}
-        if found:
-            rows.append((s, found))
-    return rows
+    the table's order, of the rows that have a figure and did not fail: a
+    failed row's times are not the program's, and a dashboard would plot
+    them as if they were."""
+    rows = [(s, figures_of(made, s)) for s in made.summaries if not s.failure]
+    return [(s, found) for s, found in rows if found]
+
+
+def left_out(made):
+    """The rows that no export has an entry for: failed, or without a time
+    to plot (a printed time of 0)."""
+    kept = {(s.program, s.length) for s, _ in measured(made)}
+    return [s for s in made.summaries if (s.program, s.length) not in kept]
+
+
+def spread(s, low, high):
+    """Whether the row's figure has an interval: one round, or times equal
+    to their last printed digit, have none, not one of width 0."""
+    return s.repeats > 1 and low < high
+
+
+def tidy(v):
+    """A figure to six significant digits, as a dashboard shows it, without
+    a float's binary tail (0.32099999999999995)."""
+    return float(f"{v:.6g}")
+
+
+def said(m, s, made, v, low, high):
+    over = f" over {made.baseline}" if m.slug == "speedup" else ""
+    where = f"95 % interval {plain(low)}–{plain(high)}" if spread(s, low, high) else \
+        "one round, no interval" if s.repeats < 2 else "no interval: times equal to their digits"
+    return f"{m.slug} {plain(v)} {m.unit}{over} ({where})"
 
 
 def extra(made, s, figures):
     """What the dashboard shows beside a value: the verdict, and each
     figure with its interval."""
-    said = [f"verdict: {s.verdict}" if s.verdict else
-            "verdict: none, the reference" if s.role == "reference" else "verdict: none"]
-    said += ["an impossible time"] if s.impossible else []
-    said += [f"{m.slug} {plain(v)} {m.unit} (95 % interval {plain(low)}–{plain(high)})"
-             for m, (v, low, high) in figures.items()]
-    over = [f"speedup over {made.baseline}"] if any(m.slug == "speedup" for m in figures) else []
-    return "; ".join(said + over)
+    verdict = "verdict: the reference" if s.role == "reference" else \
+        f"verdict: {s.verdict}" if s.verdict else "verdict: none"
+    return "; ".join([verdict] + (["an impossible time"] if s.impossible else []) +
+                     [said(m, s, made, *f) for m, f in figures.items()])
 
 
 def as_bytes(document):
@@ -72,23 +97,31 @@ def as_bytes(document):
     return (json.dumps(document, indent=2, ensure_ascii=False, allow_nan=False) + "\n").encode()
 
 
+def github_entry(made, s, figures, m):
+    v, low, high = figures[m]
+    entry = {"name": benchmark_name(s) if len(TRACKED) == 1 else f"{benchmark_name(s)}, {m.slug}",
+             "unit": m.unit, "value": tidy(v)}
+    if spread(s, low, high):
+        entry["range"] = f"± {plain(max(high - v, v - low))}"
+    return {**entry, "extra": extra(made, s, figures)}
+
+
 def github_benchmark(made):
     """github-action-benchmark's customSmallerIsBetter: one entry per
     program, length and smaller-is-better metric, with its interval's
-    half-width, the larger side, as the range."""
-    entries = [{"name": benchmark_name(s) if len(TRACKED) == 1 else
-                f"{benchmark_name(s)}, {m.slug}",
-                "unit": m.unit, "value": v, "range": f"± {plain(max(high - v, v - low))}",
-                "extra": extra(made, s, figures)}
-               for s, figures in measured(made)
-               for m, (v, low, high) in figures.items() if m in TRACKED]
-    return as_bytes(entries)
+    half-width, the larger side, as the range where it has one."""
+    return as_bytes([github_entry(made, s, figures, m) for s, figures in measured(made)
+                     for m in figures if m in TRACKED])
+
+
+def bmf_measure(s, v, low, high):
+    bounds = {"lower_value": tidy(low), "upper_value": tidy(high)} if spread(s, low, high) else {}
+    return {"value": tidy(v), **bounds}
 
 
 def bmf(made):
     """Bencher Metric Format: {benchmark: {measure: {value, lower_value,
-    upper_value}}}, every metric of every program and length."""
-    return as_bytes({benchmark_name(s): {m.slug: {"value": v, "lower_value": low,
-                                                  "upper_value": high}
-                                         for m, (v, low, high) in figures.items()}
+    upper_value}}}, every metric of every program and length; the bounds
+    only where the figure has an interval."""
+    return as_bytes({benchmark_name(s): {m.slug: bmf_measure(s, *f) for m, f in figures.items()}
                      for s, figures in measured(made)})
