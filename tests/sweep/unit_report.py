@@ -11,11 +11,12 @@ import os
 import re
 import tempfile
 import unittest
+from dataclasses import replace
 from unittest import mock
 
 from dotprod_sweep.facts import commands
 from dotprod_sweep.figures import history, model
-from dotprod_sweep.report import history_charts, pages, svg, two_runs
+from dotprod_sweep.report import blocks, history_charts, pages, svg, two_runs
 from dotprod_sweep.views import charts, plot, prose
 from dotprod_sweep.facts.runs import Ceiling, PROBE, Run, Runs
 
@@ -118,6 +119,13 @@ class OneRun(unittest.TestCase):
         page = pages.render([self.runs], ["run.json"], "html").decode()
         self.assertEqual(page.count("<script"), 0)
         self.assertIn("default-src 'none'", page)  # nothing fetched, nothing run
+
+    def test_markdown_escapes_what_github_would_render(self):
+        cases = [("~~s~~", r"\~\~s\~\~"), ("$x^2$", r"\$x^2\$"), ("&lt;b&gt;", r"\&lt;b\&gt;"),
+                 ("@octocat", "@\u2060octocat"), ("a|b", r"a\|b"), ("`x`", r"\`x\`")]
+        for text, wanted in cases:
+            with self.subTest(text):
+                self.assertEqual(blocks.md(text), wanted)
 
     def test_markdown_says_what_the_page_says(self):
         text = pages.render([self.runs], ["run.json"], "markdown").decode()
@@ -261,6 +269,20 @@ class TwoRuns(unittest.TestCase):
                 reference = next(line for line in page.splitlines()
                                  if line.startswith("| 100000 | dotprod"))
                 self.assertTrue(reference.endswith("| not gated |"), reference)
+
+
+    def test_a_control_not_in_both_is_refused_and_nothing_shared_still_gates(self):
+        runs = [one_run(commit="a" * 40), one_run(commit="b" * 40, slower=2.0)]
+        self.assertIn("--control nosuch: no program of that label",
+                      two_runs.missing_control(*runs, two_runs.Asked(control="nosuch")))
+        self.assertIsNone(two_runs.missing_control(*runs, two_runs.Asked(control="dotprod")))
+        apart = one_run(commit="b" * 40)
+        apart.runs = [replace(r, length=r.length + 1) for r in apart.runs]
+        apart.lengths = tuple(n + 1 for n in apart.lengths)
+        page = pages.render([runs[0], apart], ["before.json", "after.json"], "markdown",
+                            two_runs.Asked(fail_above=0.2)).decode()
+        self.assertIn("Nothing to compare", page)
+        self.assertIn("gate cannot tell", plain_text(page))
 
 
 class Labels(unittest.TestCase):

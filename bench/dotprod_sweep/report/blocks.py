@@ -137,13 +137,19 @@ def html_page(title, blocks):
             f"<body><main>{body}</main></body></html>\n")
 
 
-MARKDOWN_SPECIAL = re.compile(r"([\\`*_\[\]|#<>])")
+MARKDOWN_SPECIAL = re.compile(r"([\\`*_\[\]|#<>~$&])")
+# A word joiner after @: a label such as @octocat would otherwise mention,
+# and so notify, whoever has that name when the page is a pull request's
+# comment.
+NO_MENTION = "@\u2060"
 
 
 def md(text):
-    """Text that Markdown shows as it is: its markup characters escaped,
-    and no HTML let through."""
-    return MARKDOWN_SPECIAL.sub(r"\\\1", str(text)).replace("\n", " ")
+    """Text that Markdown shows as it is: its markup characters escaped
+    (strikethrough, maths and entities included), no HTML let through,
+    and no one mentioned."""
+    escaped = MARKDOWN_SPECIAL.sub(r"\\\1", str(text)).replace("\n", " ")
+    return escaped.replace("@", NO_MENTION)
 
 
 def md_cell(text):

@@ -75,7 +75,7 @@ def blocks(old, new, names, asked):
     found += [Lines(text_lines(verdicts), "answers")] if verdicts else []
     if not result.rows:
         return found + [Text("Nothing to compare: no program, scan values and length was "
-                             "timed in both.")]
+                             "timed in both.")] + gate_blocks(result, asked.fail_above)
     found += [Heading(2, "Before and after, per program and length"),
               comparison_table(result, asked.fail_above),
               Text(" ".join(said.key_line(result).split()))]
@@ -85,3 +85,12 @@ def blocks(old, new, names, asked):
             notes.append(f"Only in {name}:\n" + "\n".join(said.listed(keys)))
     found += [Lines(text_lines(n), "notes") for n in notes if n]
     return found + gate_blocks(result, asked.fail_above)
+
+
+def missing_control(old, new, asked):
+    """The line that refuses --control where no program of that label was
+    timed in both runs, as compare refuses it; else None. old, new: runs."""
+    if asked.control is None:
+        return None
+    result = c.compare(old, new, asked.threshold, asked.control)
+    return said.missing_control(result) if result.control_missing is not None else None
