@@ -97,6 +97,13 @@ class Table(unittest.TestCase):
         self.assertIn("(fc/mine failed: ended with status 7)", prose.unchecked_line(view.unchecked))
         made.ceilings[0] = Ceiling(100, 2, 0.0, 0.1)  # saved so, by hand
         self.assertIn("(fc/mine printed no time above 0)", prose.unchecked_line(model.model(made).unchecked))
+        # A ceiling at another length only: it did not run here; a sweep
+        # stopped before it did says so.
+        made.ceilings[0] = Ceiling(999, 2, 0.0, 0.1, "ended with status 7")
+        self.assertIn("(no fc/mine was run)", prose.unchecked_line(model.model(made).unchecked))
+        made.stopped = "SIGINT stopped it"
+        self.assertIn("(the sweep stopped before fc/mine ran there)",
+                      prose.unchecked_line(model.model(made).unchecked))
 
     def test_a_load_that_could_not_be_read(self):
         text = table.render(model.model(runs())).decode()

@@ -162,7 +162,8 @@ class Unchecked:
     lengths: tuple
     ceiling: str          # the ceiling program as named
     failure: str | None   # what its first failure said
-    ran: bool             # whether it ran at all
+    ran: bool             # whether it ran at any of those lengths
+    stopped: bool = False  # whether the sweep was stopped before its end
 
 
 @dataclass(frozen=True)
@@ -266,9 +267,10 @@ def unchecked(runs, candidates):
     missing = [n for n in measured_lengths(runs) if candidates and not ceilings.rates(runs, n)]
     if not missing:
         return None
+    there = [c for c in runs.ceilings if c.length in missing]
     return Unchecked(tuple(missing), ceiling_name(runs),
-                     next((c.failure for c in runs.ceilings if c.failure), None),
-                     bool(runs.ceilings))
+                     next((c.failure for c in there if c.failure), None), bool(there),
+                     bool(runs.stopped))
 
 
 def efficiency(speedup, value, first):

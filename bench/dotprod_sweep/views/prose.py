@@ -174,7 +174,9 @@ def failure_line(f):
 
 def unchecked_line(u):
     why = (f"{u.ceiling} failed: {u.failure}" if u.failure else
-           f"{u.ceiling} printed no time above 0" if u.ran else f"no {u.ceiling} was run")
+           f"{u.ceiling} printed no time above 0" if u.ran else
+           f"the sweep stopped before {u.ceiling} ran there" if u.stopped else
+           f"no {u.ceiling} was run")
     return (f"speeds not checked against the machine's ceiling at "
             f"N={', '.join(map(str, u.lengths))} ({why}); only rates beyond "
             f"{ABSURD_PER_CPU / 1e12:g} TB/s per CPU are refused")
