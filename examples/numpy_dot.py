@@ -40,7 +40,7 @@ def library_vector(lib, n):
     """generateVector(n), copied into numpy's memory and released."""
     p = lib.generateVector(n)
     if not p:
-        raise MemoryError(f"no memory for a vector of {n} floats")
+        raise MemoryError()  # the library has said so, in its own line
     try:
         return numpy.ctypeslib.as_array(p, shape=(n,)).copy()
     finally:
@@ -62,16 +62,23 @@ def run(n, lib):
     """Prints the two lines; 255 where the vectors cannot be had, as dotprod."""
     try:
         a = vector(n, lib)
-    except MemoryError as e:
-        sys.stderr.write(f"numpy_dot.py: {e or 'out of memory'}\n")
+    except MemoryError:
+        if not lib:
+            sys.stderr.write(f"numpy_dot.py: no memory for a vector of {n} floats\n")
         return 255
     b = a.copy()  # the generator gives the same vector twice, as dotprod's does
     ini = time.perf_counter()
     # Products and sum in double: accurate at every length.
     result = numpy.dot(a.astype(numpy.float64), b.astype(numpy.float64))
     fin = time.perf_counter()
-    print(f"Resultado: {result:.17g}")
-    print(f"Tiempo: {fin - ini:.9f}")
+    try:
+        print(f"Resultado: {result:.17g}")
+        print(f"Tiempo: {fin - ini:.9f}")
+        sys.stdout.flush()
+    except OSError as e:  # a full disk, say: one line, as the C examples
+        sys.stderr.write(f"numpy_dot.py: write error: {e.strerror}\n")
+        sys.stdout = None  # nothing left to flush at exit
+        return 1
     return 0
 
 

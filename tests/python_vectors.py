@@ -11,6 +11,7 @@ import os
 import subprocess
 import sys
 import unittest
+from unittest import mock
 
 if importlib.util.find_spec("numpy") is None:
     sys.exit(77)
@@ -38,11 +39,29 @@ class Vectors(unittest.TestCase):
         self.assertIsNone(numpy_dot.helpers("libdotprod_arrays.so.0"))
 
     def test_no_memory_is_one_line_and_status_255(self):
-        err = io.StringIO()
-        with contextlib.redirect_stderr(err):
-            status = numpy_dot.run(-1, numpy_dot.helpers())
+        # The library prints its own line (on the C side's stderr), so the
+        # example adds none; by hand, the example says it.
+        for lib, said in ((numpy_dot.helpers(), ""),
+                          (None, "numpy_dot.py: no memory for a vector of 5 floats\n")):
+            err = io.StringIO()
+            with contextlib.redirect_stderr(err), \
+                    mock.patch.object(numpy_dot, "libc_vector", side_effect=MemoryError):
+                status = numpy_dot.run(-1 if lib else 5, lib)
+            self.assertEqual((status, err.getvalue()), (255, said))
+
+    def test_a_write_error_is_one_line_and_status_1(self):
+        class Full(io.StringIO):
+            def write(self, text):
+                raise OSError(28, "No space left on device")
+        err, saved = io.StringIO(), sys.stdout
+        try:
+            with contextlib.redirect_stderr(err):
+                sys.stdout = Full()
+                status = numpy_dot.run(5, None)
+        finally:
+            sys.stdout = saved
         self.assertEqual((status, err.getvalue()),
-                         (255, "numpy_dot.py: no memory for a vector of -1 floats\n"))
+                         (1, "numpy_dot.py: write error: No space left on device\n"))
 
     def test_lengths_past_an_int_are_refused(self):
         err = io.StringIO()

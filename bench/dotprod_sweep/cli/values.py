@@ -53,7 +53,7 @@ percent = checked_number(lambda text: float(text) / 100, lambda v: 0 <= v < math
                          "a percentage of 0 or more")
 # Past a million seconds a limit means nothing, and the clock calls
 # that wait for it would overflow.
-seconds = checked_number(float, lambda v: 0 < v <= 1e6, "a number of seconds from 0 to 1000000")
+seconds = checked_number(float, lambda v: 0 < v <= 1e6, "a number of seconds above 0, at most 1000000")
 
 
 def cpu_list(text):
