@@ -93,7 +93,7 @@ def next_length(unsettled, longest):
     return max(unsettled, key=lambda n: round_worth(*unsettled[n]))
 
 
-# The baseline at a length runs in every BASELINE_EVERY-th round only,
+# The baseline at a length runs in every stats.BASELINE_EVERY-th round only,
 # once it has had its first rounds, while its runs differ from one to the
 # next by at most STEADY_SHARE of the least that a row the round is for
 # does (stats.noise_floor); a row's ratio in a round it skipped takes its
@@ -102,7 +102,6 @@ def next_length(unsettled, longest):
 # under 4 % too narrow: sqrt((1 + 3/25) / (1 + 1/25)) = 1.038. A baseline
 # as noisy as the rows runs in every round, as pairing needs.
 STEADY_SHARE = 0.2
-BASELINE_EVERY = stats.BASELINE_EVERY
 
 
 def steady(seconds, rows_noise):
@@ -118,8 +117,8 @@ def baseline_in_round(seconds, rows_noise, repeat, last):
     """Whether the baseline runs in round repeat at a length where its loop
     times so far are seconds, the rows the round is for vary rows_noise
     from run to run, and it last ran in round last: every round unless it
-    is steady beside them, then every BASELINE_EVERY-th."""
-    return not steady(seconds, rows_noise) or repeat - last >= BASELINE_EVERY
+    is steady beside them, then every stats.BASELINE_EVERY-th."""
+    return not steady(seconds, rows_noise) or repeat - last >= stats.BASELINE_EVERY
 
 
 def turns(programs, seed, n, kind, repeat):

@@ -245,10 +245,6 @@ class Rounds:
     def round_seconds(self, n):
         return self.spent(n) / max(1, self.rounds(n))
 
-    def next_round(self, n):
-        """The programs a narrowing round at n runs (plan.round_programs)."""
-        return plan.round_programs(self.runs, n, self.rounds(n) + 1)
-
     def round_cost(self, n, programs):
         """The seconds a round at n of programs should take, the ceiling's
         runs included where it runs: each one's median wall time there."""
@@ -265,7 +261,8 @@ class Rounds:
         length first, then where a round narrows most per second, until
         every one has or the budget is spent."""
         while True:
-            wanted = {n: self.next_round(n) for n in self.config.lengths
+            wanted = {n: plan.round_programs(self.runs, n, self.rounds(n) + 1)
+                      for n in self.config.lengths
                       if self.rounds(n) < plan.MAX_ROUNDS and not self.done_at(n)}
             costs = {n: self.round_cost(n, programs) for n, programs in wanted.items()}
             elapsed = time.monotonic() - self.started
