@@ -8,56 +8,90 @@
 #include <algorithm>
 #include <cstdint>
 
-// x86-64's baseline instructions (SSE2) convert two floats to double at a
-// time, too few to keep up with the memory: on the project's machine such
-// a loop read 8 GB/s at N = 10^7, where one core reads 14. A function
-// marked VECTOR_VERSIONS is also built for AVX-512 and for FMA (AVX with
-// fused multiply-adds), and the loader picks the best one the processor
-// has; unlike -march=native, the program still runs on any x86-64. Other
-// processors get the one build.
+// On x86-64 each loop also has versions for newer processors, picked when
+// the program starts: unlike -march=native, the program still runs on any
+// x86-64. The compiler builds the reads for AVX-512 and for FMA (AVX with
+// fused multiply-adds) beside the baseline, and the loader picks the best
+// one the processor has (VECTOR_VERSIONS); the dot loop's AVX version is
+// written out (dotAvx). Other processors get the one build.
 #if defined(__x86_64__) && defined(__GNUC__)
+#include <immintrin.h>
 #define VECTOR_VERSIONS __attribute__((target_clones("avx512f", "fma", "default")))
 #else
 #define VECTOR_VERSIONS
 #endif
 
-// The sum of A[k] * B[k] for k from begin to end - 1. A float times a float
-// is exact in double, and a double sum of N terms is off by at most about
-// N * 2^-53 of its value (1e-9 at N = 10^7), where dotprod's float sum ends
-// 1.26 % low. As the product is exact, a fused multiply-add rounds exactly
-// as a multiply and an add would: one instruction instead of two, and the
-// same sum to the last bit (where a processor has none, as the baseline
-// x86-64 build, the C library computes it, slowly).
-//
-// An addition takes 4 cycles before the next one into the same register
-// can start, and AVX-512 converts, multiplies and adds 8 terms at a time:
-// one running sum per lane, as `omp simd reduction` keeps, lets the core
-// add only 8 terms every 4 cycles, half what it can read from L2. So the
-// terms go into 32 separate sums (4 AVX-512 registers, 8 AVX ones), kept
-// across the whole loop and added up once at the end: the additions of one
-// group do not wait for each other. The lanes, and so the last bits of the
-// sum, depend on the instructions chosen.
-//
-// It reads the two vectors straight through and leaves the fetching ahead
-// to the processor: asking for data 8 KiB early (__builtin_prefetch), in
-// four streams, was slower at 10^7 terms on the project's machine
-// (docs/results.md).
-VECTOR_VERSIONS inline double dotDouble(const float *A, const float *B, std::int64_t begin,
-                                        std::int64_t end)
+// The sum of a[k] * b[k] for k from 0 to n - 1, in double. A float times a
+// float is exact in double, and a double sum of N terms is off by at most
+// about N * 2^-53 of its value (1e-9 at N = 10^7), where dotprod's float
+// sum ends 1.26 % low. An addition takes 4 cycles before the next one into
+// the same register can start, so term k goes into sum k % 32 of 32
+// separate sums, kept across the whole loop and added up once at the end:
+// the additions of one group do not wait for each other. Every version
+// below keeps those sums, so the result is the same to the last bit on any
+// processor.
+inline double addUp(const double part[32], const float *a, const float *b, std::int64_t n)
 {
-    constexpr int lanes = 32;
-    double part[lanes] = {};
-    const float *a = A + begin, *b = B + begin;
-    std::int64_t n = end - begin, full = n - n % lanes;
-    for (std::int64_t i = 0; i < full; i += lanes)
-        for (int l = 0; l < lanes; l++)
-            part[l] = __builtin_fma((double)a[i + l], (double)b[i + l], part[l]);
     double sum = 0.0;
-    for (std::int64_t k = full; k < n; k++)
+    for (std::int64_t k = 0; k < n; k++)
         sum += (double)a[k] * b[k];
-    for (double p : part)
-        sum += p;
+    for (int l = 0; l < 32; l++)
+        sum += part[l];
     return sum;
+}
+
+inline double dotLanes(const float *a, const float *b, std::int64_t n)
+{
+    double part[32] = {};
+    std::int64_t full = n - n % 32;
+    for (std::int64_t i = 0; i < full; i += 32)
+        for (int l = 0; l < 32; l++)
+            part[l] += (double)a[i + l] * b[i + l];
+    return addUp(part, a + full, b + full, n - full);
+}
+
+#if defined(__x86_64__) && defined(__GNUC__)
+// The same sums, 4 to a register, for processors with AVX and fused
+// multiply-adds (x86-64 since 2013): the baseline's instructions convert
+// two floats at a time, too few to keep up with memory. Each conversion
+// takes its 4 floats straight from memory. Compilers instead load 8 or 16
+// and convert the halves, one more instruction for the unit that converts:
+// on the project's machine that held the loop to about half this one's
+// speed with the vectors in L1, and 512-bit conversions were slower still
+// (docs/results.md). As the product is exact, the fused multiply-add rounds
+// as the multiply and the add would. The vectors are read straight
+// through; the processor fetches ahead by itself (asking for data 8 KiB
+// early was slower at 10^7).
+__attribute__((target("fma"))) inline double dotAvx(const float *a, const float *b,
+                                                    std::int64_t n)
+{
+    __m256d sums[8];
+    for (__m256d &s : sums)
+        s = _mm256_setzero_pd();
+    std::int64_t full = n - n % 32;
+    for (std::int64_t i = 0; i < full; i += 32)
+        for (int g = 0; g < 8; g++) {
+            __m256d x = _mm256_cvtps_pd(_mm_loadu_ps(a + i + 4 * g));
+            __m256d y = _mm256_cvtps_pd(_mm_loadu_ps(b + i + 4 * g));
+            sums[g] = _mm256_fmadd_pd(x, y, sums[g]);
+        }
+    double part[32];
+    for (int g = 0; g < 8; g++)
+        _mm256_storeu_pd(part + 4 * g, sums[g]);
+    return addUp(part, a + full, b + full, n - full);
+}
+#endif
+
+// What dotprod-simd times, and dotprod-parallel on each thread's share:
+// the sum of A[k] * B[k] for k from begin to end - 1, with the fastest
+// version this processor runs.
+inline double dotDouble(const float *A, const float *B, std::int64_t begin, std::int64_t end)
+{
+#if defined(__x86_64__) && defined(__GNUC__)
+    if (__builtin_cpu_supports("fma"))
+        return dotAvx(A + begin, B + begin, end - begin);
+#endif
+    return dotLanes(A + begin, B + begin, end - begin);
 }
 
 // The cheap reads that cannot be skipped, for dotprod-ceiling: each adds
