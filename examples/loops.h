@@ -57,8 +57,8 @@ inline double dotLanes(const float *a, const float *b, std::int64_t n)
 // takes its 4 floats straight from memory. Compilers instead load 8 or 16
 // and convert the halves, one more instruction for the unit that converts:
 // on the project's machine that held the loop to about half this one's
-// speed with the vectors in L1, and 512-bit conversions were slower still
-// (docs/results.md). As the product is exact, the fused multiply-add rounds
+// speed with the vectors in L1, and converting 8 at a time to 512 bits
+// was slower than this too (docs/results.md). As the product is exact, the fused multiply-add rounds
 // as the multiply and the add would. The vectors are read straight
 // through; the processor fetches ahead by itself (asking for data 8 KiB
 // early was slower at 10^7).
