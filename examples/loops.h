@@ -13,9 +13,11 @@
 // x86-64. The compiler builds the reads for AVX-512 and for FMA (AVX with
 // fused multiply-adds) beside the baseline, and the loader picks the best
 // one the processor has (VECTOR_VERSIONS); the dot loop's AVX version is
-// written out (dotAvx). Other processors get the one build.
+// written out (dotAvx, where LOOPS_AVX is defined). Other processors get
+// the one build.
 #if defined(__x86_64__) && defined(__GNUC__)
 #include <immintrin.h>
+#define LOOPS_AVX 1
 #define VECTOR_VERSIONS __attribute__((target_clones("avx512f", "fma", "default")))
 #else
 #define VECTOR_VERSIONS
@@ -50,7 +52,7 @@ inline double dotLanes(const float *a, const float *b, std::int64_t n)
     return addUp(part, a + full, b + full, n - full);
 }
 
-#if defined(__x86_64__) && defined(__GNUC__)
+#ifdef LOOPS_AVX
 // The same sums, 4 to a register, for processors with AVX and fused
 // multiply-adds (x86-64 since 2013): the baseline's instructions convert
 // two floats at a time, too few to keep up with memory. Each conversion
@@ -58,10 +60,10 @@ inline double dotLanes(const float *a, const float *b, std::int64_t n)
 // and convert the halves, one more instruction for the unit that converts:
 // on the project's machine that held the loop to about half this one's
 // speed with the vectors in L1, and converting 8 at a time to 512 bits
-// was slower than this too (docs/results.md). As the product is exact, the fused multiply-add rounds
-// as the multiply and the add would. The vectors are read straight
-// through; the processor fetches ahead by itself (asking for data 8 KiB
-// early was slower at 10^7).
+// was slower than this too (docs/results.md). As the product is exact,
+// the fused multiply-add rounds as the multiply and the add would. The
+// vectors are read straight through; the processor fetches ahead by
+// itself (asking for data 8 KiB early was slower at 10^7).
 __attribute__((target("fma"))) inline double dotAvx(const float *a, const float *b,
                                                     std::int64_t n)
 {
@@ -87,7 +89,7 @@ __attribute__((target("fma"))) inline double dotAvx(const float *a, const float 
 // version this processor runs.
 inline double dotDouble(const float *A, const float *B, std::int64_t begin, std::int64_t end)
 {
-#if defined(__x86_64__) && defined(__GNUC__)
+#ifdef LOOPS_AVX
     if (__builtin_cpu_supports("fma"))
         return dotAvx(A + begin, B + begin, end - begin);
 #endif

@@ -35,7 +35,7 @@ TEST(DotDouble, EveryVersionGivesThePortableSumFromAnyStart)
         std::int64_t n = r.end - r.begin;
         double portable = dotLanes(x, y, n);
         EXPECT_EQ(dotDouble(a.data(), b.data(), r.begin, r.end), portable) << r.begin << ".." << r.end;
-#if defined(__x86_64__) && defined(__GNUC__)
+#ifdef LOOPS_AVX
         if (__builtin_cpu_supports("fma")) {
             EXPECT_EQ(dotAvx(x, y, n), portable) << r.begin << ".." << r.end;
         }
