@@ -5,7 +5,6 @@
 #ifndef DOTPROD_EXAMPLES_LOOPS_H
 #define DOTPROD_EXAMPLES_LOOPS_H
 
-#include <algorithm>
 #include <cstdint>
 
 // On x86-64 each loop also has versions for newer processors, picked when
