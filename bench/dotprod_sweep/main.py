@@ -189,9 +189,11 @@ def export(request):
     status = write_each({path: make(made) for path, make in asked if path is not None})
     left = exports.left_out(made)
     if left:
-        say(f"export: no entry for {len(left)} row{'s' if len(left) > 1 else ''} that failed "
-            "or printed no time to plot: " +
-            ", ".join(exports.benchmark_name(s) for s in left[:5]) + (", …" if left[5:] else ""))
+        say(f"export: no entry for {len(left)} row{'s' if len(left) > 1 else ''} that "
+            "failed, were wrong, impossible or not the stated work, or printed no time to "
+            "plot: " + ", ".join(f"{exports.benchmark_name(s)} "
+                                 f"({exports.unsound(made, s) or 'no time'})"
+                                 for s in left[:5]) + (", …" if left[5:] else ""))
     return status
 
 

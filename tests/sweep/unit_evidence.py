@@ -129,7 +129,7 @@ Row = namedtuple("Row", "length verdict hidden")
 
 
 def run(n, repeat, result, kind=TIMED, program="mine"):
-    return Run(program, n, repeat, kind, 1.0, 1000, "process", result, "0.01")
+    return Run(program, n, repeat, kind, 1.0, 8 * n + 2**20, "process", result, "0.01")
 
 
 class Verdicts(unittest.TestCase):

@@ -98,29 +98,6 @@ class WhichPass(unittest.TestCase):
                 self.assertEqual(ceilings.which_pass(runs, 1000, 1, rate, 1), which)
 
 
-class CpusUsed(unittest.TestCase):
-    def test_held_to_the_ceiling_of_the_cpus_its_process_kept_busy(self):
-        # The ceiling reads 8000 bytes in 1 us on one thread, in 0.5 us on
-        # two: 8 and 16 GB/s. A loop of 0.6 us claims 13.3 GB/s: beyond
-        # 1.5 x 8, within 1.5 x 16. A process that kept one CPU busy is held
-        # to one thread; one that kept 1.9 busy to two, and said to have used
-        # more than it was given; one whose processor time is not known (a
-        # run saved before it was) to every CPU.
-        def summary(cpu):
-            runs = Runs(("dotprod", "mine"), "dotprod", "dotprod", (1000,), ())
-            runs.runs += [Run(p, 1000, 1, "timed", 1.0, 0, "process", "1.0", t, cpu=cpu)
-                          for p, t in (("dotprod", "0.001000000"), ("mine", "0.000000600"))]
-            runs.ceilings += [Ceiling(1000, 1, 1e-6, 0.1), Ceiling(1000, 2, 0.5e-6, 0.1)]
-            return model.model(runs).of("mine")[0]
-        cases = [(0.98, True, 1, False), (1.9, False, 2, True), (None, False, None, False)]
-        for cpu, impossible, threads, more in cases:
-            with self.subTest(cpu=cpu):
-                s = summary(cpu)
-                self.assertEqual((s.impossible, s.ceiling_threads, s.more_cpus),
-                                 (impossible, threads, more))
-        self.assertIn("kept 1.9 CPUs busy, given 1", columns.notes(summary(1.9)))
-
-
 class Memory(unittest.TestCase):
     def test_total_and_largest_rank_or_unknown(self):
         self.assertEqual(launchers.memory([(10, 30), (25, 20)]), (45, 30))

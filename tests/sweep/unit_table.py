@@ -7,7 +7,7 @@ import io
 import unittest
 from dataclasses import replace
 
-from dotprod_sweep.figures import beyond, ceilings, flags, model, summaries, verdict
+from dotprod_sweep.figures import beyond, ceilings, flags, model, threads, verdict
 from dotprod_sweep.views import columns, formats, prose, table
 from dotprod_sweep.facts.launchers import Launch
 from dotprod_sweep.facts.runs import Run, Runs
@@ -332,20 +332,6 @@ class Flags(unittest.TestCase):
             "accurate; not the stated work: its peak memory is below its two vectors' 8·N bytes "
             "from N=10^6, its times are one text, replayed from N=10^5"), prose.answer_line(a, "dotprod"))
 
-    def test_threads_counted_hold_a_row_to_their_ceiling(self):
-        # Given 1 thread, 1.1 CPUs busy (the vectors built on one): held to 1
-        # by its processor time, to 2 where 2 threads were counted running.
-        omp = Launch("none", None, None, threads=2)
-        cases = [((None, 1.1, None), 1), ((None, 1.1, 2), 2), ((None, 1.9, 1), 2),
-                 ((omp, 1.1, None), 2), ((None, None, 4), None),
-                 ((Launch("mpirun", 2, 1), 1.1, 4), None)]
-        for (launch, cpus, counted), held in cases:
-            with self.subTest(launch=launch, cpus=cpus, counted=counted):
-                self.assertEqual(summaries.threads_used(launch, cpus, counted), held)
-        own = [Run("p", 10, k, "timed", 1.0, threads=t) for k, t in enumerate((None, 3, 2), 1)]
-        self.assertEqual(summaries.counted_threads(own), 3)
-        self.assertIsNone(summaries.counted_threads(own[:1]))
-
     def test_beating_the_ceiling_is_flagged_with_its_cause(self):
         # 8·N bytes fit in the 32 MiB L3 at N = 10^6, not at 10^7.
         runs = Runs(("dotprod", "fast"), "dotprod", "dotprod", (10**6, 10**7), (),
@@ -361,11 +347,15 @@ class Flags(unittest.TestCase):
                 found = beyond.from_memory(rated(s, 10**7, gbs), [cached], runs)
                 self.assertEqual(found, cached if flagged else None)
         self.assertIsNone(beyond.from_memory(rated(s, 10**6, 99.0), [cached], runs))
-        cases = [(replace(big, cpus=1.03), None, beyond.UNDECLARED),
-                 (replace(big, cpus=1.01), cached, beyond.PART_TIMED),
-                 (replace(cached, share_pass=1), None, beyond.CACHED),
-                 (replace(cached, share_pass=2), None, beyond.UNSEEN),
-                 (replace(big, share_pass=1), None, beyond.UNSEEN)]
+        cases = [(replace(big, threads_from=threads.DECLARED), None, beyond.UNWITNESSED),
+                 (replace(big, threads_from=threads.SAMPLED), None, beyond.UNWITNESSED),
+                 (replace(big, threads_from=threads.WITNESSED), cached, beyond.PART_TIMED),
+                 (replace(cached, share_pass=1, threads_from=threads.WITNESSED), None,
+                  beyond.CACHED),
+                 (replace(cached, share_pass=2, threads_from=threads.BUSY_CPUS), None,
+                  beyond.UNSEEN),
+                 (replace(big, share_pass=1, threads_from=threads.WITNESSED), None,
+                  beyond.UNSEEN)]
         for row, slower, wanted in cases:
             with self.subTest(wanted=wanted, n=row.length):
                 self.assertEqual(beyond.cause(row, slower, runs), wanted)
@@ -390,10 +380,10 @@ class Flags(unittest.TestCase):
 
     def test_only_a_program_of_several_threads_is_told_to_pin_them(self):
         for cause in (flags.WIDE_OWN, flags.ERRATIC_RUNS):
-            for threads, pinned in ((1, False), (2, True)):
-                with self.subTest(cause=cause, threads=threads):
+            for count, pinned in ((1, False), (2, True)):
+                with self.subTest(cause=cause, threads=count):
                     said = prose.advice(flags.Flag("wide", cause, "mine", "dotprod", noise=0.2,
-                                                   floor=0.01, peer="quiet", threads=threads))
+                                                   floor=0.01, peer="quiet", threads=count))
                     self.assertEqual("pin its threads" in said, pinned, said)
 
     def test_a_loaded_machine_calls_no_row_erratic(self):

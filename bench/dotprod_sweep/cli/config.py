@@ -72,6 +72,7 @@ class Config:
     csv: OutputFile | None
     wide: bool                 # the table with every column
     argv: tuple                # as given, for the record
+    witness: str | None = None  # the library preloaded into every run, or None: sampled
 
     @property
     def programs(self):
@@ -308,7 +309,7 @@ def run_config(args, argv, programs):
         fail_fast=args.fail_fast,
         plot=plot, json=json, csv=csv, wide=args.wide, compare=old,
         threshold=args.threshold, fail_above=args.fail_above, control=args.control,
-        argv=tuple(argv))
+        argv=tuple(argv), witness=files.witness_library(reference, programs))
 
 
 def show_request(args):

@@ -10,6 +10,7 @@ from dataclasses import dataclass
 from ..facts import commands
 from ..facts.commands import Command
 from ..messages import UsageError
+from ..running import witness
 from ..running.runner import GNU_TIME
 
 
@@ -68,6 +69,15 @@ def ceiling_program(path, reference, programs, wanted):
     if path is not None:
         return program(path, "dotprod-ceiling")
     return companion("dotprod-ceiling", reference, programs) if wanted else None
+
+
+def witness_library(reference, programs):
+    """The witness library beside the dotprod run, else in the default
+    folder (the build), else where an install keeps it; None where there
+    is none: the sweep samples its runs from outside."""
+    folders = [os.path.dirname(reference.path), programs,
+               os.path.join(programs, os.pardir, "lib", "dotprod")]
+    return witness.library(dict.fromkeys(folders))
 
 
 def gnu_time():

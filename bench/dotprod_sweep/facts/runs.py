@@ -40,7 +40,11 @@ class Run:
     failure: str | None = None      # why it failed, or None: "printed no ...", "was ..."
     rank_peaks: tuple | None = None  # under a launcher: each rank's peak bytes, if all were seen
     cpu: float | None = None  # processor seconds of its process and those it waited for
-    threads: int | None = None  # the most threads its processes ran at once, counted
+    threads: int | None = None  # the most threads its processes ran at once, sampled
+    # What the witness saw, where it held (facts/witness): each thread's
+    # processor seconds, and the most CPUs one of its processes could use.
+    thread_cpu: tuple | None = None
+    cpus_allowed: int | None = None
 
     @once
     def result(self):
@@ -96,6 +100,7 @@ class Runs:
     machine: dict = field(default_factory=dict)   # what it ran on, and its load
     shown: dict = field(default_factory=dict)     # label -> its command as the user wrote it
     launches: dict = field(default_factory=dict)  # label -> launchers.Launch
+    ran: dict = field(default_factory=dict)  # label -> {path: SHA-256 or None} the witness saw
     setup: dict = field(default_factory=dict)     # the arguments and commands, for the record
     stopped: str | None = None  # what ended the sweep before all was run
     seed: int | None = None     # what shuffled the turns in each round

@@ -7,14 +7,14 @@ every string cleaned as a --name is (commands.printable), or made one
 line (messages.one_line) for commands, which only lines show."""
 
 import dataclasses
-import functools
 import json
 import math
 import operator
-import reprlib
 
-from . import commands, launchers, printed
+from . import launchers, printed
 from ..messages import one_line
+from .fields import (BYTES, MOST, Invalid, brief, cell, field, length, maybe, named,
+                     of_type, real, text, whole, wrong)
 from .runs import Ceiling, PROBE, Run, Runs, TIMED, WARMUP
 
 SCHEMA = 3
@@ -28,16 +28,14 @@ SCHEMA_HISTORY = {
     3: "1.1.0: the raw facts that load back (sweep, exact, orders, ceiling_runs, runs as "
        "printed), then the figures; added since: ceiling_runs' first_seconds (1.2.0), "
        "second_seconds (1.3.0) and repeat, runs' cpu, sweep's budget, spent and short (1.5.0), "
-       "machine's busy_start (1.6.1), runs' threads (1.7.0), programs' files (1.8.0)",
+       "machine's busy_start (1.6.1), runs' threads (1.7.0), programs' files (1.8.0), runs' "
+       "thread_cpu and cpus_allowed and sweep's ran (1.9.0)",
 }
 # show and compare read SCHEMA and the schema before it, which its entry
 # here brings up to SCHEMA: with 4, {3: a function from a schema 3
 # document to the same run in schema 4}.
 UPGRADES = {}
 
-LONGEST = 2**31 - 1  # the longest length --lengths takes
-MOST = 10**6         # repeats, rounds, threads, ranks, nodes, CPUs: past any sweep's
-BYTES = 2**63        # past any memory, and an integer a float holds
 KINDS = (TIMED, WARMUP, PROBE)
 RUN_FIELDS = operator.itemgetter("program", "length", "repeat", "kind", "wall", "peak_bytes",
                                  "peak_of", "rank_peaks_bytes", "result", "time_text", "failure")
@@ -47,16 +45,13 @@ class LoadError(Exception):
     """A file that is not a saved run this sweep reads: one line, status 2."""
 
 
-class Invalid(ValueError):
-    """A field that is not what the sweep saves: where it is, and why."""
-
-
 def run_facts(r):
     return {"program": r.program, "length": r.length, "repeat": r.repeat, "kind": r.kind,
             "time": r.seconds if r.time_text else None, "time_text": r.time_text,
             "wall": r.wall, "peak_bytes": r.peak, "peak_of": r.peak_of,
             "rank_peaks_bytes": r.rank_peaks and list(r.rank_peaks),
-            "result": r.result_text, "failure": r.failure, "cpu": r.cpu, "threads": r.threads}
+            "result": r.result_text, "failure": r.failure, "cpu": r.cpu, "threads": r.threads,
+            "thread_cpu": r.thread_cpu and list(r.thread_cpu), "cpus_allowed": r.cpus_allowed}
 
 
 def facts(runs):
@@ -74,7 +69,8 @@ def facts(runs):
                   "stopped": runs.stopped, "seed": runs.seed, "budget": runs.budget,
                   "spent": runs.spent, "short": [{"length": n, "rounds": r}
                                                  for n, r in runs.short.items()],
-                  "launches": {k: dataclasses.asdict(v) for k, v in runs.launches.items()}},
+                  "launches": {k: dataclasses.asdict(v) for k, v in runs.launches.items()},
+                  "ran": {k: dict(v) for k, v in runs.ran.items()}},
         "exact": [{"length": n, "value": v} for n, v in runs.exact.items()],
         "orders": [{"length": n, "low": low, "high": high}
                    for n, (low, high) in runs.orders.items()],
@@ -84,75 +80,6 @@ def facts(runs):
                          for c in runs.ceilings],
         "runs": [run_facts(r) for r in runs.runs],
     }
-
-
-# The checks take a value and where it is, as a path and a key (a name, an
-# index or None): a path is made for the line that names it, not each run.
-
-def named(where, key):
-    if key is None:
-        return where
-    if type(key) is int:
-        return f"{where}[{key}]"
-    return f"{where}.{key}" if where else key
-
-
-def brief(value):
-    """A value in a line: short, and printable."""
-    return one_line(reprlib.repr(value))
-
-
-def wrong(where, key, what, value):
-    return Invalid(f"{named(where, key)} is not {what}: {brief(value)}")
-
-
-def field(d, key, where):
-    try:
-        return d[key]
-    except KeyError:
-        raise Invalid(f"{named(where, key)} is missing") from None
-
-
-def of_type(value, where, key, kind):
-    """value, a list (kind list) or an object (kind dict)."""
-    if type(value) is not kind:
-        raise wrong(where, key, "a list" if kind is list else "an object", value)
-    return value
-
-
-def whole(value, where, key, low, high, what):
-    if type(value) is not int or not low <= value <= high:  # a bool is no int here
-        raise wrong(where, key, what, value)
-    return value
-
-
-def real(value, where, key, what="a finite number of seconds", low=0.0):
-    """A finite number of low or more: a JSON integer too, if a float holds it."""
-    fits = abs(value) < BYTES if type(value) is int else \
-        type(value) is float and math.isfinite(value)
-    if not fits or value < low:
-        raise wrong(where, key, what, value)
-    return value
-
-
-def length(value, where, key):
-    return whole(value, where, key, 1, LONGEST, "a length from 1 to 2147483647")
-
-
-def maybe(check, value, *args):
-    return None if value is None else check(value, *args)
-
-
-@functools.lru_cache(maxsize=4096)
-def cell(text):
-    """Text cleaned as a --name is, fit for one table cell."""
-    return commands.printable(text)
-
-
-def text(value, where, key, clean=cell):
-    if type(value) is not str:
-        raise wrong(where, key, "text", value)
-    return clean(value)
 
 
 def failure(value, where, key="failure"):
@@ -229,7 +156,22 @@ def run_from(d, where, labels):
                rank_peaks and tuple(whole(p, f"{where}.rank_peaks_bytes", i, 0, BYTES, "bytes")
                                     for i, p in enumerate(rank_peaks)),
                maybe(real, d.get("cpu"), where, "cpu"),  # cpu from 1.5.0, threads 1.7.0
-               maybe(whole, d.get("threads"), where, "threads", 1, MOST, "a count from 1"))
+               maybe(whole, d.get("threads"), where, "threads", 1, MOST, "a count from 1"),
+               # The witness's, from 1.9.0.
+               maybe(seconds_each, d.get("thread_cpu"), where, "thread_cpu"),
+               maybe(whole, d.get("cpus_allowed"), where, "cpus_allowed", 1, MOST, "a count"))
+
+
+def seconds_each(value, where, key):
+    """Each thread's processor seconds, as a tuple."""
+    return tuple(real(v, f"{named(where, key)}", i)
+                 for i, v in enumerate(of_type(value, where, key, list)))
+
+
+def executables(value, where):
+    """{path: SHA-256 or None} of what a program ran, paths cleaned."""
+    return {text(path, where, None, one_line): maybe(text, sha, where, brief(path))
+            for path, sha in of_type(value, where, None, dict).items()}
 
 
 def ceiling_from(d, where):
@@ -312,6 +254,7 @@ def sweep_from(sweep):
         stopped=get("stopped", lambda v, at: maybe(text, v, at, None)),
         seed=get("seed", lambda v, at: maybe(whole, v, at, None, 0, math.inf, "a seed")),
         launches=get("launches", keyed, labels, launch_from),
+        ran=keyed(sweep.get("ran", {}), "sweep.ran", labels, executables),  # from 1.9.0
         # Runs saved before 1.5.0 have no budget, time spent or short lengths.
         budget=maybe(real, sweep.get("budget"), "sweep", "budget"),
         spent=maybe(real, sweep.get("spent"), "sweep", "spent"),

@@ -8,17 +8,18 @@ model's own; these stay below them. Pure."""
 
 from dataclasses import replace
 
+from . import threads
 from .ceilings import fits_in, vector_bytes
 from .flags import Flag
 
 ABOVE, FROM_MEMORY = "above ceiling", "faster from memory"   # the flags' kinds
-# Why a row beat its ceiling: more threads than it was held to; its loop
-# time covers less than its work; an untimed pass left its data in the
-# caches; or none of these that the sweep can see.
-UNDECLARED, PART_TIMED, CACHED, UNSEEN = ("above: undeclared threads", "above: part timed",
-                                          "above: cached", "above: unseen")
+# Why a row beat its ceiling: no witness saw its threads, so that it may
+# run more than it was held to; its loop time covers less than its work;
+# an untimed pass left its data in the caches; or none of these that the
+# sweep can see.
+UNWITNESSED, PART_TIMED, CACHED, UNSEEN = ("above: unwitnessed threads", "above: part timed",
+                                           "above: cached", "above: unseen")
 FASTER_BY = 0.1     # from memory, faster than from a cache by more than this
-MORE_CPUS = 0.02    # kept busy beyond the threads its share assumes
 
 
 def level(runs, n):
@@ -35,8 +36,8 @@ def from_memory(row, earlier, runs):
 
 
 def cause(row, slower, runs):
-    if row.cpus is not None and row.share_threads and row.cpus > row.share_threads + MORE_CPUS:
-        return UNDECLARED
+    if row.threads_from in (threads.DECLARED, threads.SAMPLED):
+        return UNWITNESSED
     if slower is not None:
         return PART_TIMED
     if row.share_pass == 1 and level(runs, row.length) != "memory":

@@ -31,6 +31,7 @@ STEADY = stats.WIDE / 2
 ERRATIC_RUNS = "erratic"
 # Evidence that a run did not do the stated work: kinds and causes alike.
 NO_VECTORS, REPLAYED = "no vectors", "replayed"
+NOT_STATED = (NO_VECTORS, REPLAYED)
 # Times replayed: the same to the last printed digit, with this many
 # significant ones or more, over this many repeats, of a loop longer than
 # this: a real loop's time varies in its last digits from run to run.

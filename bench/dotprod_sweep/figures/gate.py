@@ -4,10 +4,12 @@ T): each candidate's row against the baseline fails where it is slower
 by more than T with its whole interval, passes where its whole interval
 lies within that, and otherwise cannot tell, with the reason. Pure."""
 
+from .flags import NOT_STATED as NOT_STATED_FLAGS
 from .stats import SLACK
 
 # Why the gate cannot tell at a row.
 FAILED = "failed"            # a run failed there
+NOT_STATED = "not the stated work"  # its memory or its times say it did not do the work
 NO_SPEEDUP = "no speedup"    # a time printed as 0 gives none
 ONE_ROUND = "one round"      # no interval
 CLUSTERS = "two clusters"    # the median may sit in either from sweep to sweep
@@ -20,6 +22,8 @@ def doubt(s, least):
     the lowest speedup within the threshold, 1 / (1 + T)."""
     if s.failure:
         return FAILED
+    if any(f.kind in NOT_STATED_FLAGS for f in s.flags):
+        return NOT_STATED
     if s.speedup is None:
         return NO_SPEEDUP
     if len(s.ratios) < 2:

@@ -41,7 +41,8 @@ class Answer:
     share_threads: int | None = None
     share_length: int | None = None
     share_pass: int | None = None  # that share is of a first or second pass's ceiling
-    threads_counted: bool = False  # held to that many threads for those counted running
+    threads_counted: bool = False  # held to more threads than its command declares
+    threads_from: str | None = None  # what showed them (threads.WITNESSED, ...)
     best_share: float | None = None  # a higher share at another length, and that length
     best_length: int | None = None
     why_none: str | None = None  # no speedup, as a time of 0 gave none: "own" or "baseline"
@@ -124,7 +125,7 @@ def suspects(summaries):
     found = {}
     for s in sorted(summaries, key=lambda s: s.length):
         for f in s.flags:
-            if f.kind in (flags.NO_VECTORS, flags.REPLAYED):
+            if f.kind in flags.NOT_STATED:
                 found.setdefault(f.kind, s.length)
     return tuple(found.items())
 
@@ -141,7 +142,8 @@ def shares(summaries, last):
         return {}
     found = {"share": at.share, "share_low": at.share_low, "share_high": at.share_high,
              "share_threads": at.share_threads, "share_length": at.length,
-             "share_pass": at.share_pass, "threads_counted": at.counted}
+             "share_pass": at.share_pass, "threads_counted": at.counted,
+             "threads_from": at.threads_from}
     if best.length != at.length and best.share > at.share:
         found.update(best_share=best.share, best_length=best.length)
     return found
@@ -315,7 +317,9 @@ def verdicts(runs, found, judge, summaries):
     probes = {(p, n): judge(p, n, PROBE)[0] for p in found for n in runs.probe_lengths}
     wrong = {p: evidence.deciding(found[p] + [f for f in [beyond_float(runs, p, judge)] if f])
              for p in found}
-    failed = {r.program for r in runs.runs if r.failure}
+    # Not the stated work fails a candidate as a failed run does.
+    failed = {r.program for r in runs.runs if r.failure} | \
+        {s.program for s in summaries if any(f.kind in flags.NOT_STATED for f in s.flags)}
     too_fast = {s.program for s in summaries if s.impossible}
     standings = {p: standing(wrong[p], p in too_fast, p in failed,
                              [n for n in runs.probe_lengths if probes[(p, n)] is None])
@@ -340,6 +344,7 @@ def model(runs, fail_above=None):
                     for p in candidates)
     slower, unsure = gate.outcome(summaries, fail_above)
     status = 1 if wrong or any(s.impossible for s in summaries) or \
+        any(standings[p] == "failed" for p in candidates) or \
         any(r.failure for r in runs.runs) or any(c.failure for c in runs.ceilings) or \
         runs.stopped else 3 if slower else 4 if unsure else 0
     return Model(

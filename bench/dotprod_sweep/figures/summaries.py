@@ -4,11 +4,10 @@ its times, its speedup over the baseline with its interval, its rate
 against the machine's ceiling, its result's class and its flags. Pure
 functions of the runs."""
 
-import math
 import statistics
 from dataclasses import dataclass, replace
 
-from . import ceilings, evidence, stats, verdict
+from . import ceilings, evidence, stats, threads, verdict
 from ..facts import launchers
 from .ceilings import vector_bytes
 from .flags import coarse, peers, row_flags, steadiest, zero_median
@@ -90,8 +89,10 @@ class Summary:
     least_gbs: float | None = None  # the slowest rate its printed times may stand for
     hidden: float | None = None     # the loss, of the exact value, its verdict cannot tell
     ceiling_threads: int | None = None  # the threads of that ceiling; None: every CPU
+    ceiling_proof: str | None = None  # what showed those threads ran (threads.WITNESSED, ...)
     cpus: float | None = None       # the CPUs its process kept busy, on average
-    counted: bool = False  # held to more threads than given or busy: those counted running
+    threads_from: str | None = None  # where the threads its share is held to come from
+    counted: bool = False  # held to more threads than its command declares
     drifted: bool = False   # its interval is wide for the drift alone, not its rounds' noise
 
     @property
@@ -193,33 +194,6 @@ def interval(ratios):
             not stats.is_wide(own[0], middle, own[1])}
 
 
-def cpus_used(own):
-    """The median of own's processor time over their wall time: the CPUs a
-    process kept busy on average; None where not measured (runs saved
-    before it was)."""
-    busy = [r.cpu / r.wall for r in own if r.cpu is not None and r.wall > 0]
-    return statistics.median(busy) if busy else None
-
-
-def threads_used(launch, cpus, counted=None):
-    """The threads a row is held to: those it was given on a node, or more
-    where its processor time shows more CPUs kept busy, or where more
-    threads were counted running at once; None where that is not known,
-    or where its ranks run outside its process tree (under a launcher),
-    which its processor time then leaves out."""
-    if cpus is None or (launch is not None and launch.launcher != launchers.NONE):
-        return None
-    given = launchers.node_threads(launch) if launch else 1
-    return max(given, math.ceil(cpus - MORE_CPUS), counted or 1)
-
-
-def counted_threads(own):
-    """The most threads any of own's runs was counted running at once;
-    None where none was counted (a run too short to sample, or saved
-    before they were)."""
-    return max((r.threads for r in own if r.threads), default=None)
-
-
 def held_to(runs, n, threads):
     """(rate, threads) of the ceiling a row is held to: on the fewest
     measured threads that are at least threads, else on the most; on every
@@ -239,9 +213,9 @@ def speed(runs, program, n, own):
     ceiling."""
     launch = runs.launches.get(program)
     nodes = launchers.nodes(launch)  # each node reads as fast as the sweep's
-    cpus = cpus_used(own)
-    held, used = threads_used(launch, cpus), threads_used(launch, cpus, counted_threads(own))
-    ceiling, threads = held_to(runs, n, used)
+    cpus = threads.cpus_used(own)
+    used, source, proof = threads.held(launch, own, cpus, ceilings.rates(runs, n).get(1))
+    ceiling, at = held_to(runs, n, proof)
     ceiling = ceiling and ceiling * nodes
     # A printed time stands for any time up to half a unit of its last
     # digit more: only the slowest rate it may mean is held against the
@@ -250,8 +224,10 @@ def speed(runs, program, n, own):
         if own else None
     middle = statistics.median(r.seconds for r in own) if own else None
     rate = middle and vector_bytes(n) / middle
-    return {"ceiling": ceiling, "ceiling_threads": threads, "cpus": cpus,
-            "counted": used is not None and used > held,  # held to the threads counted
+    return {"ceiling": ceiling, "ceiling_threads": at, "ceiling_proof": proof and source,
+            "cpus": cpus, "threads_from": source,
+            "counted": used is not None and used > (launchers.node_threads(launch) if launch
+                                                    else 1),
             "least_gbs": least and least / 1e9,
             "impossible": bool(own) and runs.reference != program and
             least > ceilings.fastest_possible(runs, ceiling),

@@ -15,7 +15,7 @@ import os
 import statistics
 import time
 
-from . import machine, mpi_ranks, plan, preflight, runner, session
+from . import machine, mpi_ranks, plan, preflight, runner, session, witness
 from .checks import check_prefix, check_repeat, check_time, output_limit
 from ..facts import commands, launchers, printed
 from ..facts.runs import NOT_RUN, PROBE, TIMED, WARMUP, Ceiling, Run, Runs
@@ -51,6 +51,8 @@ class Rounds:
         self.timed = {}    # length -> the timed rounds made there
         self.focus = ""    # what the rounds still narrow, said with the progress
         self.late = {}     # label -> the length where it ran past the time limit
+        self.witness = config.witness and witness.Witness(config.witness,
+                                                          os.path.join(folder, "witness"))
         self.runs = Runs(
             programs=tuple(c.label for c in config.programs), reference=config.reference.label,
             baseline=config.baseline, lengths=config.lengths,
@@ -78,8 +80,10 @@ class Rounds:
         seen = mpi_ranks.Ranks(launch) if launch and launch.launcher != launchers.NONE else None
         env.update(seen.environment() if seen else {})
         ended = runner.timed_run(cmd.argv(n), env, path, self.config.timeout, what,
-                                 output_limit(n), seen)
+                                 output_limit(n), seen, self.witness)
         self.done += 1
+        if cmd.label in self.runs.programs:
+            self.runs.ran.setdefault(cmd.label, {}).update(ended.ran)
         return ended, path
 
     def measure(self, cmd, n, kind, repeat):
@@ -102,7 +106,7 @@ class Rounds:
         failure = failure and commands.printable(failure)
         run = self.record(Run(cmd.label, n, repeat, kind, ended.wall, ended.peak, ended.peak_of,
                               result, seconds, failure, ended.rank_peaks, ended.cpu,
-                              ended.threads))
+                              ended.threads, ended.thread_cpu, ended.cpus_allowed))
         if failure and self.config.fail_fast:
             raise SweepError(f"{what} {failure}")
         if cmd is self.config.reference and not failure:

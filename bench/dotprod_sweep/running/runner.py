@@ -200,9 +200,12 @@ class Ended:
     rank_peaks: tuple | None = None  # each rank's peak bytes, if all were seen
     cpu: float | None = None  # processor seconds of it and what it waited for
     threads: int | None = None  # the most threads its processes ran at once, as sampled
+    thread_cpu: tuple | None = None  # what the witness saw, where it held: each thread's
+    cpus_allowed: int | None = None  # processor seconds, and the CPUs a process could use
+    ran: tuple = ()  # (path, SHA-256) of each executable the witness saw it run
 
 
-def timed_run(argv, env, out_path, timeout, what, limit, ranks=None):
+def timed_run(argv, env, out_path, timeout, what, limit, ranks=None, witness=None):
     """Runs argv with its output in out_path and its standard error in
     out_path.err, under GNU time; either may hold limit bytes at most.
 
@@ -210,8 +213,11 @@ def timed_run(argv, env, out_path, timeout, what, limit, ranks=None):
     interpreter's own resident memory as its peak, so GNU time, a small
     process, starts the program and reports the largest process's peak;
     the tree's sum is sampled beside it. GNU time is handed an absolute
-    path: no PATH search, no name taken as an option."""
+    path: no PATH search, no name taken as an option. witness: a
+    running.witness.Witness to preload into its processes, or None."""
     report = out_path + ".rss"
+    if witness is not None:
+        env = {**env, **witness.environment(env)}
     with open(out_path, "wb") as out, open(out_path + ".err", "w+b") as errors:
         watch = Watch((out, errors), limit, ranks=ranks, stoppable=True)
         try:
@@ -230,13 +236,12 @@ def timed_run(argv, env, out_path, timeout, what, limit, ranks=None):
         return Ended("gave no peak memory: GNU time's report was gone or empty", wall, 0,
                      "process")
     rank_peaks = ranks.result() if ranks else None
+    seen = witness.read(watch.cpu, (GNU_TIME,)) if witness is not None else (None, None, ())
     # A run too short to be sampled has no count of its threads.
-    threads = watch.threads or None
-    if watch.processes > 1:
-        return Ended(None, wall, max(largest, watch.peak), "tree", rank_peaks=rank_peaks,
-                     cpu=watch.cpu, threads=threads)
-    return Ended(None, wall, largest, "process", rank_peaks=rank_peaks, cpu=watch.cpu,
-                 threads=threads)
+    return Ended(None, wall, max(largest, watch.peak) if watch.processes > 1 else largest,
+                 "tree" if watch.processes > 1 else "process", rank_peaks=rank_peaks,
+                 cpu=watch.cpu, threads=watch.threads or None, thread_cpu=seen[0],
+                 cpus_allowed=seen[1], ran=seen[2])
 
 
 ERROR_TAIL = 3     # lines of a failed run's standard error that are shown

@@ -12,7 +12,7 @@ from dataclasses import dataclass, field
 
 from . import prose
 from ..facts import launchers, printed
-from ..figures import verdict
+from ..figures import threads, verdict
 from .formats import MIB, cell, decimals, percent, plain, short_label, span
 
 PASS_MARKS = {1: "†", 2: "‡"}  # a first pass's ceiling, a second pass's
@@ -79,7 +79,9 @@ def unchecked(s):
 def notes(s, model=None):
     found = ["oversubscribed"] if s.oversubscribed else []
     found += [f"kept {decimals(s.cpus, 1)} CPUs busy, given {s.given_threads}"] if s.more_cpus else []
-    found += [f"held to {s.share_threads or s.ceiling_threads} threads, counted"] if s.counted else []
+    found += [f"held to {s.share_threads or s.ceiling_threads} threads, "
+              f"{'witnessed' if s.threads_from == threads.WITNESSED else 'counted'}"] \
+        if s.counted else []
     found += [f"failed: {s.failure}"] if s.failure else []
     found += ["printed a time of 0: no speed"] if s.zero_time else []
     if s.impossible:

@@ -17,6 +17,7 @@ def answer(a):
             "factor_low": a.factor_low, "factor_high": a.factor_high, "verdict": a.verdict,
             "share": a.share, "share_low": a.share_low, "share_high": a.share_high,
             "share_threads": a.share_threads, "threads_counted": a.threads_counted,
+            "threads_from": a.threads_from,
             "share_length": a.share_length, "share_first": a.share_pass == 1,
             "best_share": a.best_share, "best_share_length": a.best_length, "unsure": a.unsure,
             "suspect": [{"flag": kind, "length": n} for kind, n in a.suspect],

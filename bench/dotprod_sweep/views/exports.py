@@ -9,7 +9,7 @@ import json
 import math
 from dataclasses import dataclass
 
-from ..figures import history
+from ..figures import flags, history
 from .formats import length_text, plain
 
 
@@ -48,18 +48,26 @@ def figures_of(made, s):
             if f is not None and all(v is not None and math.isfinite(v) for v in f)}
 
 
+def unsound(made, s):
+    """Why a row's figures are not the program's to plot, or None: it
+    failed, its result is wrong, its time impossible, or it did not do
+    the stated work. A dashboard would plot them as if they were."""
+    standing = made.standing.get(s.program)
+    return ("failed" if s.failure else "wrong" if s.verdict == "wrong" or standing == "wrong"
+            else "impossible" if s.impossible or standing == "impossible" else
+            "not the stated work" if any(f.kind in flags.NOT_STATED for f in s.flags) else None)
+
+
 def measured(made):
     """(summary, {metric: (value, low, high)}) per program and length, in
-    the table's order, of the rows that have a figure and did not fail: a
-    failed row's times are not the program's, and a dashboard would plot
-    them as if they were."""
-    rows = [(s, figures_of(made, s)) for s in made.summaries if not s.failure]
+    the table's order, of the sound rows that have a figure."""
+    rows = [(s, figures_of(made, s)) for s in made.summaries if unsound(made, s) is None]
     return [(s, found) for s, found in rows if found]
 
 
 def left_out(made):
-    """The rows that no export has an entry for: failed, or without a time
-    to plot (a printed time of 0)."""
+    """The rows that no export has an entry for: unsound(), or without a
+    time to plot (a printed time of 0)."""
     kept = {(s.program, s.length) for s, _ in measured(made)}
     return [s for s in made.summaries if (s.program, s.length) not in kept]
 

@@ -6,7 +6,7 @@ figure."""
 
 import math
 
-from ..figures import beyond, evidence, flags, gate, verdict
+from ..figures import beyond, evidence, flags, gate, threads, verdict
 from ..figures.ceilings import ABSURD_PER_CPU, IMPOSSIBLE
 from ..figures.model import ONE_ROUND, SPREAD, SPREAD_FACTOR
 from ..figures.stats import MIN_ROUNDS
@@ -67,10 +67,10 @@ ADVICE = {
     flags.REPLAYED: lambda f: (
         f"{f.program} printed the same time, to every digit, at each of its repeats: a loop's "
         f"time varies in its last digits, and one that does not was replayed, not measured"),
-    beyond.UNDECLARED: lambda f: (
-        f"{f.program} reads beyond the ceiling of the threads it was held to, and its process "
-        f"kept more CPUs busy than that: declare its threads (OMP_NUM_THREADS=N, or "
-        f"DOTPROD_THREADS=N, in its command)"),
+    beyond.UNWITNESSED: lambda f: (
+        f"{f.program} reads beyond the ceiling of the threads it was held to, and no witness "
+        f"saw which threads it ran (a static program, or one that clears its environment): "
+        f"declare them (DOTPROD_THREADS=N, or OMP_NUM_THREADS=N, in its command)"),
     beyond.PART_TIMED: lambda f: (
         f"{f.program} reads beyond its ceiling, and faster per byte from memory than it did "
         f"from a cache at N={length_text(f.length)}: its loop time covers less than its work"),
@@ -149,6 +149,11 @@ def wrong_line(finding):
     return WRONG[finding.rule](finding)
 
 
+COUNTED = {threads.WITNESSED: "witnessed", threads.BUSY_CPUS: "kept busy"}
+PROOF = {threads.WITNESSED: "as many as the witness saw run",
+         threads.BUSY_CPUS: "as many CPUs as its process kept busy"}
+
+
 def impossible_line(s):
     claim = ("a time too short for any finite rate" if s.gbs == math.inf else
              f"{s.gbs:.3g} GB/s" if s.gbs else
@@ -156,8 +161,9 @@ def impossible_line(s):
     if s.ceiling is None:
         return (f"{s.program} claims an impossible time at N={s.length}: {claim}, "
                 f"more than any machine reads")
-    on = (f" on {s.ceiling_threads} thread{'s' * (s.ceiling_threads > 1)}, as many CPUs as "
-          f"its process kept busy" if s.ceiling_threads else "")
+    on = f" on {s.ceiling_threads} thread{'s' * (s.ceiling_threads > 1)}, {PROOF[s.ceiling_proof]}" \
+        if s.ceiling_threads else " on every CPU of its nodes" if s.launched else \
+        " on every CPU it may use, as no witness saw its threads"
     return (f"{s.program} claims an impossible time at N={s.length}: {claim}, "
             f"more than {IMPOSSIBLE:g} times the {s.ceiling_gbs:.3g} GB/s this machine "
             f"reads at best{on}")
@@ -166,10 +172,10 @@ def impossible_line(s):
 def failure_line(f):
     """Where a program failed alike at several lengths, the first, and how
     many more."""
-    threads = f" with {f.threads} thread{'s' * (f.threads > 1)}" if f.threads else ""
+    on = f" with {f.threads} thread{'s' * (f.threads > 1)}" if f.threads else ""
     more = len(f.lengths) - 1
     again = f" (and the same at {more} more length{'s' * (more > 1)})" if more else ""
-    return f"{f.program} {f.lengths[0]}{threads} {f.reason}{again}"
+    return f"{f.program} {f.lengths[0]}{on} {f.reason}{again}"
 
 
 def unchecked_line(u):
@@ -233,6 +239,8 @@ def speed_against(s, baseline, interval=True):
 
 
 DOUBTS = {gate.FAILED: lambda s, limit: f"it failed: {s.failure}",
+          gate.NOT_STATED: lambda s, limit: "it did not do the stated work (" + ", ".join(
+              SUSPECT[f.kind] for f in s.flags if f.kind in flags.NOT_STATED) + ")",
           gate.NO_SPEEDUP: lambda s, limit: "it has no speedup (a time printed as 0)",
           gate.ONE_ROUND: lambda s, limit: "one round, no interval",
           gate.CLUSTERS: lambda s, limit: "its times fall in two clusters, and its median "
@@ -330,7 +338,8 @@ def answer_line(a, baseline):
         where = "" if a.share_length == a.length else f" at N={length_text(a.share_length)}"
         said[-1] += ","
         kind = f" {PASS_NAMES[a.share_pass]}-pass" if a.share_pass else ""
-        counted = " (threads counted)" if a.threads_counted else ""
+        counted = f" (threads {COUNTED.get(a.threads_from, 'counted')})" \
+            if a.threads_counted else ""
         said.append(f"{percent(a.share)}{span(a.share_low, a.share_high)} of the "
                     f"{a.share_threads}-thread{kind} ceiling{counted}{where}")
         if a.best_share is not None:

@@ -1,0 +1,213 @@
+// SPDX-License-Identifier: MIT
+/* The sweep's witness of a run, preloaded into each of its processes
+ * (LD_PRELOAD). Where DOTPROD_WITNESS names a file that exists, it
+ * appends to it, one write(2) a line:
+ *
+ *   start PID DEV INO SIZE MTIME PATH   a program image begins (and a fork)
+ *   thread PID TID NS                   a thread's processor time at its end
+ *   end PID NS CPUS                     the process's processor time, and the
+ *                                       CPUs it may run on, as it exits
+ *
+ * PATH is the executable's, each byte outside '!'..'~' and '%' written as
+ * %XX. A thread it started reports at its end; the threads still running
+ * at exit (OpenMP's pool, the main thread) are read from /proc then. It
+ * runs when a process or a thread starts or ends, never in between: a
+ * program's loop runs as it would without it. */
+#define _GNU_SOURCE
+#include <dirent.h>
+#include <dlfcn.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <pthread.h>
+#include <sched.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <time.h>
+#include <unistd.h>
+
+static int out = -1;
+static pthread_key_t ending;
+
+static void put(const char *line, int len)
+{
+    int saved = errno;
+    if (out >= 0 && len > 0 && len < 4096)
+        (void)!write(out, line, (size_t)len);
+    errno = saved;
+}
+
+static long long thread_ns(void)
+{
+    struct timespec t;
+    if (clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t) != 0)
+        return -1;
+    return t.tv_sec * 1000000000LL + t.tv_nsec;
+}
+
+static void escape(char *to, const char *from, size_t room)
+{
+    static const char hex[] = "0123456789ABCDEF";
+    size_t i = 0;
+    for (const unsigned char *c = (const unsigned char *)from; *c && i + 4 < room; c++) {
+        if (*c > ' ' && *c <= '~' && *c != '%') {
+            to[i++] = (char)*c;
+        } else {
+            to[i++] = '%';
+            to[i++] = hex[*c >> 4];
+            to[i++] = hex[*c & 15];
+        }
+    }
+    to[i] = '\0';
+}
+
+static void say_start(void)
+{
+    char path[1024], escaped[3072], line[3200];
+    ssize_t len = readlink("/proc/self/exe", path, sizeof path - 1);
+    struct stat st;
+    if (len <= 0 || stat("/proc/self/exe", &st) != 0)
+        return;
+    path[len] = '\0';
+    escape(escaped, path, sizeof escaped);
+    put(line, snprintf(line, sizeof line, "start %d %llu %llu %lld %lld %s\n", (int)getpid(),
+                       (unsigned long long)st.st_dev, (unsigned long long)st.st_ino,
+                       (long long)st.st_size,
+                       st.st_mtim.tv_sec * 1000000000LL + st.st_mtim.tv_nsec, escaped));
+}
+
+static void say_thread(long long tid, long long ns)
+{
+    char line[96];
+    if (ns >= 0)
+        put(line, snprintf(line, sizeof line, "thread %d %lld %lld\n", (int)getpid(), tid, ns));
+}
+
+static void thread_ended(void *unused)
+{
+    (void)unused;
+    say_thread(gettid(), thread_ns());
+}
+
+/* A thread still running at exit: its time so far, from the scheduler. */
+static long long running_ns(const char *tid)
+{
+    char path[320], text[64];
+    snprintf(path, sizeof path, "/proc/self/task/%s/schedstat", tid);
+    int fd = open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return -1;
+    ssize_t len = read(fd, text, sizeof text - 1);
+    close(fd);
+    if (len <= 0)
+        return -1;
+    text[len] = '\0';
+    return strtoll(text, NULL, 10);
+}
+
+/* Each thread still running, and the CPUs any of them may run on (a
+ * bound thread may run on one). Read with getdents64 rather than
+ * opendir: from _exit, in a vfork child, nothing may allocate. */
+static int report_tasks(void)
+{
+    cpu_set_t all, one;
+    CPU_ZERO(&all);
+    char buffer[4096];
+    int dir = open("/proc/self/task", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    for (long got; dir >= 0 && (got = syscall(SYS_getdents64, dir, buffer, sizeof buffer)) > 0;) {
+        for (long at = 0; at < got;) {
+            struct dirent64 *d = (struct dirent64 *)(buffer + at);
+            at += d->d_reclen;
+            if (d->d_name[0] == '.')
+                continue;
+            pid_t tid = (pid_t)atoi(d->d_name);
+            say_thread(tid, running_ns(d->d_name));
+            if (sched_getaffinity(tid, sizeof one, &one) == 0)
+                CPU_OR(&all, &all, &one);
+        }
+    }
+    if (dir >= 0)
+        close(dir);
+    return CPU_COUNT(&all);
+}
+
+static void say_end(void)
+{
+    // Once a process: exit, then _exit from a handler. By pid, as a vfork
+    // child that leaves shares this memory with its parent.
+    static volatile pid_t said;
+    if (out < 0 || said == getpid())
+        return;
+    said = getpid();
+    int cpus = report_tasks();
+    struct rusage used;
+    char line[96];
+    if (getrusage(RUSAGE_SELF, &used) == 0)
+        put(line, snprintf(line, sizeof line, "end %d %lld %d\n", (int)getpid(),
+                           (used.ru_utime.tv_sec + used.ru_stime.tv_sec) * 1000000000LL +
+                           (used.ru_utime.tv_usec + used.ru_stime.tv_usec) * 1000LL, cpus));
+}
+
+__attribute__((destructor)) static void ending_normally(void) { say_end(); }
+
+/* Shells and Python's os._exit leave without destructors. */
+__attribute__((noreturn)) static void leave(const char *name, int status)
+{
+    say_end();
+    void (*real)(int) = (void (*)(int))dlsym(RTLD_NEXT, name);
+    if (real)
+        real(status);
+    syscall(SYS_exit_group, status);
+    for (;;) {
+    }
+}
+
+void _exit(int status) { leave("_exit", status); }
+void _Exit(int status) { leave("_Exit", status); }
+
+__attribute__((constructor)) static void say_begin(void)
+{
+    const char *file = getenv("DOTPROD_WITNESS");
+    if (!file || !*file || pthread_key_create(&ending, thread_ended) != 0)
+        return;
+    out = open(file, O_WRONLY | O_APPEND | O_CLOEXEC);  // the sweep made it: never created here
+    if (out < 0)
+        return;
+    pthread_atfork(NULL, NULL, say_start);
+    say_start();
+}
+
+struct start {
+    void *(*routine)(void *);
+    void *arg;
+};
+
+static void *started(void *given)
+{
+    struct start s = *(struct start *)given;
+    free(given);
+    pthread_setspecific(ending, &ending);  // any value: the key's destructor runs at its end
+    return s.routine(s.arg);
+}
+
+int pthread_create(pthread_t *thread, const pthread_attr_t *attr, void *(*routine)(void *),
+                   void *arg)
+{
+    static int (*create)(pthread_t *, const pthread_attr_t *, void *(*)(void *), void *);
+    if (!create)
+        create = (int (*)(pthread_t *, const pthread_attr_t *, void *(*)(void *), void *))
+            dlsym(RTLD_NEXT, "pthread_create");
+    if (!create)
+        return EAGAIN;
+    struct start *s = out >= 0 ? malloc(sizeof *s) : NULL;
+    if (!s)
+        return create(thread, attr, routine, arg);
+    s->routine = routine;
+    s->arg = arg;
+    int made = create(thread, attr, started, s);
+    if (made != 0)
+        free(s);
+    return made;
+}
