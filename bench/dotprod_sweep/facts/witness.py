@@ -32,10 +32,10 @@ class Said:
 
 def parse(text, leave_out=()):
     """The witness's lines, text; images at the paths in leave_out (the
-    sweep's own GNU time) are not the run's. A line cut short or not the
-    library's is passed over: a process may die mid-write."""
+    sweep's own GNU time) are not the run's. A line that is not the
+    library's, or is cut short, is passed over: a process may die mid-write."""
     threads, ended, started, images, theirs = {}, {}, set(), {}, {}
-    for line in text.splitlines():
+    for line in text.split("\n")[:-1]:  # the last, if not empty, was cut short
         words = line.split(" ")
         try:
             if words[0] == "start" and len(words) == 7:
