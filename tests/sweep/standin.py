@@ -19,7 +19,7 @@ length in a nanosecond. Run through a symlink named after one of VERSIONS, it is
 candidate that computes dotprod's dot product its own way, right or wrong,
 and appends its name and N to the file STANDIN_LOG if that is set; 'jitter'
 prints 0.7, 1.0, 1.3 and 1.0 ms in turn, its runs counted in the file
-STANDIN_COUNTER; 'two-threads' runs a second thread, undeclared, for a
+STANDIN_COUNTER; 'two-threads' runs a second thread, undeclared, busy for a
 tenth of a second; STANDIN_TIME, where set, is its time."""
 import ctypes
 import os
@@ -70,6 +70,12 @@ def jitter(counter):
     return (0.7e-3, 1.0e-3, 1.3e-3, 1.0e-3)[runs % 4]
 
 
+def spin(seconds):
+    end = time.thread_time() + seconds
+    while time.thread_time() < end:
+        pass
+
+
 n = int(sys.argv[-1])  # after --orders, for the exact value
 version = os.path.basename(sys.argv[0])
 if version == "crash":
@@ -78,8 +84,8 @@ if version == "ceiling":  # a machine that reads any length in a nanosecond
     sys.exit(print("First pass: 0.000000001\nSecond pass: 0.000000001\nResultado: 0.000000\n"
                    "Tiempo: 0.000000001"))
 if version in VERSIONS:
-    if version == "two-threads":  # seen by the sweep's sampling, every 20 ms
-        helper = threading.Thread(target=time.sleep, args=(0.1,))
+    if version == "two-threads":  # busy: seen by the witness, and by sampling every 20 ms
+        helper = threading.Thread(target=spin, args=(0.1,))
         helper.start()
         helper.join()
     if "STANDIN_LOG" in os.environ:

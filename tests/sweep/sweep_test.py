@@ -19,6 +19,7 @@ DOTPROD = os.environ["DOTPROD"]
 EXACT = os.environ["EXACT"]
 QUIET = os.environ["QUIET"]
 PARALLEL = os.environ.get("PARALLEL")
+WITNESS = os.environ.get("WITNESS")  # the library the sweep finds beside DOTPROD, if built
 RACE = os.environ["RACE"]
 STANDIN = os.path.join(os.path.dirname(os.path.abspath(__file__)), "standin.py")
 NUMPY_DOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "examples",
@@ -47,8 +48,10 @@ def unloaded(stderr):
 
 
 def sweep(*args, env=None, stdout=subprocess.PIPE, **more):
+    """The sweep's run; env: variables to set, or to unset where None."""
+    merged = {k: v for k, v in {**os.environ, **(env or {})}.items() if v is not None}
     done = subprocess.run([sys.executable, SWEEP, *args], stdout=stdout, stderr=subprocess.PIPE,
-                          text=True, env={**os.environ, **(env or {})}, **more)
+                          text=True, env=merged, **more)
     done.stderr = unloaded(done.stderr)
     return done
 
@@ -312,8 +315,8 @@ class Rejects(unittest.TestCase):
             cpu = [r["cpu"] for r in json.loads(read(saved))["runs"] if r["kind"] == "timed"]
         self.assertGreaterEqual(min(cpu), 0.5)
 
-    def test_threads_are_counted_not_guessed(self):
-        # A second thread that the command does not declare: counted in
+    def test_threads_are_witnessed_not_guessed(self):
+        # A second busy thread that the command does not declare: seen in
         # its runs, and its row held to the ceiling of two threads.
         with tempfile.TemporaryDirectory() as tmp:
             two, ceiling, saved = (os.path.join(tmp, name) for name in
@@ -325,12 +328,38 @@ class Rejects(unittest.TestCase):
                          "--json", saved)
             self.assertEqual(done.returncode, 0, done.stderr)
             document = json.loads(read(saved))
-        counted = {r["program"]: r["threads"] for r in document["runs"] if r["kind"] == "timed"}
+        runs = [r for r in document["runs"] if r["kind"] == "timed"]
+        counted = {r["program"]: r["threads"] for r in runs}
         self.assertGreaterEqual(counted["two-threads"], 2)
         self.assertIn(counted["dotprod"], (None, 1))  # too short to sample, or one
+        # The witness, where it is built, saw both threads: the busy one
+        # spun for a tenth of a second.
+        witnessed = [r["thread_cpu"] for r in runs if r["program"] == "two-threads"]
+        self.assertEqual(all(witnessed), bool(WITNESS), witnessed)
+        if WITNESS:
+            self.assertTrue(all(len(w) >= 2 and w[0] >= 0.05 for w in witnessed), witnessed)
+            ran = document["sweep"]["ran"]["two-threads"]
+            self.assertTrue(any(os.path.basename(p).startswith("python") for p in ran), ran)
         if (os.cpu_count() or 1) >= 2:
             answer, = [a for a in document["answers"] if a["program"] == "two-threads"]
-            self.assertEqual((answer["share_threads"], answer["threads_counted"]), (2, True))
+            self.assertEqual((answer["share_threads"], answer["threads_counted"],
+                              answer["threads_from"]),
+                             (2, True, "witnessed" if WITNESS else "sampled"))
+
+    @unittest.skipUnless(PARALLEL and WITNESS and not CEILING and (os.cpu_count() or 1) >= 2,
+                         "needs dotprod-parallel, the witness and the real ceiling on 2 CPUs")
+    def test_a_short_parallel_loop_is_held_to_the_threads_that_ran(self):
+        # Its two threads live a few milliseconds of the process, whose
+        # vectors are built on one: the witness sees both, however short.
+        with tempfile.TemporaryDirectory() as tmp:
+            saved = os.path.join(tmp, "runs.json")
+            done = sweep("--binary", DOTPROD, "--exact", EXACT, "--lengths", "1000000",
+                         "--repeats", "3", "--candidate", PARALLEL, "--json", saved,
+                         env={"OMP_NUM_THREADS": None})
+            document = json.loads(read(saved))
+        self.assertEqual(done.returncode, 0, done.stderr)
+        answer, = document["answers"]
+        self.assertEqual((answer["share_threads"], answer["threads_from"]), (2, "witnessed"))
 
     def test_a_replayed_time_is_not_the_stated_work(self):
         # The same time, to its seven digits, at each of five repeats.
@@ -339,7 +368,7 @@ class Rejects(unittest.TestCase):
             os.symlink(STANDIN, replay)
             done = sweep("--binary", DOTPROD, "--exact", EXACT, *CEILING, "--lengths", "1000",
                          "--repeats", "5", "--candidate", f"STANDIN_TIME=0.001234000 {replay}")
-        self.assertEqual(done.returncode, 0, done.stderr)
+        self.assertEqual(done.returncode, 1, done.stderr)  # it fails as a wrong result does
         row, = [r for r in table_rows(done.stdout) if r["program"] == "double"]
         self.assertEqual(row["note"], "replayed")
         self.assertIn("not the stated work: its times are one text, replayed from N=10^3",
@@ -792,30 +821,32 @@ class Gate(unittest.TestCase):
     def test_two_builds_in_one_sweep(self):
         """--baseline old --fail-above 20: a new build twice as slow exits
         3, the same build 0, one whose times reach both within and beyond
-        20 % slower (jitter), or timed once, 4; each says so in one line."""
+        20 % slower (jitter), or timed once, 4; each says so in one line.
+        Times of three digits: one of seven, the same every run, is
+        replayed, and fails."""
         with tempfile.TemporaryDirectory() as tmp:
             build, jitter = os.path.join(tmp, "double"), os.path.join(tmp, "jitter")
             os.symlink(STANDIN, build)
             os.symlink(STANDIN, jitter)
             cases = [
-                (f"STANDIN_TIME=0.002000000 {build}", "6", 3,
+                (f"STANDIN_TIME=0.00200 {build}", "6", 3,
                  "gate failed: new is slower than old by more than 20 % at N=1000: 2.00× slower "
                  "(2.00–2.00)"),
-                (f"STANDIN_TIME=0.001000000 {build}", "6", 0,
+                (f"STANDIN_TIME=0.00100 {build}", "6", 0,
                  "gate passed: every candidate within 20 % of old at every length (worst: new at "
                  "N=10^3, 1.00× faster than old (1.00–1.00))"),
                 (f"STANDIN_COUNTER={tmp}/count {jitter}", "6", 4,
                  "gate cannot tell at N=10^3: new is 1.00× faster than old (0.769–1.43), its "
                  "interval reaches past 20 % slower; rerun with more budget or on a quieter "
                  "machine"),
-                (f"STANDIN_TIME=0.001000000 {build}", "1", 4,
+                (f"STANDIN_TIME=0.00100 {build}", "1", 4,
                  "gate cannot tell at N=10^3: new is 1.00× faster than old, one round, no "
                  "interval; rerun with more budget or on a quieter machine")]
             for new, repeats, status, said in cases:
                 with self.subTest(new=new, repeats=repeats):
                     done = sweep("--binary", DOTPROD, "--exact", EXACT, "--lengths", "1000",
                                  "--repeats", repeats, "--json", os.path.join(tmp, "gate.json"),
-                                 "--candidate", f"STANDIN_TIME=0.001000000 {build}", "--name",
+                                 "--candidate", f"STANDIN_TIME=0.00100 {build}", "--name",
                                  "old", "--candidate", new, "--name", "new", "--baseline", "old",
                                  "--fail-above", "20")
                     self.assertEqual(done.returncode, status, done.stderr)
