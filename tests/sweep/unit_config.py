@@ -75,6 +75,9 @@ class Refusals(InFolder):
             (["report", "old.json"], "report needs --html FILE or --markdown FILE"),
             (["--candidate", "true", "--name", "a|b", "--candidate", "false", "--name", "a/b"],
              "'a|b' and 'a/b' both clean to the same label, a/b"),
+            # Two programs' runs would merge into one row and a file show refuses.
+            (["--candidate", "true {f}", "--name", "s", "--scan", "f=1,3", "--candidate",
+              "false", "--name", "s f=3"], "true 3 and false are both labelled s f=3"),
             (["--compare", "old.json", "--csv", "./old.json"], "is the run compared with"),
             (["show", "old.json", "--plot", "old.json"], "is the run read"),
             (["show", "old.json", "--lenghts", "5"], "usage: dotprod-sweep show "),
@@ -95,6 +98,23 @@ class Refusals(InFolder):
                 with self.assertRaises(UsageError) as caught:
                     config(["--binary", PYTHON, *argv] if argv[0].startswith("-") else argv)
                 self.assertIn(said, str(caught.exception))
+
+
+class Labels(InFolder):
+    def test_every_source_cleaned_for_a_ci_log(self):
+        os.symlink(PYTHON, "::warning::w")
+        cases = [(["--candidate", "true", "--name", "::error file=x::injected"],
+                  "?:error file=x::injected"),
+                 (["--candidate", "true", "--name", "a\n::b ##[error]c |"], "a?::b #?[error]c /"),
+                 (["--candidate", "::warning::w"], "?:warning::w"),
+                 (["--candidate", "true {t}", "--scan", "t=a ::x"], "true t=a ?:x"),
+                 (["--candidate", "true {t}", "--scan", "t=\n::e\r##[x]"], "true t=?::e?#?[x]")]
+        for argv, label in cases:
+            with self.subTest(argv):
+                cmd = config(["--binary", PYTHON, "--exact", PYTHON, *argv]).candidates[0]
+                self.assertEqual(cmd.label, label)
+                for _, value in cmd.params:  # the scaling table shows the values alone
+                    self.assertNotRegex(value, r"##\[|^:|[\n\r]")
 
 
 class Options(unittest.TestCase):

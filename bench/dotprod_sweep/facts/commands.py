@@ -76,9 +76,18 @@ def fill(text, n):
     return text.replace("{n}", str(n))
 
 
+# What a CI runner reads as a command in a line it logs: GitHub's `::`
+# at the start of a line (leading spaces skipped) and `##[` anywhere.
+WORKFLOW_COMMAND = re.compile(r"##\[|(?:^| ):")
+
+
 def printable(text):
-    """Text fit for one table cell: one line, no cell separator."""
-    return one_line(text).replace("|", "/")
+    """Text fit for one table cell and any line: one line, no cell
+    separator, nothing a CI log takes for a command. Every label, from any
+    source, is cleaned here. A word-initial colon goes, since a wrapped
+    line or a "label: ..." answer may start with that word."""
+    text = one_line(text).replace("|", "/")
+    return WORKFLOW_COMMAND.sub(lambda m: "#?[" if m[0] == "##[" else m[0][:-1] + "?", text)
 
 
 def executable(full):
@@ -158,9 +167,9 @@ def expand(cmd, scans):
             return text
         suffix = "".join(f" {name}={value}" for name, value in params)
         # Shown with its values: a failure names the command that ran.
-        expanded.append(Command(cmd.label + suffix, tuple(put(w) for w in cmd.words),
-                                tuple((n, put(v)) for n, v in cmd.env), put(cmd.shown), params,
-                                cmd.label))
+        expanded.append(Command(printable(cmd.label + suffix), tuple(put(w) for w in cmd.words),
+                                tuple((n, put(v)) for n, v in cmd.env), put(cmd.shown),
+                                tuple((n, printable(v)) for n, v in params), cmd.label))
     return expanded
 
 
@@ -186,6 +195,17 @@ def labelled(commands, named):
             raise CommandError(f"{clash}: give one another label with --name")
     return [Command(label, c.words, c.env, c.shown, c.params, label)
             for c, label in zip(commands, labels)]
+
+
+def unique(commands):
+    """Refuses two commands of one label once scans are expanded: their
+    runs would make one row and a saved file that cannot be read."""
+    labels = [c.label for c in commands]
+    for i, label in enumerate(labels):
+        other = labels.index(label)
+        if other != i:
+            raise CommandError(f"{commands[other].shown} and {commands[i].shown} are both "
+                               f"labelled {label}: give one another label with --name")
 
 
 def scan(text):
@@ -230,6 +250,7 @@ def timed(reference, given, scans, baseline):
     unused = set(table) - {name for c in cmds for name in placeholders(c)}
     if unused:
         raise CommandError(f"no candidate uses {{{sorted(unused)[0]}}}")
+    unique((named[0], *expanded))
     labels = [c.label for c in (named[0], *expanded)]
     label = named[0].label if baseline in (None, "dotprod") else baseline
     if label not in labels:
