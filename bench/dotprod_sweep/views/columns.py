@@ -13,7 +13,7 @@ from dataclasses import dataclass, field
 from . import prose
 from ..facts import launchers, printed
 from ..figures import verdict
-from .formats import MIB, cell, decimals, percent, plain, short_label, span
+from .formats import MIB, bold, cell, decimals, percent, plain, short_label, span
 
 PASS_MARKS = {1: "†", 2: "‡"}  # a first pass's ceiling, a second pass's
 
@@ -64,7 +64,7 @@ def judged(s, short=False):
     if s.verdict is None:
         return "n/a"
     if s.verdict == verdict.WRONG:
-        return "**wrong**"
+        return bold("wrong")
     return "float rounding" if short and s.verdict == verdict.FLOAT else s.verdict
 
 

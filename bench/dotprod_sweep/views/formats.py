@@ -71,6 +71,15 @@ def wrapped(text):
                                     break_long_words=False, break_on_hyphens=False))
 
 
+class Bold(str):
+    """A cell shown in bold: as "**wrong**" in a text table, <strong> in a
+    page. Told by its type, never by its text: a label may be "**x**"."""
+
+
+def bold(text):
+    return Bold(f"**{text}**")
+
+
 def short_label(label):
     """A label cut to LABEL characters, its end marked, so that a long one
     does not widen a table past the screen."""

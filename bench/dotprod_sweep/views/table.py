@@ -8,7 +8,7 @@ plain number."""
 
 from . import columns, prose
 from ..figures import verdict
-from .formats import cell, percent, plain, short_label, wrapped
+from .formats import bold, cell, percent, plain, short_label, wrapped
 
 
 def markdown(header, aligns, rows):
@@ -125,7 +125,7 @@ def probe_table(model, wide=False):
         found = model.probe_verdicts.get((p, n))
         return (found or "n/a") if wide else CODES.get(found, "-")
     rows = [[short_label(p), *[klass(p, n) for n in lengths],
-             f"**{model.standing[p]}**" if model.standing[p] in ("wrong", "impossible")
+             bold(model.standing[p]) if model.standing[p] in ("wrong", "impossible")
              else model.standing[p]]
             for p in model.candidates]
     heading = ("Results checked at short lengths, where a missing, extra or wrong term "
