@@ -13,7 +13,7 @@ from dataclasses import dataclass, field
 from . import prose
 from ..facts import launchers, printed
 from ..figures import verdict
-from .formats import MIB, bold, cell, decimals, percent, plain, short_label, span
+from .formats import MIB, bold, cell, decimals, in_one_notation, percent, plain, short_label, span
 
 PASS_MARKS = {1: "†", 2: "‡"}  # a first pass's ceiling, a second pass's
 
@@ -135,8 +135,14 @@ def share(s, model=None):
             f"{ceiling_mark(s.share_threads, s.share_pass)}")
 
 
-def shown(name, form=None):
-    return lambda s, model: cell(getattr(s, name), form)
+def shown(name, form=None, scale=1):
+    """A figure's cell: in form, or in the one notation of its column."""
+    if form:
+        return lambda s, model: cell(getattr(s, name), form)
+    def scaled(s):
+        value = getattr(s, name)
+        return value and value * scale
+    return lambda s, model: in_one_notation(scaled(s), [scaled(r) for r in model.summaries])
 
 
 def launch(s, model):
@@ -156,7 +162,7 @@ COLUMNS = (
            json=dict),
     Column("repeats", "", figure("repeats")),
     Column("time", "s", figure("median"), tables={
-        "compact": Shown("loop µs", RIGHT, lambda s, m: cell(s.median and s.median * 1e6)),
+        "compact": Shown("loop µs", RIGHT, shown("median", scale=1e6)),
         "wide": Shown("loop median (s)", RIGHT, shown("median")),
         "single": Shown("median time (s)", RIGHT, shown("median"))}),
     Column("time_min", "s", figure("low"), tables={"single": Shown("min (s)", RIGHT, shown("low"))}),
