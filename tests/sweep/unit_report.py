@@ -290,6 +290,19 @@ class TwoRuns(unittest.TestCase):
                 self.assertTrue(reference.endswith("| not gated |"), reference)
 
 
+    def test_a_candidate_that_failed_in_the_new_run_cannot_be_told(self):
+        new = one_run(commit="b" * 40)
+        new.runs.append(Run(HOSTILE, 100000, 7, "timed", 1.0, 2**20, "process", None, None,
+                            failure="exit status 1"))
+        runs, asked = [one_run(commit="a" * 40), new], two_runs.Asked(fail_above=0.2)
+        for form, cell in (("markdown", "| failed in new | **cannot tell** |"),
+                           ("html", '<td class="l">failed in new</td><td class="l"><strong>'
+                                    'cannot tell</strong></td>')):
+            with self.subTest(form):
+                page = pages.render(runs, ["before.json", "after.json"], form, asked).decode()
+                self.assertIn(cell, page)
+                self.assertIn("gate cannot tell at N=10^5: ", plain_text(page, form))
+
     def test_a_control_not_in_both_is_refused_and_nothing_shared_still_gates(self):
         runs = [one_run(commit="a" * 40), one_run(commit="b" * 40, slower=2.0)]
         self.assertIn("--control nosuch: no program of that label",
