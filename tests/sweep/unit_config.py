@@ -1,6 +1,8 @@
 # SPDX-License-Identifier: MIT
 """The sweep's command line, parsed in-process: its subcommands, the
 Config and requests it becomes, and what it refuses."""
+import contextlib
+import io
 import os
 import shutil
 import sys
@@ -8,6 +10,7 @@ import tempfile
 import unittest
 
 from dotprod_sweep.cli import config as parsing
+from dotprod_sweep import messages
 from dotprod_sweep.messages import UsageError
 
 PYTHON = sys.executable  # an executable file to stand for every program
@@ -115,6 +118,13 @@ class Labels(InFolder):
                 self.assertEqual(cmd.label, label)
                 for _, value in cmd.params:  # the scaling table shows the values alone
                     self.assertNotRegex(value, r"##\[|^:|[\n\r]")
+
+    def test_a_command_in_a_line_on_standard_error_is_no_ci_command(self):
+        err = io.StringIO()
+        with contextlib.redirect_stderr(err):
+            messages.say("no executable candidate at ##[error]x\n::error::y")
+        self.assertEqual(err.getvalue().split(": ", 1)[1],
+                         "no executable candidate at #?[error]x?::error::y\n")
 
 
 class Options(unittest.TestCase):

@@ -76,18 +76,17 @@ def fill(text, n):
     return text.replace("{n}", str(n))
 
 
-# What a CI runner reads as a command in a line it logs: GitHub's `::`
-# at the start of a line (leading spaces skipped) and `##[` anywhere.
-WORKFLOW_COMMAND = re.compile(r"##\[|(?:^| ):")
+# GitHub's runner takes a line that starts with `::`, leading spaces
+# skipped, for a command (one_line has taken care of `##[`).
+WORD_COLON = re.compile(r"(^| ):")
 
 
 def printable(text):
     """Text fit for one table cell and any line: one line, no cell
     separator, nothing a CI log takes for a command. Every label, from any
-    source, is cleaned here. A word-initial colon goes, since a wrapped
+    source, is cleaned here. A word's first colon goes, since a wrapped
     line or a "label: ..." answer may start with that word."""
-    text = one_line(text).replace("|", "/")
-    return WORKFLOW_COMMAND.sub(lambda m: "#?[" if m[0] == "##[" else m[0][:-1] + "?", text)
+    return WORD_COLON.sub(r"\1?", one_line(text).replace("|", "/"))
 
 
 def executable(full):
