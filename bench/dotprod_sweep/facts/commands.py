@@ -84,7 +84,7 @@ WORD_COLON = re.compile(r"(^| ):")
 def printable(text):
     """Text fit for one table cell and any line: one line, no cell
     separator, nothing a CI log takes for a command. Every label, from any
-    source, is cleaned here. A word's first colon goes, since a wrapped
+    source, is cleaned here. A colon that starts a word goes, since a wrapped
     line or a "label: ..." answer may start with that word."""
     return WORD_COLON.sub(r"\1?", one_line(text).replace("|", "/"))
 
