@@ -47,11 +47,13 @@ class Numbers(unittest.TestCase):
         made = small_runs()
         made.runs = [replace(r, time_text="1e-320") if r.program == "fast" and r.kind == "timed"
                      else r for r in made.runs]
+        # The wide table's ceiling line too, in its column of times.
         for wide, header, cells in ((False, "loop µs", ["3.50e+06", "1.00e-314"]),
-                                    (True, "loop median (s)", ["3.50e+00", "1.00e-320"])):
+                                    (True, "loop median (s)", ["1.00e-06", "3.50e+00",
+                                                               "1.00e-320"])):
             with self.subTest(header):
                 shown = rows(table.render(model.model(made), wide=wide).decode())
-                self.assertEqual([r[header] for r in shown if r[header]][-2:], cells)
+                self.assertEqual([r[header] for r in shown if r[header]], cells)
 
     def test_percents_and_decimals_stay_short(self):
         for value, shown in [(0.42, "42 %"), (None, "n/a"), (float("inf"), "n/a"),

@@ -135,14 +135,26 @@ def share(s, model=None):
             f"{ceiling_mark(s.share_threads, s.share_pass)}")
 
 
+# The figures of the ceilings' lines, which the wide table shows in the
+# columns of the rows' times and rates.
+CEILING_FIGURES = {"median": "seconds", "gbs": "gbs"}
+
+
+def in_column(model, name, value, scale=1):
+    """value, times scale, in the one notation of the column of the rows'
+    figure name, whose every value (the ceilings' too) decides it."""
+    values = [getattr(s, name) for s in model.summaries]
+    if name in CEILING_FIGURES:
+        values += [getattr(c, CEILING_FIGURES[name]) for rows in model.ceilings.values()
+                   for c in rows]
+    return in_one_notation(value and value * scale, [v and v * scale for v in values])
+
+
 def shown(name, form=None, scale=1):
     """A figure's cell: in form, or in the one notation of its column."""
     if form:
         return lambda s, model: cell(getattr(s, name), form)
-    def scaled(s):
-        value = getattr(s, name)
-        return value and value * scale
-    return lambda s, model: in_one_notation(scaled(s), [scaled(r) for r in model.summaries])
+    return lambda s, model: in_column(model, name, getattr(s, name), scale)
 
 
 def launch(s, model):

@@ -63,7 +63,8 @@ def length_rows(model, n):
     rows = [{"length": n, "program": "exact value", "result": cell(model.exact.get(n), ".10g")}]
     for c in model.ceilings[n]:
         rows.append({"length": n, "program": f"ceiling, {c.threads} thread{'s' if c.threads > 1 else ''}",
-                     "time": cell(c.seconds), "gbs": cell(c.gbs),
+                     "time": columns.in_column(model, "median", c.seconds),
+                     "gbs": columns.in_column(model, "gbs", c.gbs),
                      "notes": f"8·N bytes fit in {c.fits_in}" + pass_text(c, "; {} GB/s")})
     return rows + model.at(n)
 
