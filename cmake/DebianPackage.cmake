@@ -50,6 +50,14 @@ foreach(component RUNTIME DEVELOPMENT)
         COMPONENT ${lower} EXCLUDE_FROM_ALL)
 endforeach()
 
+# The sweep's first line runs env -S, which blocks the stop signals until the
+# launcher's handlers are in place; lintian takes that -S for the interpreter.
+file(WRITE ${PROJECT_BINARY_DIR}/lintian-overrides
+    "dotprod: unusual-interpreter -S [usr/${CMAKE_INSTALL_BINDIR}/dotprod-sweep]\n")
+install(FILES ${PROJECT_BINARY_DIR}/lintian-overrides
+    DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/lintian/overrides RENAME dotprod
+    COMPONENT programs EXCLUDE_FROM_ALL)
+
 set(CPACK_PACKAGE_NAME dotprod)
 # All three come from one source, which their changelogs name.
 set(CPACK_DEBIAN_PACKAGE_SOURCE dotprod)

@@ -13,10 +13,16 @@ if(NOT binToData STREQUAL "../share/dotprod")
 endif()
 
 # Installed, it runs the interpreter the package depends on, not whichever
-# python3 comes first on the user's PATH.
+# python3 comes first on the user's PATH; env keeps blocking the stop
+# signals until the launcher's handlers are in place.
 set(DOTPROD_SWEEP_PYTHON /usr/bin/python3 CACHE FILEPATH "the Python the installed sweep runs")
 file(READ ${PROJECT_SOURCE_DIR}/bench/sweep launcher)
-string(REGEX REPLACE "^#![^\n]*" "#!${DOTPROD_SWEEP_PYTHON}" launcher "${launcher}")
+string(REGEX REPLACE "^(#!/usr/bin/env -S [^\n]*) python3\n" "\\1 ${DOTPROD_SWEEP_PYTHON}\n"
+    installed "${launcher}")
+if(installed STREQUAL launcher)
+    message(FATAL_ERROR "bench/sweep: its first line is not #!/usr/bin/env -S ... python3")
+endif()
+set(launcher "${installed}")
 file(CONFIGURE OUTPUT ${PROJECT_BINARY_DIR}/dotprod-sweep CONTENT "${launcher}" @ONLY)
 install(PROGRAMS ${PROJECT_BINARY_DIR}/dotprod-sweep DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/bench/dotprod_sweep DESTINATION ${CMAKE_INSTALL_DATADIR}/dotprod

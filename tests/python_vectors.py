@@ -8,6 +8,7 @@ import contextlib
 import importlib.util
 import io
 import os
+import re
 import subprocess
 import sys
 import unittest
@@ -68,6 +69,30 @@ class Vectors(unittest.TestCase):
         with contextlib.redirect_stderr(err):
             statuses = [numpy_dot.main(["numpy_dot.py", n]) for n in ("2147483648", "-1", "")]
         self.assertEqual(statuses, [2, 2, 2])
+
+
+def docs_example():
+    """The ctypes example of docs/comparing.md, as it stands there."""
+    docs = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "docs", "comparing.md")
+    with open(docs, encoding="utf-8") as f:
+        text = f.read()
+    return re.search(r"<!-- tests/python_vectors\.py runs the example below as it stands\. "
+                     r"-->\n```python\n(.*?)```", text, re.S).group(1)
+
+
+class DocsExample(unittest.TestCase):
+    def test_a_length_a_c_int_cannot_hold_is_refused(self):
+        code = docs_example()
+        for given in ("4294967301", "1099511627776", "2147483648", "-1", "\u00b3", "3"):
+            with self.subTest(given):
+                done = subprocess.run([sys.executable, "-c", code, given], capture_output=True,
+                                      text=True, timeout=60)
+                if given == "3":
+                    self.assertEqual(done.returncode, 0, done.stderr)
+                    self.assertTrue(done.stdout.startswith("Resultado: 0.000147"), done.stdout)
+                else:
+                    self.assertEqual((done.returncode, done.stdout, done.stderr),
+                                     (2, "", "usage: mine.py LENGTH\n"))
 
 
 if __name__ == "__main__":

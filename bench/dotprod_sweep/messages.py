@@ -27,11 +27,12 @@ TEXT_MOST = 4096
 
 
 def one_line(text):
-    """Text fit for one line: a name may hold a newline."""
+    """Text fit for one line: a name may hold a newline, or `##[`, which a
+    CI runner takes for a command anywhere in a line it logs."""
     text = str(text)
     if len(text) > TEXT_MOST:
         text = text[:TEXT_MOST - 1] + "…"
-    return "".join(c if c.isprintable() else "?" for c in text)
+    return "".join(c if c.isprintable() else "?" for c in text).replace("##[", "#?[")
 
 
 def say(text):

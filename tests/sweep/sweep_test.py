@@ -566,6 +566,31 @@ class Rejects(unittest.TestCase):
         done = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True)
         self.assertEqual((done.returncode, done.stderr), (143, "sweep: SIGTERM stopped it\n"))
 
+    def test_a_stop_signal_while_python_starts_is_one_line(self):
+        # Run as a program, by its first line. A signal that came while
+        # Python started waits, blocked, for the launcher's handler; one sent
+        # the moment Python runs is held so.
+        def pending():
+            default_stop_signals()
+            signal.pthread_sigmask(signal.SIG_BLOCK, {signal.SIGINT})
+            signal.raise_signal(signal.SIGINT)
+        def exe(pid):
+            try:
+                return os.path.basename(os.readlink(f"/proc/{pid}/exe"))
+            except OSError:
+                return "env"
+        for case in ("pending", "sent"):
+            with self.subTest(case), subprocess.Popen(
+                    [SWEEP, "show", "/nonexistent.json"], stderr=subprocess.PIPE, text=True,
+                    preexec_fn=pending if case == "pending" else default_stop_signals) as child:
+                if case == "sent":
+                    while exe(child.pid) == "env" and child.poll() is None:
+                        pass
+                    child.send_signal(signal.SIGINT)
+                errors = child.communicate(timeout=60)[1]
+                self.assertEqual((child.returncode, unloaded(errors)),
+                                 (130, "sweep: SIGINT stopped it\n"))
+
     def test_stop_signals_end_show_compare_and_report_in_one_line(self):
         # A saved run of 200,000 runs takes seconds to read: the signal comes
         # once the process has spent more processor time than its start takes.

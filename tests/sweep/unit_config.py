@@ -1,6 +1,8 @@
 # SPDX-License-Identifier: MIT
 """The sweep's command line, parsed in-process: its subcommands, the
 Config and requests it becomes, and what it refuses."""
+import contextlib
+import io
 import os
 import shutil
 import sys
@@ -8,6 +10,7 @@ import tempfile
 import unittest
 
 from dotprod_sweep.cli import config as parsing
+from dotprod_sweep import messages
 from dotprod_sweep.messages import UsageError
 
 PYTHON = sys.executable  # an executable file to stand for every program
@@ -75,6 +78,9 @@ class Refusals(InFolder):
             (["report", "old.json"], "report needs --html FILE or --markdown FILE"),
             (["--candidate", "true", "--name", "a|b", "--candidate", "false", "--name", "a/b"],
              "'a|b' and 'a/b' both clean to the same label, a/b"),
+            # Two programs' runs would merge into one row and a file show refuses.
+            (["--candidate", "true {f}", "--name", "s", "--scan", "f=1,3", "--candidate",
+              "false", "--name", "s f=3"], "true 3 and false are both labelled s f=3"),
             (["--compare", "old.json", "--csv", "./old.json"], "is the run compared with"),
             (["show", "old.json", "--plot", "old.json"], "is the run read"),
             (["show", "old.json", "--lenghts", "5"], "usage: dotprod-sweep show "),
@@ -95,6 +101,30 @@ class Refusals(InFolder):
                 with self.assertRaises(UsageError) as caught:
                     config(["--binary", PYTHON, *argv] if argv[0].startswith("-") else argv)
                 self.assertIn(said, str(caught.exception))
+
+
+class Labels(InFolder):
+    def test_every_source_cleaned_for_a_ci_log(self):
+        os.symlink(PYTHON, "::warning::w")
+        cases = [(["--candidate", "true", "--name", "::error file=x::injected"],
+                  "?:error file=x::injected"),
+                 (["--candidate", "true", "--name", "a\n::b ##[error]c |"], "a?::b #?[error]c /"),
+                 (["--candidate", "::warning::w"], "?:warning::w"),
+                 (["--candidate", "true {t}", "--scan", "t=a ::x"], "true t=a ?:x"),
+                 (["--candidate", "true {t}", "--scan", "t=\n::e\r##[x]"], "true t=?::e?#?[x]")]
+        for argv, label in cases:
+            with self.subTest(argv):
+                cmd = config(["--binary", PYTHON, "--exact", PYTHON, *argv]).candidates[0]
+                self.assertEqual(cmd.label, label)
+                for _, value in cmd.params:  # the scaling table shows the values alone
+                    self.assertNotRegex(value, r"##\[|^:|[\n\r]")
+
+    def test_a_command_in_a_line_on_standard_error_is_no_ci_command(self):
+        err = io.StringIO()
+        with contextlib.redirect_stderr(err):
+            messages.say("no executable candidate at ##[error]x\n::error::y")
+        self.assertEqual(err.getvalue().split(": ", 1)[1],
+                         "no executable candidate at #?[error]x?::error::y\n")
 
 
 class Options(unittest.TestCase):

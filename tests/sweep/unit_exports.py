@@ -9,6 +9,7 @@ import os
 import statistics
 import tempfile
 import unittest
+from dataclasses import replace
 
 from dotprod_sweep import main
 from dotprod_sweep.cli import config
@@ -75,6 +76,17 @@ class Exports(unittest.TestCase):
         mine = next(e for e in entries if e["name"] == f"{HOSTILE} at N=10^5")
         self.assertIn("verdict: ", mine["extra"])
         self.assertIn("speedup 4.00 x", mine["extra"])
+
+    def test_the_range_is_the_larger_half_of_an_uneven_interval(self):
+        # dotprod at 10^3 in 0.99 to 1.3 ms, its median 1 ms: 1000 ns/term,
+        # its interval 990-1300, 300 above and 10 below.
+        jitter = iter((1.0, 1.0, 0.99, 1.3, 1.0, 1.0))
+        self.runs.runs = [replace(r, time_text=f"{1e-3 * next(jitter):.9f}")
+                          if (r.program, r.length, r.kind) == ("dotprod", 1000, "timed") else r
+                          for r in self.runs.runs]
+        first = json.loads(exports.github_benchmark(model.model(self.runs)))[0]
+        self.assertEqual((first["name"], first["value"], first["range"]),
+                         ("dotprod at N=10^3", 1000.0, "± 300"))
 
     def test_bmf_holds_the_loop_time_and_the_speedup_with_their_intervals(self):
         document = json.loads(exports.bmf(self.made))

@@ -366,6 +366,17 @@ class Plan(unittest.TestCase):
         self.assertEqual([plan.round_programs(runs, 100, r) for r in (10, 11)],
                          [("jumpy",), ("jumpy", "dotprod")])
 
+    def test_the_baseline_is_steady_only_beside_the_quietest_row(self):
+        # dotprod's runs are 1 % apart, jumpy's 33 %, drifting's 4 % (each
+        # 4 % slower): beside drifting, under 5 %, it runs every round.
+        names = ("dotprod", "drifting", "jumpy")
+        runs = Runs(names, "dotprod", "dotprod", (100,), ())
+        for r in range(1, 9):
+            times = (("1.000000", "1.010000")[r % 2], f"{0.5 * 1.04**r:.6f}",
+                     ("0.400000", "0.600000")[r % 2])
+            runs.runs += [run(p, 100, r, t, "0.5") for p, t in zip(names, times)]
+        self.assertEqual(plan.round_programs(runs, 100, 10), ("drifting", "jumpy", "dotprod"))
+
     def test_the_ceiling_runs_in_the_first_rounds_then_within_a_tenth(self):
         # Six first rounds whatever it cost; then while it took under 10 %.
         cases = [((6, 100.0, 10.0), True), ((7, 0.99, 10.0), True), ((7, 1.0, 10.0), False),

@@ -17,7 +17,7 @@ from unittest import mock
 from dotprod_sweep.facts import commands
 from dotprod_sweep.figures import history, model
 from dotprod_sweep.report import blocks, history_charts, pages, svg, two_runs
-from dotprod_sweep.views import charts, plot, prose
+from dotprod_sweep.views import charts, formats, plot, prose
 from dotprod_sweep.facts.runs import Ceiling, PROBE, Run, Runs
 
 HOSTILE = "mine<script>alert(1)</script>"
@@ -119,6 +119,25 @@ class OneRun(unittest.TestCase):
         page = pages.render([self.runs], ["run.json"], "html").decode()
         self.assertEqual(page.count("<script"), 0)
         self.assertIn("default-src 'none'", page)  # nothing fetched, nothing run
+
+    def test_a_label_that_looks_bold_is_text_in_every_cell(self):
+        label = "**<b>x</b>**"
+        with mock.patch(f"{__name__}.HOSTILE", label):
+            runs = one_run()
+        runs.runs = [replace(r, result_text="9.0") if r.program == label else r for r in runs.runs]
+        cases = [("html", '<td class="l">**&lt;b&gt;x&lt;/b&gt;**</td>', "<strong>wrong</strong>"),
+                 ("markdown", r"| \*\*\<b\>x\</b\>\*\* |", "| **wrong** |")]
+        for form, shown, wrong in cases:
+            with self.subTest(form):
+                page = pages.render([runs], ["run.json"], form).decode()
+                self.assertIn(shown, page)
+                self.assertIn(wrong, page)
+                self.assertNotIn("<b>", page)
+        # A bold cell's own text is escaped too.
+        marked = formats.bold("<b>x</b>")
+        self.assertEqual(blocks.html_cell(marked, "td", "l"),
+                         '<td class="l"><strong>&lt;b&gt;x&lt;/b&gt;</strong></td>')
+        self.assertEqual(blocks.md_cell(marked), r"**\<b\>x\</b\>**")
 
     def test_markdown_escapes_what_github_would_render(self):
         cases = [("~~s~~", r"\~\~s\~\~"), ("$x^2$", r"\$x^2\$"), ("&lt;b&gt;", r"\&lt;b\&gt;"),
@@ -270,6 +289,19 @@ class TwoRuns(unittest.TestCase):
                                  if line.startswith("| 100000 | dotprod"))
                 self.assertTrue(reference.endswith("| not gated |"), reference)
 
+
+    def test_a_candidate_that_failed_in_the_new_run_cannot_be_told(self):
+        new = one_run(commit="b" * 40)
+        new.runs.append(Run(HOSTILE, 100000, 7, "timed", 1.0, 2**20, "process", None, None,
+                            failure="exit status 1"))
+        runs, asked = [one_run(commit="a" * 40), new], two_runs.Asked(fail_above=0.2)
+        for form, cell in (("markdown", "| failed in new | **cannot tell** |"),
+                           ("html", '<td class="l">failed in new</td><td class="l"><strong>'
+                                    'cannot tell</strong></td>')):
+            with self.subTest(form):
+                page = pages.render(runs, ["before.json", "after.json"], form, asked).decode()
+                self.assertIn(cell, page)
+                self.assertIn("gate cannot tell at N=10^5: ", plain_text(page, form))
 
     def test_a_control_not_in_both_is_refused_and_nothing_shared_still_gates(self):
         runs = [one_run(commit="a" * 40), one_run(commit="b" * 40, slower=2.0)]

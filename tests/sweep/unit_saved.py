@@ -260,7 +260,7 @@ class Cleaned(unittest.TestCase):
         doc = json.loads(json.dumps(saved.facts(sweep())).replace(
             '"fast"', json.dumps("fa\x1b[2J|st\n")))
         doc["machine"]["cpu"] = "CPU | \x1b]0;title\x07"
-        doc["runs"][1]["failure"] = "was\rkilled | badly"
+        doc["runs"][1]["failure"] = "was\rkilled | badly ::error::x ##[error]y"
         doc["machine"]["kernel"] = "k" * 10**6  # cut, not printed whole
         runs = load(doc)
         text = shown(runs)
@@ -268,7 +268,7 @@ class Cleaned(unittest.TestCase):
         self.assertNotIn("k" * messages.TEXT_MOST, text)
         self.assertIn("| fa?[2J/st? |", text)
         self.assertIn("Machine: CPU / ?]0;title?,", text)
-        self.assertIn("failed: was?killed / badly", text)
+        self.assertIn("failed: was?killed / badly ?:error::x #?[error]y", text)
         # The label's runs, shown command and scan stay with it once cleaned.
         self.assertEqual(len(runs.of("fa?[2J/st?", 100)), 3)
         self.assertEqual(runs.shown["fa?[2J/st?"], "./fast | tee")

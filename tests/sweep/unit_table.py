@@ -38,6 +38,23 @@ class Numbers(unittest.TestCase):
             with self.subTest(value):
                 self.assertEqual(formats.plain(value), shown)
 
+    def test_one_notation_per_column(self):
+        for value, column, shown in [(960.2, [960.2, 19.1], "960"), (None, [1e-314], "n/a"),
+                                     (960.2, [960.2, 1e-314], "9.60e+02"),
+                                     (960.2, [960.2, 2e12], "9.60e+02")]:
+            with self.subTest(column):
+                self.assertEqual(formats.in_one_notation(value, column), shown)
+        made = small_runs()
+        made.runs = [replace(r, time_text="1e-320") if r.program == "fast" and r.kind == "timed"
+                     else r for r in made.runs]
+        # The wide table's ceiling line too, in its column of times.
+        for wide, header, cells in ((False, "loop µs", ["3.50e+06", "1.00e-314"]),
+                                    (True, "loop median (s)", ["1.00e-06", "3.50e+00",
+                                                               "1.00e-320"])):
+            with self.subTest(header):
+                shown = rows(table.render(model.model(made), wide=wide).decode())
+                self.assertEqual([r[header] for r in shown if r[header]], cells)
+
     def test_percents_and_decimals_stay_short(self):
         for value, shown in [(0.42, "42 %"), (None, "n/a"), (float("inf"), "n/a"),
                              (1e308, "n/a"), (1e300, "1e+302 %"), (9e9, "900000000000 %")]:

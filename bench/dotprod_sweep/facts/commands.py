@@ -76,9 +76,17 @@ def fill(text, n):
     return text.replace("{n}", str(n))
 
 
+# GitHub's runner takes a line that starts with `::`, leading spaces
+# skipped, for a command (one_line has taken care of `##[`).
+WORD_COLON = re.compile(r"(^| ):")
+
+
 def printable(text):
-    """Text fit for one table cell: one line, no cell separator."""
-    return one_line(text).replace("|", "/")
+    """Text fit for one table cell and any line: one line, no cell
+    separator, nothing a CI log takes for a command. Every label, from any
+    source, is cleaned here. A colon that starts a word goes, since a wrapped
+    line or a "label: ..." answer may start with that word."""
+    return WORD_COLON.sub(r"\1?", one_line(text).replace("|", "/"))
 
 
 def executable(full):
@@ -158,9 +166,9 @@ def expand(cmd, scans):
             return text
         suffix = "".join(f" {name}={value}" for name, value in params)
         # Shown with its values: a failure names the command that ran.
-        expanded.append(Command(cmd.label + suffix, tuple(put(w) for w in cmd.words),
-                                tuple((n, put(v)) for n, v in cmd.env), put(cmd.shown), params,
-                                cmd.label))
+        expanded.append(Command(printable(cmd.label + suffix), tuple(put(w) for w in cmd.words),
+                                tuple((n, put(v)) for n, v in cmd.env), put(cmd.shown),
+                                tuple((n, printable(v)) for n, v in params), cmd.label))
     return expanded
 
 
@@ -186,6 +194,17 @@ def labelled(commands, named):
             raise CommandError(f"{clash}: give one another label with --name")
     return [Command(label, c.words, c.env, c.shown, c.params, label)
             for c, label in zip(commands, labels)]
+
+
+def unique(commands):
+    """Refuses two commands of one label once scans are expanded: their
+    runs would make one row and a saved file that cannot be read."""
+    labels = [c.label for c in commands]
+    for i, label in enumerate(labels):
+        other = labels.index(label)
+        if other != i:
+            raise CommandError(f"{commands[other].shown} and {commands[i].shown} are both "
+                               f"labelled {label}: give one another label with --name")
 
 
 def scan(text):
@@ -230,6 +249,7 @@ def timed(reference, given, scans, baseline):
     unused = set(table) - {name for c in cmds for name in placeholders(c)}
     if unused:
         raise CommandError(f"no candidate uses {{{sorted(unused)[0]}}}")
+    unique((named[0], *expanded))
     labels = [c.label for c in (named[0], *expanded)]
     label = named[0].label if baseline in (None, "dotprod") else baseline
     if label not in labels:

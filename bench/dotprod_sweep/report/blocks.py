@@ -10,8 +10,8 @@ import re
 from dataclasses import dataclass
 
 from . import svg
+from ..views.formats import Bold
 
-BOLD = re.compile(r"^\*\*(.+)\*\*$")  # a table's cell that columns.py marks as bold
 # Nothing fetched, nothing run: styles and the inline SVG only.
 POLICY = "default-src 'none'; style-src 'unsafe-inline'; img-src data:"
 
@@ -81,8 +81,7 @@ def esc(text):
 
 
 def html_cell(text, tag, align):
-    bold = BOLD.match(str(text))
-    inner = f"<strong>{esc(bold.group(1))}</strong>" if bold else esc(text)
+    inner = f"<strong>{esc(text[2:-2])}</strong>" if isinstance(text, Bold) else esc(text)
     return f'<{tag} class="{align}">{inner}</{tag}>'
 
 
@@ -153,8 +152,7 @@ def md(text):
 
 
 def md_cell(text):
-    bold = BOLD.match(str(text))
-    return f"**{md(bold.group(1))}**" if bold else md(text)
+    return f"**{md(text[2:-2])}**" if isinstance(text, Bold) else md(text)
 
 
 def md_table(t):

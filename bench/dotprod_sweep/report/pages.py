@@ -17,7 +17,7 @@ from ..views import charts, columns, prose, table
 from ..views.comparison import joined
 from . import two_runs
 from .blocks import Details, Figures, Heading, Lines, Table, Text, html_page, markdown_page
-from ..views.formats import length_text, plain
+from ..views.formats import bold, length_text, plain
 
 
 def logical_lines(text):
@@ -38,7 +38,7 @@ def compact(made):
 def probe_table(made):
     lengths = made.probe_lengths
     rows = [[p, *[made.probe_verdicts.get((p, n)) or "n/a" for n in lengths],
-             f"**{made.standing[p]}**" if made.standing[p] in ("wrong", "impossible")
+             bold(made.standing[p]) if made.standing[p] in ("wrong", "impossible")
              else made.standing[p]] for p in made.candidates]
     return Table(["program", *[f"N={n}" for n in lengths], "verdict"], "l" * (len(lengths) + 2),
                  rows)

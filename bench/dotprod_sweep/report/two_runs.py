@@ -8,6 +8,7 @@ from dataclasses import dataclass
 from ..figures import comparison as c
 from ..messages import one_line
 from ..views import comparison as said
+from ..views.formats import bold
 from .blocks import Heading, Lines, Table, Text
 
 NOT_GATED = "not gated"
@@ -35,7 +36,7 @@ def comparison_table(result, fail_above):
         return Table(header, aligns, rows)
     gates = [row_gate(r, fail_above) for r in result.rows]
     return Table([*header, f"gate at {said.as_typed(fail_above)}"], aligns + "l",
-                 [[*cells, f"**{g}**" if g != c.PASSED and g != NOT_GATED else g]
+                 [[*cells, bold(g) if g != c.PASSED and g != NOT_GATED else g]
                   for cells, g in zip(rows, gates)])
 
 

@@ -13,7 +13,8 @@ from dataclasses import dataclass, field
 from . import prose
 from ..facts import launchers, printed
 from ..figures import threads, verdict
-from .formats import MIB, cell, decimals, percent, plain, short_label, span
+from .formats import (MIB, bold, cell, decimals, in_one_notation, percent, plain, short_label,
+                      span)
 
 PASS_MARKS = {1: "†", 2: "‡"}  # a first pass's ceiling, a second pass's
 
@@ -64,7 +65,7 @@ def judged(s, short=False):
     if s.verdict is None:
         return "n/a"
     if s.verdict == verdict.WRONG:
-        return "**wrong**"
+        return bold("wrong")
     return "float rounding" if short and s.verdict == verdict.FLOAT else s.verdict
 
 
@@ -137,8 +138,26 @@ def share(s, model=None):
             f"{ceiling_mark(s.share_threads, s.share_pass)}")
 
 
-def shown(name, form=None):
-    return lambda s, model: cell(getattr(s, name), form)
+# The figures of the ceilings' lines, which the wide table shows in the
+# columns of the rows' times and rates.
+CEILING_FIGURES = {"median": "seconds", "gbs": "gbs"}
+
+
+def in_column(model, name, value, scale=1):
+    """value, times scale, in the one notation of the column of the rows'
+    figure name, whose every value (the ceilings' too) decides it."""
+    values = [getattr(s, name) for s in model.summaries]
+    if name in CEILING_FIGURES:
+        values += [getattr(c, CEILING_FIGURES[name]) for rows in model.ceilings.values()
+                   for c in rows]
+    return in_one_notation(value and value * scale, [v and v * scale for v in values])
+
+
+def shown(name, form=None, scale=1):
+    """A figure's cell: in form, or in the one notation of its column."""
+    if form:
+        return lambda s, model: cell(getattr(s, name), form)
+    return lambda s, model: in_column(model, name, getattr(s, name), scale)
 
 
 def launch(s, model):
@@ -158,7 +177,7 @@ COLUMNS = (
            json=dict),
     Column("repeats", "", figure("repeats")),
     Column("time", "s", figure("median"), tables={
-        "compact": Shown("loop µs", RIGHT, lambda s, m: cell(s.median and s.median * 1e6)),
+        "compact": Shown("loop µs", RIGHT, shown("median", scale=1e6)),
         "wide": Shown("loop median (s)", RIGHT, shown("median")),
         "single": Shown("median time (s)", RIGHT, shown("median"))}),
     Column("time_min", "s", figure("low"), tables={"single": Shown("min (s)", RIGHT, shown("low"))}),

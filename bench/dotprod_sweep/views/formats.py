@@ -28,6 +28,22 @@ def plain(value):
     return f"{rounded:.{max(0, 2 - math.floor(math.log10(abs(rounded))))}f}"
 
 
+def is_plain(value):
+    """Whether plain() writes value in plain decimals."""
+    if value is None or not math.isfinite(value) or value == 0:
+        return True
+    return PLAIN_FROM <= abs(float(f"{value:.3g}")) < PLAIN_BELOW
+
+
+def in_one_notation(value, column):
+    """value as plain() writes it, unless a value of its column needs a
+    power of ten: then in powers of ten, as every value of that column
+    is, so that 1e-314 never stands beside 249."""
+    if all(is_plain(v) for v in column) or value is None or not math.isfinite(value):
+        return plain(value)
+    return f"{value:.2e}"
+
+
 def cell(value, form=None):
     """value in form (format()'s), or plain; "n/a" for none."""
     if value is None:
@@ -69,6 +85,15 @@ def wrapped(text):
     """A line of prose wrapped at LINE, its continuations indented."""
     return "\n".join(textwrap.wrap(text, LINE, subsequent_indent="  ",
                                     break_long_words=False, break_on_hyphens=False))
+
+
+class Bold(str):
+    """A cell shown in bold: as "**wrong**" in a text table, <strong> in a
+    page. Told by its type, never by its text: a label may be "**x**"."""
+
+
+def bold(text):
+    return Bold(f"**{text}**")
 
 
 def short_label(label):

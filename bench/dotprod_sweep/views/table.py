@@ -8,7 +8,7 @@ plain number."""
 
 from . import columns, prose
 from ..figures import verdict
-from .formats import cell, percent, plain, short_label, wrapped
+from .formats import bold, cell, percent, plain, short_label, wrapped
 
 
 def markdown(header, aligns, rows):
@@ -63,7 +63,8 @@ def length_rows(model, n):
     rows = [{"length": n, "program": "exact value", "result": cell(model.exact.get(n), ".10g")}]
     for c in model.ceilings[n]:
         rows.append({"length": n, "program": f"ceiling, {c.threads} thread{'s' if c.threads > 1 else ''}",
-                     "time": cell(c.seconds), "gbs": cell(c.gbs),
+                     "time": columns.in_column(model, "median", c.seconds),
+                     "gbs": columns.in_column(model, "gbs", c.gbs),
                      "notes": f"8·N bytes fit in {c.fits_in}" + pass_text(c, "; {} GB/s")})
     return rows + model.at(n)
 
@@ -125,7 +126,7 @@ def probe_table(model, wide=False):
         found = model.probe_verdicts.get((p, n))
         return (found or "n/a") if wide else CODES.get(found, "-")
     rows = [[short_label(p), *[klass(p, n) for n in lengths],
-             f"**{model.standing[p]}**" if model.standing[p] in ("wrong", "impossible")
+             bold(model.standing[p]) if model.standing[p] in ("wrong", "impossible")
              else model.standing[p]]
             for p in model.candidates]
     heading = ("Results checked at short lengths, where a missing, extra or wrong term "
