@@ -17,7 +17,7 @@ from dotprod_sweep.facts.launchers import Launch
 from dotprod_sweep.facts.runs import Ceiling, Run, Runs
 from dotprod_sweep.figures import flags, gate, model, threads
 from dotprod_sweep.running import runner, witness as preloaded
-from dotprod_sweep.views import exports, prose
+from dotprod_sweep.views import exports, prose, table
 
 LIBRARY = os.environ.get("WITNESS")
 
@@ -139,6 +139,19 @@ class Verdicts(unittest.TestCase):
         s = model.model(runs_of(1e-320)).of("mine")[0]
         self.assertIn("on every CPU it may use, as no witness saw its threads",
                       prose.impossible_line(s))
+
+
+class Unwitnessed(unittest.TestCase):
+    def test_a_candidate_the_witness_could_not_see_into_is_said(self):
+        runs = runs_of(0.01)
+        self.assertEqual(model.model(runs).unwitnessed, ())  # no witness anywhere
+        runs.runs = [r if r.program == "mine" else Run(
+            "dotprod", N, r.repeat, "timed", 1.0, 9 * N, "process", "0.5", r.time_text,
+            thread_cpu=(0.5,), cpus_allowed=2) for r in runs.runs]
+        made = model.model(runs)
+        self.assertEqual(made.unwitnessed, ("mine",))
+        self.assertIn("No witness held in the runs of mine (a static or setuid program",
+                      " ".join(table.render(made).decode().split()))
 
 
 class NotTheStatedWork(unittest.TestCase):

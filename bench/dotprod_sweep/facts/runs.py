@@ -122,6 +122,10 @@ class Runs:
     def of(self, program, n, kind=TIMED):
         return list(self.indexed().by_kind.get((program, n, kind), ()))
 
+    def of_any(self, program):
+        """Whether program has any run, of any kind, at any length."""
+        return any(p == program for p, _, _ in self.indexed().by_kind)
+
     def failure_at(self, program, n):
         """What the first of program's failed runs at length n said, of any
         kind, or None."""

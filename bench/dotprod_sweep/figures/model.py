@@ -199,6 +199,7 @@ class Model:
     slower: tuple = ()        # the candidates' rows beyond fail_above
     unsure: tuple = ()        # (row, why) of those the gate cannot tell
     fail_above: float | None = None  # the gate of two builds in one sweep
+    unwitnessed: tuple = ()   # candidates no witness held for, where it held for others
 
     def at(self, n):
         return [s for s in self.summaries if s.length == n]
@@ -359,4 +360,12 @@ def model(runs, fail_above=None):
         standing=standings, wrong=wrong, failures=failures(runs),
         unchecked=unchecked(runs, candidates), stopped=runs.stopped,
         scaling=scaling(runs, summaries), answers=answers, machine=dict(runs.machine),
-        slower=slower, unsure=unsure, fail_above=fail_above, status=status)
+        slower=slower, unsure=unsure, fail_above=fail_above, status=status,
+        unwitnessed=unwitnessed(runs, candidates))
+
+
+def unwitnessed(runs, candidates):
+    """The candidates whose every timed run went without a witness, in a
+    sweep where it held for some run: it could not load into them."""
+    seen = {r.program for r in runs.runs if r.thread_cpu is not None}
+    return tuple(p for p in candidates if seen and p not in seen and runs.of_any(p))

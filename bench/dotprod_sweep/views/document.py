@@ -50,6 +50,7 @@ def figures(model):
         "verdicts": [{"program": p, "standing": model.standing[p]} for p in model.candidates],
         "wrong": [prose.wrong_line(f) for f in model.wrong],
         "impossible": [prose.impossible_line(s) for s in model.impossible],
+        "unwitnessed": list(model.unwitnessed),
         "scaling": [{"command": t.family, "param": t.name, "length": t.length,
                      "values": [{"value": v, "speedup": sp, "efficiency": e}
                                 for v, sp, e in t.rows]} for t in model.scaling],

@@ -154,6 +154,14 @@ PROOF = {threads.WITNESSED: "as many as the witness saw run",
          threads.BUSY_CPUS: "as many CPUs as its process kept busy"}
 
 
+def unwitnessed_line(programs):
+    """The candidates the witness could not see into, and what held them."""
+    return (f"No witness held in the runs of {', '.join(programs)} (a static or setuid "
+            f"program, a cleared environment, or a process that ended without a word): their "
+            f"threads are those declared, counted or proven by their processor time, and only "
+            f"every CPU's ceiling makes a time impossible.")
+
+
 def impossible_line(s):
     claim = ("a time too short for any finite rate" if s.gbs == math.inf else
              f"{s.gbs:.3g} GB/s" if s.gbs else

@@ -91,6 +91,8 @@ def length_lines(model):
     lines = [f"Speedups are over {model.baseline}, with their 95 % interval; a share is of {of}"
              + (f"; {among}, {' and '.join(passes)} come{'s' * (len(passes) == 1)} before "
                 f"the best pass's." if passes else ".")]
+    if model.unwitnessed:
+        lines.append(prose.unwitnessed_line(model.unwitnessed))
     for n in model.lengths:
         floor = model.noise_floors[n]
         said = [f"N={n}: {model.baseline}'s noise floor "
