@@ -72,6 +72,21 @@ def runs_of(seconds, **fields):
     return runs
 
 
+class Library(unittest.TestCase):
+    def test_found_in_the_first_folder_that_has_it_and_a_path_the_loader_can_split_is_none(self):
+        folder = tempfile.mkdtemp()
+        self.addCleanup(shutil.rmtree, folder)
+        for name in ("plain", "a b", "a:b"):
+            os.mkdir(os.path.join(folder, name))
+            open(os.path.join(folder, name, preloaded.LIBRARY), "w").close()
+        plain = os.path.join(folder, "plain")
+        self.assertEqual(preloaded.library([folder, plain]),
+                         os.path.join(plain, preloaded.LIBRARY))
+        for name in ("a b", "a:b"):
+            self.assertIsNone(preloaded.library([os.path.join(folder, name), plain]))
+        self.assertIsNone(preloaded.library([folder]))
+
+
 class Rule(unittest.TestCase):
     def test_the_threads_held_to_and_what_showed_them(self):
         # A thread's fair part is 8e6 bytes over 2 CPUs at 8 GB/s, 0.5 ms:

@@ -15,11 +15,12 @@ FILE = "DOTPROD_WITNESS"  # the variable that names the file to the library
 
 def library(folders):
     """The witness library in the first of folders that has it, or None:
-    the sweep then samples each run from outside."""
+    the sweep then samples each run from outside. A path with a blank or a
+    colon cannot be preloaded: the loader splits its list at them."""
     for folder in folders:
-        path = os.path.join(folder, LIBRARY)
+        path = os.path.abspath(os.path.join(folder, LIBRARY))
         if os.path.isfile(path):
-            return os.path.abspath(path)
+            return None if any(c in path for c in " \t\n:") else path
     return None
 
 
