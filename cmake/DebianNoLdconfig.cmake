@@ -1,12 +1,13 @@
 # SPDX-License-Identifier: MIT
 # Run by CPack once the packages are built: unpacks the shared library's
 # package (CPACK_DOTPROD_RUNTIME_DEB, its file name up to the architecture;
-# CPack hands on only variables named CPACK_...),
-# drops the postinst and postrm that call ldconfig, and packs it again.
-# Its triggers file does their work.
+# CPack hands on only variables named CPACK_...) and the programs' (which
+# hold the sweep's witness, a library no program links: CPACK_DOTPROD_
+# PROGRAMS_DEB), drops the postinst and postrm that call ldconfig, and
+# packs each again. The library's triggers file does their work.
 foreach(deb IN LISTS CPACK_PACKAGE_FILES)
     get_filename_component(name ${deb} NAME)
-    if(NOT name MATCHES "^${CPACK_DOTPROD_RUNTIME_DEB}_[^_]+\\.deb$")
+    if(NOT name MATCHES "^(${CPACK_DOTPROD_RUNTIME_DEB}|${CPACK_DOTPROD_PROGRAMS_DEB})_[^_]+\\.deb$")
         continue()
     endif()
     set(tree ${CPACK_TOPLEVEL_DIRECTORY}/no-ldconfig)

@@ -2,14 +2,17 @@
 # The sweep, installed as a program: the launcher as bin/dotprod-sweep, and
 # its package where Debian keeps a program's private Python modules,
 # share/dotprod. The launcher finds the package at ../share/dotprod from
-# its own folder, and the programs it runs in that folder: the two paths
-# must keep that relation.
+# its own folder, its witness at ../lib/dotprod, and the programs it runs
+# in that folder: the paths must keep that relation.
 include(${CMAKE_CURRENT_LIST_DIR}/Manual.cmake)
 
 file(RELATIVE_PATH binToData ${CMAKE_INSTALL_FULL_BINDIR} ${CMAKE_INSTALL_FULL_DATADIR}/dotprod)
-if(NOT binToData STREQUAL "../share/dotprod")
-    message(FATAL_ERROR "the installed sweep looks for its package at ../share/dotprod from its "
-        "own folder: CMAKE_INSTALL_BINDIR and CMAKE_INSTALL_DATADIR must be bin and share of one prefix")
+# Its witness library goes to lib/dotprod of the prefix (examples/).
+file(RELATIVE_PATH binToWitness ${CMAKE_INSTALL_FULL_BINDIR} ${CMAKE_INSTALL_PREFIX}/lib/dotprod)
+if(NOT binToData STREQUAL "../share/dotprod" OR NOT binToWitness STREQUAL "../lib/dotprod")
+    message(FATAL_ERROR "the installed sweep looks for its package at ../share/dotprod and its "
+        "witness at ../lib/dotprod from its own folder: CMAKE_INSTALL_BINDIR and "
+        "CMAKE_INSTALL_DATADIR must be bin and share of one prefix")
 endif()
 
 # Installed, it runs the interpreter the package depends on, not whichever
