@@ -12,7 +12,9 @@ import tempfile
 import time
 import unittest
 
+from dotprod_sweep.cli import files
 from dotprod_sweep.facts import witness
+from dotprod_sweep.facts.commands import Command
 from dotprod_sweep.facts.launchers import Launch
 from dotprod_sweep.facts.runs import Ceiling, Run, Runs
 from dotprod_sweep.figures import flags, gate, model, threads
@@ -85,6 +87,12 @@ class Library(unittest.TestCase):
         for name in ("a b", "a:b"):
             self.assertIsNone(preloaded.library([os.path.join(folder, name), plain]))
         self.assertIsNone(preloaded.library([folder]))
+        # Another build's dotprod does not take the default folder's library.
+        other = Command("", (os.path.join(folder, "dotprod"),), (), "dotprod")
+        self.assertIsNone(files.witness_library(other, plain))
+        mine = Command("", (os.path.join(plain, "dotprod"),), (), "dotprod")
+        self.assertEqual(files.witness_library(mine, plain),
+                         os.path.join(plain, preloaded.LIBRARY))
 
 
 class Rule(unittest.TestCase):

@@ -72,12 +72,16 @@ def ceiling_program(path, reference, programs, wanted):
 
 
 def witness_library(reference, programs):
-    """The witness library beside the dotprod run, else in the default
-    folder (the build), else where an install keeps it; None where there
-    is none: the sweep samples its runs from outside."""
-    folders = [os.path.dirname(reference.path), programs,
-               os.path.join(programs, os.pardir, "lib", "dotprod")]
-    return witness.library(dict.fromkeys(folders))
+    """The witness library beside the dotprod run (each build has its own:
+    a sanitized build has none, and another build's would not load into
+    its programs), or, for the dotprod in the default folder, where an
+    install keeps it; None where there is none: the sweep samples its runs
+    from outside."""
+    here = os.path.dirname(reference.path)
+    folders = [here]
+    if os.path.realpath(here) == os.path.realpath(programs):
+        folders.append(os.path.join(programs, os.pardir, "lib", "dotprod"))
+    return witness.library(folders)
 
 
 def gnu_time():
