@@ -22,6 +22,7 @@ from dotprod_sweep.running import runner, witness as preloaded
 from dotprod_sweep.views import exports, prose, table
 
 LIBRARY = os.environ.get("WITNESS")
+STATIC = "/sbin/ldconfig"  # a static program on Debian
 
 
 class Lines(unittest.TestCase):
@@ -269,6 +270,11 @@ class RealProcesses(unittest.TestCase):
         self.assertGreaterEqual(len(ended.thread_cpu), 3)
         self.assertGreater(ended.thread_cpu[0], 0.15)
         self.assertLess(ended.thread_cpu[-1], 0.01)
+        # A static program cannot load it: the process GNU time started
+        # never says it ended, and the witness does not hold.
+        ended = runner.timed_run([STATIC, "-p"], dict(os.environ), os.path.join(folder, "out"),
+                                 30, "static", 2**24, witness=seen)
+        self.assertEqual((ended.failure, ended.thread_cpu, ended.ran), (None, None, ()))
 
 
 if __name__ == "__main__":
