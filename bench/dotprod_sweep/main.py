@@ -93,7 +93,7 @@ def run_sweep(cfg):
         os.sched_setaffinity(0, cfg.cpus)
     def work(folder):
         with session.measuring():
-            runs = rounds.measure_all(cfg, folder, machine.machine())
+            runs = rounds.measure_all(cfg, folder, machine.machine(cfg.commit))
             status = report_or_save(runs, cfg, folder, old)
         if session.stopping():  # what was measured is out: the status says how it ended
             return 128 + session.stopping()

@@ -89,6 +89,8 @@ class Refusals(InFolder):
              "--fail-above needs two runs, before and after (report was given 1)"),
             (["report", "old.json", "new.json", "old.json", "--html", "r.html", "--control",
               "x"], "--control needs two runs"),
+            (["--commit", "a b"], "--commit: not a commit: 'a b'"),
+            (["--commit", "a\x1b[2J"], "--commit: not a commit"),
         ]
         for argv, said in cases:
             with self.subTest(argv):

@@ -50,7 +50,8 @@ def one_run(commit="0123456789abcdef", date="2025-01-02T03:04:05+00:00", slower=
     digest: the candidate's command and its file's fingerprint."""
     labels = (reference, HOSTILE, "par t=1", "par t=2")
     made = Runs(labels, reference, baseline or reference, (1000, 100000), (5,),
-                machine={**MACHINE, "commit": commit, "date": date},
+                machine={**MACHINE, "commit": "5b6d7f5" * 6, "candidate_commit": commit,
+                         "date": date},
                 params={"par t=1": (("t", "1"),), "par t=2": (("t", "2"),)},
                 families={"par t=1": FAMILY, "par t=2": FAMILY},
                 setup={"arguments": ["--candidate", HOSTILE],

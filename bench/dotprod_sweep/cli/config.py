@@ -18,7 +18,7 @@ from . import files
 from .. import __version__
 from ..facts import commands
 from ..figures import comparison
-from .values import count, cpu_list, fraction, lengths, percent, positive, seconds
+from .values import count, cpu_list, fraction, lengths, percent, positive, revision, seconds
 from ..facts.commands import Command, CommandError
 from .files import InputFile, OutputFile
 from .requests import CompareRequest, ExportRequest, ReportRequest, ShowRequest
@@ -72,6 +72,7 @@ class Config:
     csv: OutputFile | None
     wide: bool                 # the table with every column
     argv: tuple                # as given, for the record
+    commit: str | None = None  # the commit of what is timed, as --commit gave it
 
     @property
     def programs(self):
@@ -214,6 +215,9 @@ def run_options(p, programs):
                    help="then compare this run with one saved by --json")
     comparing_options(p, ", with --compare")
     table_options(p)
+    p.add_argument("--commit", type=revision, metavar="REV",
+                   help="record REV as the commit of what is timed (default: the commit of the "
+                   "git tree the sweep is run from, else $GITHUB_SHA or $CI_COMMIT_SHA)")
 
 
 def show_options(p):
@@ -308,7 +312,7 @@ def run_config(args, argv, programs):
         fail_fast=args.fail_fast,
         plot=plot, json=json, csv=csv, wide=args.wide, compare=old,
         threshold=args.threshold, fail_above=args.fail_above, control=args.control,
-        argv=tuple(argv))
+        argv=tuple(argv), commit=args.commit)
 
 
 def show_request(args):

@@ -23,15 +23,21 @@ CODE, MACHINE = "code", "machine"
 class Provenance:
     """One run of the history, as its sweep recorded it."""
     name: str             # the file it was read from, as given
-    commit: str | None
+    commit: str | None    # of what was timed, not of the sweep
     date: str | None      # UTC, ISO 8601
     version: str | None
     machine: dict
     commands: dict = field(default_factory=dict)  # label -> its command (argv and environment), as recorded
+    dirty: bool | None = None  # whether its tree had changes not committed
 
     @property
     def short_commit(self):
-        return self.commit[:7] if self.commit else None
+        """A hash cut to 7 digits, a name (--commit v2.0) as given; -dirty
+        where the tree had changes not committed."""
+        if not self.commit:
+            return None
+        hashed = len(self.commit) > 7 and all(c in "0123456789abcdef" for c in self.commit)
+        return (self.commit[:7] if hashed else self.commit) + "-dirty" * bool(self.dirty)
 
 
 @dataclass(frozen=True)
@@ -90,8 +96,8 @@ def files(recorded):
 
 def provenance(model, name):
     host = model.machine
-    return Provenance(name, host.get("commit"), host.get("date"), host.get("version"), dict(host),
-                      commands(model))
+    return Provenance(name, host.get("candidate_commit"), host.get("date"), host.get("version"),
+                      dict(host), commands(model), host.get("candidate_dirty"))
 
 
 def cause(runs, before, after, programs):
