@@ -30,7 +30,7 @@ import statistics
 from dataclasses import dataclass
 
 from . import model, stats
-from .differences import differences
+from .differences import differences, program_differences
 from .flags import coarse
 from .shift_interval import Interval, interval, shift
 from ..facts.runs import TIMED
@@ -369,7 +369,9 @@ def compare(old, new, threshold=THRESHOLD, control=None, models=None):
     means = tuple(m for m in (mean([r for r in rows if (r.program, r.params) == p], threshold)
                               for p in programs) if m)
     flawed, verdicts = soundness(made)
-    return Comparison(differences(old.machine, new.machine), rows, means,
+    shared = [p for p in new.programs if p in old.programs]
+    return Comparison(differences(old.machine, new.machine) +
+                      program_differences(old, new, shared), rows, means,
                       tuple(sorted(set(before) - set(after))),
                       tuple(sorted(set(after) - set(before))), threshold, yardstick,
                       (old.machine.get("load_start"), new.machine.get("load_start")),

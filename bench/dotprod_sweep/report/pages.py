@@ -10,9 +10,11 @@ from the model and the history, the lines from prose.py, the columns
 from columns.py; every text from a run is escaped where it is written."""
 
 import shlex
+import statistics
 
-from .history_charts import at_run, change_text, history_charts, telling, unit
-from ..figures import changepoints, history, model
+from .history_charts import (at_run, change_text, factor_text, history_charts, one_run_text,
+                             run_name, telling, unit)
+from ..figures import changepoints, history, load, model
 from ..views import charts, columns, prose, table
 from ..views.comparison import joined
 from . import two_runs
@@ -96,15 +98,41 @@ def one_run(made, name):
     return blocks + machine_blocks(made)
 
 
+def load_text(change, runs):
+    """Why a loaded run is the machine's: what was running as it began."""
+    if not change.loaded:
+        return ""
+    counts = [load.others_at_start(r.machine) for k, r in enumerate(runs) if k != change.run]
+    usual = statistics.median(c for c in counts if c is not None)
+    return (f"{run_name(runs, change.run)} began beside other work "
+            f"({plain(load.others_at_start(runs[change.run].machine))} tasks running, against "
+            f"{plain(usual)} in the other runs) and ")
+
+
 def change_line(line, change, runs):
-    """'dotprod-simd at 10^7: 1.6× slower from commit abc1234, ...', or, where
-    nothing of the program changed, the machine's."""
+    """'dotprod-simd at 10^7: 1.6× slower from commit abc1234, ...', or
+    'mine at 10^5: c3: 1.19× slower than c2, back at c4', or, where nothing
+    of the program changed, the machine's."""
     levels = f"({unit(line)} {plain(change.before)} → {plain(change.after)})"
     where = f"{line.program} at {length_text(line.length)}"
+    if change.one_run:
+        said = f"{where}: {one_run_text(change, runs)}"
+        if change.cause == history.MACHINE:
+            said += f"; the machine's: {load_text(change, runs)}the program did not change"
+        return f"{said} {levels}"
     if change.cause == history.MACHINE:
         return (f"{where}: the machine ran {line.program} {change_text(change)} from "
-                f"{at_run(runs, change.run)}; the program did not change {levels}")
+                f"{at_run(runs, change.run)}; {load_text(change, runs)}the program did not "
+                f"change {levels}")
     return f"{where}: {change_text(change)} from {at_run(runs, change.run)} {levels}"
+
+
+def reference_change(line, change, runs):
+    if change.one_run:
+        back = f", back at {run_name(runs, change.back)}" if change.back is not None else ""
+        return (f"at {length_text(line.length)} {factor_text(change.factor, 3)} at "
+                f"{run_name(runs, change.run)} than at {run_name(runs, change.previous)}{back}")
+    return f"at {length_text(line.length)} {change_text(change)} from {at_run(runs, change.run)}"
 
 
 def series_table(line, runs):
@@ -122,7 +150,7 @@ def reference_line(made):
     """Every change in the reference's own series, in one line: no commit
     changes it, so each is the machine's, and it moves the other series."""
     reference = made.models[0].reference
-    found = [f"at {length_text(line.length)} {change_text(c)} from {at_run(made.runs, c.run)}"
+    found = [reference_change(line, c, made.runs)
              for line in made.series if line.program == reference for c in line.changes]
     if not found:
         return []
