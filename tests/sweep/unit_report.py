@@ -265,7 +265,8 @@ class TwoRuns(unittest.TestCase):
             with self.subTest(limit=limit):
                 page = pages.render(runs, ["before.json", "after.json"], "markdown",
                                     two_runs.Asked(fail_above=limit)).decode()
-                self.assertTrue(page.startswith("# Before and after: before.json → after.json"))
+                self.assertTrue(page.startswith("# Before and after: commit aaaaaaa → commit "
+                                                "bbbbbbb\n\n## The candidates"))
                 self.assertLess(page.index("| N "), page.index("## History per program"))
                 self.assertNotIn("Too few runs", page)
                 row = next(line for line in page.splitlines()

@@ -85,3 +85,18 @@ def program_differences(old, new, programs):
 
 def shown_files(files):
     return ", ".join(digest[:12] for _, digest in files)
+
+
+def short_commit(commit, dirty=None):
+    """A commit as lines name it: a hash cut to 7 digits, a name (--commit
+    v2.0) as given; -dirty where its tree had changes not committed."""
+    if not commit:
+        return None
+    hashed = len(commit) > 7 and all(c in "0123456789abcdef" for c in commit)
+    return (commit[:7] if hashed else commit) + "-dirty" * bool(dirty)
+
+
+def commits(old, new):
+    """The short commit of what each of two runs timed (machine records), or None."""
+    return tuple(short_commit(h.get("candidate_commit"), h.get("candidate_dirty"))
+                 for h in (old, new))

@@ -10,7 +10,7 @@ import statistics
 from dataclasses import dataclass, field
 
 from . import changepoints, load, stats
-from .differences import digests, files_changed, recorded_files
+from .differences import digests, files_changed, recorded_files, short_commit
 from ..facts.runs import TIMED
 
 SPEEDUP, TIME = "speedup", "time"  # what a series' values are
@@ -33,12 +33,7 @@ class Provenance:
 
     @property
     def short_commit(self):
-        """A hash cut to 7 digits, a name (--commit v2.0) as given; -dirty
-        where the tree had changes not committed."""
-        if not self.commit:
-            return None
-        hashed = len(self.commit) > 7 and all(c in "0123456789abcdef" for c in self.commit)
-        return (self.commit[:7] if hashed else self.commit) + "-dirty" * bool(self.dirty)
+        return short_commit(self.commit, self.dirty)
 
 
 @dataclass(frozen=True)
