@@ -41,6 +41,13 @@ class Subcommands(InFolder):
             with self.subTest(argv):
                 self.assertIsInstance(config(argv), kind)
 
+    def test_what_a_run_records_and_an_export_allows(self):
+        self.assertEqual(config(["--binary", PYTHON, "--commit", "v2.0"]).commit, "v2.0")
+        self.assertIsNone(config(["--binary", PYTHON]).commit)
+        for argv, allowed in ((["--allow-failed"], True), ([], False)):
+            self.assertIs(config(["export", "old.json", "--bmf", "b.json", *argv]).allow_failed,
+                          allowed)
+
     def test_a_value_named_show_is_a_value(self):
         os.symlink(PYTHON, "show")
         self.assertEqual(config(["--binary", "show"]).reference.path,

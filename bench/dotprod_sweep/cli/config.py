@@ -157,6 +157,8 @@ def export_options(p):
     p.add_argument("--github-benchmark", metavar="FILE",
                    help="write github-action-benchmark's customSmallerIsBetter JSON")
     p.add_argument("--bmf", metavar="FILE", help="write Bencher Metric Format JSON")
+    p.add_argument("--allow-failed", action="store_true",
+                   help="export a run whose sweep was stopped or exited 1 too (refused otherwise)")
 
 
 def run_options(p, programs):
@@ -349,7 +351,7 @@ def export_request(args):
     if github is None and bmf is None:
         raise UsageError("export needs --github-benchmark FILE or --bmf FILE")
     files.spare(run, (github, bmf), "the run read")
-    return ExportRequest(run, github, bmf)
+    return ExportRequest(run, github, bmf, args.allow_failed)
 
 
 def request(argv, programs):
