@@ -113,6 +113,13 @@ class FiveCommits(unittest.TestCase):
         self.assertIn("  commit of what was timed: c2 (old), c3 (new)", text)
         self.assertIn("  mine's files (SHA-256): d1 (old), d3 (new)", text)
         self.assertNotIn("dotprod's files", text)
+        RUNS[2].machine["candidate_dirty"] = True
+        try:
+            text = comparison.compare_runs(RUNS[1], RUNS[2], names=NAMES[1:3])[0].decode()
+        finally:
+            RUNS[2].machine["candidate_dirty"] = False
+        self.assertIn("(commit c3-dirty)", text)
+        self.assertIn("  changes not committed: no (old), yes (new)", text)
         page = pages.render(RUNS[1:3], NAMES[1:3], "markdown").decode()
         self.assertTrue(page.startswith("# Before and after: commit c2 → commit c3\n"), page[:80])
         # The candidate's rows and chart come before everything else.

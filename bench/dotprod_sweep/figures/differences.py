@@ -25,6 +25,8 @@ def shown(value):
         return ", ".join(f"L{c['level']} {c['bytes'] // 1024} KiB" for c in value)
     if isinstance(value, list):
         return ",".join(map(str, value))
+    if isinstance(value, bool):
+        return "yes" if value else "no"
     return "unknown" if value is None else str(value)
 
 
