@@ -120,6 +120,8 @@ class FiveCommits(unittest.TestCase):
             RUNS[2].machine["candidate_dirty"] = False
         self.assertIn("(commit c3-dirty)", text)
         self.assertIn("  changes not committed: no (old), yes (new)", text)
+        one = pages.render(RUNS[2:3], NAMES[2:3], "markdown").decode()
+        self.assertIn("Timed at commit c3, dotprod-sweep 1.8.1, its commit 5b6d7f55b6d7f5", one)
         page = pages.render(RUNS[1:3], NAMES[1:3], "markdown").decode()
         self.assertTrue(page.startswith("# Before and after: commit c2 → commit c3\n"), page[:80])
         # The candidate's rows and chart come before everything else.

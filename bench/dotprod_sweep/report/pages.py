@@ -15,6 +15,7 @@ import statistics
 from .history_charts import (at_run, change_text, factor_text, history_charts, one_run_text,
                              run_name, telling, unit)
 from ..figures import changepoints, history, load, model
+from ..figures.differences import short_commit
 from ..views import charts, columns, prose, table
 from ..views.comparison import joined
 from . import two_runs
@@ -55,8 +56,10 @@ def scaling_table(made):
 
 
 def provenance_line(host):
-    said = [f"dotprod-sweep {host.get('version') or 'of unknown version'}"]
-    said.append(f"commit {host['commit']}" if host.get("commit") else "no commit recorded")
+    timed = short_commit(host.get("candidate_commit"), host.get("candidate_dirty"))
+    said = [f"Timed at commit {timed}" if timed else "No commit of what was timed recorded",
+            f"dotprod-sweep {host.get('version') or 'of unknown version'}"]
+    said.append(f"its commit {host['commit']}" if host.get("commit") else "its commit unknown")
     said.append(f"run {host['date']}" if host.get("date") else "no date recorded")
     return ", ".join(said) + "."
 
