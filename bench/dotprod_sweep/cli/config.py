@@ -73,6 +73,7 @@ class Config:
     wide: bool                 # the table with every column
     argv: tuple                # as given, for the record
     commit: str | None = None  # the commit of what is timed, as --commit gave it
+    gate_budget: float | None = None  # seconds more for rows the gate cannot tell yet
 
     @property
     def programs(self):
@@ -217,6 +218,13 @@ def run_options(p, programs):
                    help="then compare this run with one saved by --json")
     comparing_options(p, ", with --compare")
     table_options(p)
+    gate_and_commit_options(p)
+
+
+def gate_and_commit_options(p):
+    p.add_argument("--gate-budget", type=seconds, metavar="SECONDS",
+                   help="with --fail-above, keep timing the rows the gate cannot tell yet, "
+                   "for up to SECONDS more, until it can")
     p.add_argument("--commit", type=revision, metavar="REV",
                    help="record REV as the commit of what is timed (default: the commit of the "
                    "git tree the sweep is run from, else $GITHUB_SHA or $CI_COMMIT_SHA)")
@@ -292,6 +300,16 @@ def compared_with(args, written):
     return old
 
 
+def gate_budget(args):
+    """--gate-budget's seconds: it adds rounds for a run's own gate, whose
+    rounds the budget sets."""
+    if args.gate_budget is not None and (args.fail_above is None or args.compare is not None
+                                         or args.repeats is not None):
+        raise UsageError("--gate-budget needs --fail-above without --compare or --repeats: it "
+                         "adds rounds for the gate of the builds in this sweep")
+    return args.gate_budget
+
+
 def run_config(args, argv, programs):
     """The Config of a run. programs is the folder where dotprod and its
     companions are found."""
@@ -314,7 +332,7 @@ def run_config(args, argv, programs):
         fail_fast=args.fail_fast,
         plot=plot, json=json, csv=csv, wide=args.wide, compare=old,
         threshold=args.threshold, fail_above=args.fail_above, control=args.control,
-        argv=tuple(argv), commit=args.commit)
+        argv=tuple(argv), commit=args.commit, gate_budget=gate_budget(args))
 
 
 def show_request(args):
