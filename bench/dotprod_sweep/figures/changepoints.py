@@ -146,8 +146,9 @@ def clear(a, b):
 
 def stands_out(values, k, before, after):
     """Whether values[k] steps from values[before] (and back to values[after],
-    where there is one) by more than MINIMUM_STEP and ONE_RUN_NOISES times
-    the noise of the steps that do not touch it."""
+    where there is one) by more than MINIMUM_STEP and by more than the root
+    of two changes' penalty times noise_bound() of the steps that do not
+    touch it (that from before to after among them): FEWEST_STEPS or more."""
     steps = [abs(values[k] - values[j]) for j in (before, after) if j is not None]
     rest = [b - a for i, (a, b) in enumerate(zip(values, values[1:])) if k not in (i, i + 1)]
     rest += [values[after] - values[before]] if after is not None else []
