@@ -11,7 +11,7 @@ import re
 import unittest
 
 from dotprod_sweep.facts.runs import PROBE, Run, Runs
-from dotprod_sweep.figures import history, model
+from dotprod_sweep.figures import history, load, model
 from dotprod_sweep.report import pages
 from dotprod_sweep.views import comparison
 
@@ -98,6 +98,19 @@ class FiveCommits(unittest.TestCase):
                       page)
         self.assertIn("dotprod, the same program in every run unless its version changed, ran at "
                       "10^5 1.38× slower at c4 than at c3, back at c5", page)
+
+    def test_what_makes_a_run_stand_out(self):
+        def hosts(starts, cores=2, busy=None):
+            return [{"load_start": v, "busy_start": busy if k == 2 else None, "cores": cores}
+                    for k, v in enumerate(starts)]
+        cases = [(hosts([0.5, 0.5, 2.4, 0.5], busy=2.3), True),
+                 (hosts([0.5, 0.5, 1.4, 0.5]), False),            # under one more task
+                 (hosts([0.2, 0.2, 1.5, 0.2], cores=4), False),  # on under half the CPUs
+                 (hosts([0.5, 0.5, 0.6, 0.5], busy=2.3), True),  # the tasks running, counted
+                 (hosts([None, None, 3.0, None]), False)]        # no other run to stand out of
+        for runs, expected in cases:
+            with self.subTest(runs=runs):
+                self.assertIs(load.stands_out(runs, 2), expected)
 
     def test_a_machine_no_busier_than_the_others_leaves_it_to_the_files(self):
         quiet = [run(k) for k in range(5)]
