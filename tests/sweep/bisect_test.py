@@ -9,6 +9,7 @@ Needs SWEEP, DOTPROD and EXACT in the environment (CEILING where built),
 git and a C compiler; exits 77 (skipped) without git or cc."""
 import os
 import re
+import shlex
 import shutil
 import subprocess
 import sys
@@ -156,13 +157,30 @@ class Bisect(unittest.TestCase):
                 self.assertIn(f"{self.slower} is the first bad commit", done.stdout,
                               done.stdout + done.stderr)
 
+    def timed_as(self, *times):
+        """The good build's result, with times printed in turn from times."""
+        path = os.path.join(self.tmp, f"timed-{len(times)}")
+        count = path + ".count"
+        printed = " ".join(f"'Tiempo: {t}'" for t in times)
+        with open(path, "w") as f:
+            f.write(f"#!/bin/sh\n{shlex.quote(self.env['GOOD'])} \"$@\" | head -n 1\n"
+                    f"k=$(cat {count} 2>/dev/null || echo 0); echo $((k + 1)) > {count}\n"
+                    f"set -- {printed}; shift $((k % $#)); echo \"$1\"\n")
+        os.chmod(path, 0o755)
+        return path
+
     def test_each_skip_says_why(self):
         path = installed(os.path.join(self.tmp, "usr")) + os.pathsep + os.environ["PATH"]
         wrong = os.path.join(self.tmp, "wrong")
         with open(wrong, "w") as f:
             f.write("#!/bin/sh\nprintf 'Resultado: 9.000000\\nTiempo: 0.000100000\\n'\n")
         os.chmod(wrong, 0o755)
+        steady, wavering = self.timed_as("0.001000000"), self.timed_as("0.001000000", "0.001500000")
         cases = [(self.broken, {}, "it does not build", "error"),
+                 # Half its rounds 1.5 times old's: its interval holds 1.2 at every round.
+                 (self.first, {"GOOD": steady, "NEW": wavering, "BUILD": "true",
+                               "LENGTHS": "1000", "BUDGET": "3"},
+                  "the gate cannot tell", "gate cannot tell at N=10^3"),
                  (self.first, {"NEW": wrong, "BUILD": "true", "LENGTHS": "1000", "BUDGET": "5"},
                   "a build is wrong, impossible or failed", "sweep: new is wrong at N="),
                  # No sweep to run: bisect stops, and says so.
