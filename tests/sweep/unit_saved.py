@@ -348,3 +348,9 @@ class CandidateTree(unittest.TestCase):
                 self.assertTrue(machine.candidate_tree(None, tree)["candidate_dirty"])
             with mock.patch.dict(os.environ, {**outside, "GITHUB_SHA": "", "CI_COMMIT_SHA": ""}):
                 self.assertIsNone(machine.candidate_tree(None, bare)["candidate_commit"])
+                # No git to run, or one that hangs: nothing recorded, and the sweep goes on.
+                for fault in (FileNotFoundError("git"), subprocess.TimeoutExpired("git", 10)):
+                    with mock.patch.object(machine.subprocess, "run", side_effect=fault):
+                        self.assertEqual(machine.candidate_tree(None, tree),
+                                         {"candidate_commit": None, "candidate_dirty": None})
+                        self.assertIsNone(machine.commit())
