@@ -93,7 +93,7 @@ def run_sweep(cfg):
         os.sched_setaffinity(0, cfg.cpus)
     def work(folder):
         with session.measuring():
-            runs = rounds.measure_all(cfg, folder, machine.machine())
+            runs = rounds.measure_all(cfg, folder, machine.machine(cfg.commit))
             status = report_or_save(runs, cfg, folder, old)
         if session.stopping():  # what was measured is out: the status says how it ended
             return 128 + session.stopping()
@@ -182,9 +182,13 @@ def report_runs(request):
 
 
 def export(request):
-    """Writes a saved run for the dashboards asked: 0, or 1 where a file
-    could not be written."""
+    """Writes a saved run for the dashboards asked: 0, 1 where a file could
+    not be written, 2 where its sweep was stopped or failed, unless allowed."""
     made = load_or_exit(request.run)[1]
+    refused = None if request.allow_failed else exports.refused(made, request.run.shown)
+    if refused:
+        say(refused)
+        return 2
     asked = ((request.github_benchmark, exports.github_benchmark), (request.bmf, exports.bmf))
     status = write_each({path: make(made) for path, make in asked if path is not None})
     left = exports.left_out(made)

@@ -174,7 +174,7 @@ def fixtures(folder):
               [unit_report.HOSTILE + " at 10^5: 2× slower from commit 3c0ffee"]),
              ("two-runs.html", pages.render(several[2:4], ["before.json", "after.json"], "html",
                                             two_runs.Asked(fail_above=0.2)),
-              ["Before and after: before.json → after.json",
+              ["Before and after: commit 2c0ffee → commit 3c0ffee",
                "gate failed: " + unit_report.HOSTILE + " is slower than in the old run"])]
     found = []
     for name, data, wanted in made:

@@ -293,12 +293,12 @@ class Compare(unittest.TestCase):
                "environment": {"OMP_NUM_THREADS": "2"}}
         other = dict(box, kernel="Linux 6.5", commit="c2", load_start=2.0, environment={})
         self.assertEqual(c.differences(box, other),
-                         (Difference("commit", "c1", "c2"),
+                         (Difference("dotprod-sweep's commit", "c1", "c2"),
                           Difference("kernel", "Linux 6.1", "Linux 6.5"),
                           Difference("OMP_NUM_THREADS", "2", "unset")))
         lines = view.compare_runs(runs({("dotprod", 1): OLD}, machine=box),
                                   runs({("dotprod", 1): NEW}, machine=other))[0].decode()
-        self.assertEqual(lines.splitlines()[2], "  commit: c1 (old), c2 (new)")
+        self.assertEqual(lines.splitlines()[2], "  dotprod-sweep's commit: c1 (old), c2 (new)")
         self.assertIn("Load average at the start: 0.10 (old), 2.00 (new).", lines)
 
     def test_fits_120_columns(self):

@@ -44,6 +44,15 @@ class Subcommands(InFolder):
             with self.subTest(argv):
                 self.assertIsInstance(config(argv), kind)
 
+    def test_what_a_run_records_and_an_export_allows(self):
+        self.assertEqual(config(["--binary", PYTHON, "--commit", "v2.0"]).commit, "v2.0")
+        self.assertIsNone(config(["--binary", PYTHON]).commit)
+        self.assertEqual(config(["--binary", PYTHON, "--fail-above", "20", "--gate-budget",
+                                 "60"]).gate_budget, 60.0)
+        for argv, allowed in ((["--allow-failed"], True), ([], False)):
+            self.assertIs(config(["export", "old.json", "--bmf", "b.json", *argv]).allow_failed,
+                          allowed)
+
     def test_a_value_named_show_is_a_value(self):
         os.symlink(PYTHON, "show")
         self.assertEqual(config(["--binary", "show"]).reference.path,
@@ -95,6 +104,11 @@ class Refusals(InFolder):
              "--fail-above needs two runs, before and after (report was given 1)"),
             (["report", "old.json", "new.json", "old.json", "--html", "r.html", "--control",
               "x"], "--control needs two runs"),
+            (["--commit", "a b"], "--commit: not a commit: 'a b'"),
+            (["--gate-budget", "60"], "--gate-budget needs --fail-above without --compare"),
+            (["--gate-budget", "60", "--fail-above", "20", "--repeats", "3"],
+             "--gate-budget needs --fail-above without --compare or --repeats"),
+            (["--commit", "a\x1b[2J"], "--commit: not a commit"),
         ]
         for argv, said in cases:
             with self.subTest(argv):

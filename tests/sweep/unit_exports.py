@@ -16,6 +16,7 @@ from dotprod_sweep.cli import config
 from dotprod_sweep.cli.files import InputFile, OutputFile
 from dotprod_sweep.figures import model
 from dotprod_sweep.views import document, exports
+
 from dotprod_sweep.facts.runs import Run
 from unit_report import HOSTILE, one_run
 
@@ -147,6 +148,41 @@ class Written(unittest.TestCase):
                           said.getvalue())
             with open(bmf, encoding="utf-8") as f:
                 self.assertEqual(bmf_faults(json.load(f)), [])
+
+    def test_a_stopped_or_failed_sweep_is_refused_unless_allowed(self):
+        def stopped(runs):
+            runs.stopped = "SIGINT stopped it at mine, N=100000, round 2"
+        def wrong(runs):
+            runs.runs = [replace(r, result_text="9.000000") if r.program == HOSTILE else r
+                         for r in runs.runs]
+        def failed(runs):
+            runs.runs.append(Run(HOSTILE, 1000, 7, "timed", 1.0, 2**20, "process", None, None,
+                                 failure="exit status 1"))
+        cases = [(stopped, "was stopped before its end (SIGINT stopped it at mine, N=100000, "
+                           "round 2)"),
+                 (wrong, f"exited 1: {HOSTILE} wrong"), (failed, f"exited 1: {HOSTILE} failed"),
+                 (lambda runs: None, None)]
+        for spoil, why in cases:
+            for allowed in (False, True):
+                with self.subTest(why=why, allowed=allowed), tempfile.TemporaryDirectory() as tmp:
+                    runs = one_run()
+                    spoil(runs)
+                    run, bmf = os.path.join(tmp, "run.json"), os.path.join(tmp, "bmf.json")
+                    with open(run, "wb") as f:
+                        f.write(document.render(model.model(runs)))
+                    said = io.StringIO()
+                    with contextlib.redirect_stderr(said):
+                        status = main.export(config.ExportRequest(
+                            InputFile("run.json", run), None, OutputFile("bmf.json", bmf),
+                            allowed))
+                    refused = why is not None and not allowed
+                    self.assertEqual((status, os.path.exists(bmf)), (2, False) if refused else
+                                     (0, True))
+                    if refused:
+                        self.assertEqual(said.getvalue(), f"sweep: export: the sweep of run.json "
+                                         f"{why}; its figures are not a whole run's, and a "
+                                         "dashboard would plot them as one (--allow-failed "
+                                         "exports it anyway)\n")
 
 
 if __name__ == "__main__":

@@ -50,7 +50,8 @@ def one_run(commit="0123456789abcdef", date="2025-01-02T03:04:05+00:00", slower=
     digest: the candidate's command and its file's fingerprint."""
     labels = (reference, HOSTILE, "par t=1", "par t=2")
     made = Runs(labels, reference, baseline or reference, (1000, 100000), (5,),
-                machine={**MACHINE, "commit": commit, "date": date},
+                machine={**MACHINE, "commit": "5b6d7f5" * 6, "candidate_commit": commit,
+                         "date": date},
                 params={"par t=1": (("t", "1"),), "par t=2": (("t", "2"),)},
                 families={"par t=1": FAMILY, "par t=2": FAMILY},
                 setup={"arguments": ["--candidate", HOSTILE],
@@ -78,7 +79,7 @@ def several_runs(count=6, drift_at=None, commit="c0ffee" * 6, **labels):
     machine ran 30 % slower, every program alike."""
     return [one_run(commit=f"{k:x}{commit}", date=f"2025-02-{k + 1:02}T10:00:00+00:00",
                     slower=2.0 if k >= STEP_AT else 1.0, drift=1.3 if k == drift_at else 1.0,
-                    **labels)
+                    digest="d2" if k >= STEP_AT else "d1", **labels)
             for k in range(count)]
 
 
@@ -176,7 +177,10 @@ class History(unittest.TestCase):
         made = history.history([model.model(r) for r in runs], names(8))
         changed = {(s.program, s.length): [c.run for c in s.changes] for s in made.series
                    if s.changes}
-        self.assertEqual(changed, {("dotprod", 1000): [4, 5], ("dotprod", 100000): [4, 5]})
+        self.assertEqual(changed, {("dotprod", 1000): [4], ("dotprod", 100000): [4]})
+        alone = made.series[0].changes[0]
+        self.assertEqual((alone.one_run, alone.previous, alone.back, alone.cause),
+                         (True, 3, 5, history.MACHINE))
 
     def test_every_chart_and_change_in_the_page(self):
         runs = several_runs()
@@ -221,14 +225,20 @@ class Attribution(unittest.TestCase):
         machine = (f"the machine ran {HOSTILE} 2× slower from run 4 (r4.json); the program did "
                    "not change (speedup")
         unsaid = "2× slower from run 4 (r4.json) (speedup"
+        commit = ("the machine ran {HOSTILE} 2× slower from commit 3e65d9a, 2025-02-04T10:00:00"
+                  "+00:00; the program did not change (speedup").format(HOSTILE=HOSTILE)
         cases = [  # (commits, candidate's command, its fingerprint, cause, the line's words)
-            ([f"{k}{same}" for k in range(6)], six, ["d1"] * 6, history.CODE,
+            # The same files from another commit: the same program ran.
+            ([f"{k}{same}" for k in range(6)], six, ["d1"] * 6, history.MACHINE, commit),
+            ([f"{k}{same}" for k in range(6)], six, ["d1"] * 3 + ["d2"] * 3, history.CODE,
+             "2× slower from commit 3e65d9a, 2025-02-04T10:00:00+00:00 (speedup"),
+            ([f"{k}{same}" for k in range(6)], six, [None] * 6, history.CODE,
              "2× slower from commit 3e65d9a, 2025-02-04T10:00:00+00:00 (speedup"),
             ([same] * 6, six, ["d1"] * 6, history.MACHINE, machine),
             ([same] * 6, ["./mine"] * 3 + ["./other"] * 3, ["d1"] * 6, history.CODE, unsaid),
             ([same] * 6, six, ["d1"] * 3 + ["d2"] * 3, history.CODE, unsaid),  # rebuilt
             ([same] * 6, six, [None] * 6, None, unsaid),
-            ([None] * 6, six, ["d1"] * 6, None, unsaid)]
+            ([None] * 6, six, ["d1"] * 6, history.MACHINE, machine)]
         for commits, argv, digests, cause, said in cases:
             with self.subTest(cause=cause, argv=argv[-1], digest=digests[-1]):
                 runs = [one_run(commit=c, date=f"2025-02-{k + 1:02}T10:00:00+00:00",
@@ -259,8 +269,8 @@ class Attribution(unittest.TestCase):
                 page = plain_text(pages.render(runs, names(8), form).decode(), form)
                 self.assertEqual(page.count("the same program in every run"), 1)
                 self.assertIn("dotprod, the same program in every run unless its version "
-                              "changed, ran at 10^3 1.3× slower from run 5 (r5.json), at 10^3 "
-                              "1.3× faster from run 6 (r6.json), at 10^5", page)
+                              "changed, ran at 10^3 1.3× slower at run 5 (r5.json) than at run 4 "
+                              "(r4.json), back at run 6 (r6.json) and at 10^5", page)
 
 
 class TwoRuns(unittest.TestCase):
@@ -274,7 +284,8 @@ class TwoRuns(unittest.TestCase):
             with self.subTest(limit=limit):
                 page = pages.render(runs, ["before.json", "after.json"], "markdown",
                                     two_runs.Asked(fail_above=limit)).decode()
-                self.assertTrue(page.startswith("# Before and after: before.json → after.json"))
+                self.assertTrue(page.startswith("# Before and after: commit aaaaaaa → commit "
+                                                "bbbbbbb\n\n## The candidates"))
                 self.assertLess(page.index("| N "), page.index("## History per program"))
                 self.assertNotIn("Too few runs", page)
                 row = next(line for line in page.splitlines()

@@ -6,6 +6,7 @@ import copy
 import json
 import math
 import os
+import subprocess
 import sys
 import tempfile
 import unittest
@@ -31,7 +32,8 @@ def sweep():
                 short={100: 4},
                 machine={"cpu": "Test CPU", "cores": 2, "affinity": [0, 1], "kernel": "Linux 6",
                          "libc": "glibc 2.36", "caches": [{"level": 1, "bytes": 32768}],
-                         "load_start": 0.25, "load_end": None, "environment": {"OMP_X": "1"}},
+                         "load_start": 0.25, "load_end": None, "environment": {"OMP_X": "1"},
+                         "commit": "5b6d7f5", "candidate_commit": "c3", "candidate_dirty": True},
                 setup={"arguments": ["--lengths", "100"],
                        "programs": {"ceiling": {"label": "", "argv": ["/c"], "env": {},
                                                 "params": {}, "given": "dotprod-ceiling"}}})
@@ -225,6 +227,7 @@ class Refused(unittest.TestCase):
             ("ceiling_runs[0].second_seconds",
              lambda d: d["ceiling_runs"][0].update(second_seconds=0)),
             ("machine.caches[0].bytes", lambda d: d["machine"]["caches"][0].update(bytes="32")),
+            ("machine.candidate_dirty", lambda d: d["machine"].update(candidate_dirty=1)),
             # Two labels that clean to one would merge two programs' rows.
             ("sweep.programs[2]", lambda d: d["sweep"].update(programs=["dotprod", "a|b", "a/b"])),
         ]
@@ -237,6 +240,14 @@ class Refused(unittest.TestCase):
                 said = str(caught.exception)
                 self.assertTrue(said.startswith(f"run.json: {where} "), said)
                 self.assertNotIn("\n", said)
+
+    def test_a_run_saved_before_the_candidates_commit_stands_on_the_sweeps(self):
+        doc = document()
+        del doc["machine"]["candidate_commit"], doc["machine"]["candidate_dirty"]
+        host = load(doc).machine
+        self.assertEqual((host["candidate_commit"], host.get("candidate_dirty")), ("5b6d7f5", None))
+        doc["machine"]["candidate_commit"] = None  # recorded: none was found
+        self.assertIsNone(load(doc).machine["candidate_commit"])
 
     def test_another_schema_is_refused_and_the_one_before_is_brought_up(self):
         for schema in (2, 4, "3", 3.0, True, None):
@@ -307,3 +318,39 @@ class Linear(unittest.TestCase):
 
 if __name__ == "__main__":
     unittest.main()
+
+
+class CandidateTree(unittest.TestCase):
+    """The commit recorded for what was timed: the tree the sweep is run
+    from, not the sweep's own; a --commit given; else the CI's variable."""
+    def test_each_source_of_the_commit(self):
+        from dotprod_sweep.running import machine
+        with tempfile.TemporaryDirectory() as tree, tempfile.TemporaryDirectory() as bare:
+            git = ["git", "-C", tree, "-c", "user.name=t", "-c", "user.email=t@t"]
+            subprocess.run(git[:3] + ["init", "-q"], check=True)
+            with open(os.path.join(tree, "mine.c"), "w") as f:
+                f.write("int main(void) { return 0; }\n")
+            subprocess.run(git + ["add", "mine.c"], check=True)
+            subprocess.run(git + ["commit", "-qm", "c1"], check=True)
+            head = subprocess.run(git[:3] + ["rev-parse", "HEAD"], capture_output=True,
+                                  text=True, check=True).stdout.strip()
+            outside = {"GIT_CEILING_DIRECTORIES": os.path.dirname(bare)}  # no tree above it
+            with mock.patch.dict(os.environ, {**outside, "GITHUB_SHA": "f" * 40}):
+                cases = [((None, tree), (head, False)), (("HEAD", tree), (head, None)),
+                         (("v9", tree), ("v9", None)), ((None, bare), ("f" * 40, None))]
+                for (given, folder), expected in cases:
+                    with self.subTest(given=given, folder=folder):
+                        found = machine.candidate_tree(given, folder)
+                        self.assertEqual((found["candidate_commit"], found["candidate_dirty"]),
+                                         expected)
+                with open(os.path.join(tree, "mine.c"), "a") as f:
+                    f.write("/* changed */\n")
+                self.assertTrue(machine.candidate_tree(None, tree)["candidate_dirty"])
+            with mock.patch.dict(os.environ, {**outside, "GITHUB_SHA": "", "CI_COMMIT_SHA": ""}):
+                self.assertIsNone(machine.candidate_tree(None, bare)["candidate_commit"])
+                # No git to run, or one that hangs: nothing recorded, and the sweep goes on.
+                for fault in (FileNotFoundError("git"), subprocess.TimeoutExpired("git", 10)):
+                    with mock.patch.object(machine.subprocess, "run", side_effect=fault):
+                        self.assertEqual(machine.candidate_tree(None, tree),
+                                         {"candidate_commit": None, "candidate_dirty": None})
+                        self.assertIsNone(machine.commit())

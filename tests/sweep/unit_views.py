@@ -10,7 +10,8 @@ from dotprod_sweep.views import document, prose, table
 from dotprod_sweep.facts.runs import Ceiling, PROBE, Run, Runs
 
 MACHINE = {"cpu": "Test CPU", "cores": 2, "kernel": "Linux 6", "libc": "glibc 2.36",
-           "caches": [{"level": 1, "bytes": 32768}], "load_start": None, "load_end": 0.5}
+           "caches": [{"level": 1, "bytes": 32768}], "load_start": None, "load_end": 0.5,
+           "candidate_commit": None, "candidate_dirty": None}
 
 
 def runs():

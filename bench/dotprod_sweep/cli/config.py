@@ -18,7 +18,7 @@ from . import files
 from .. import __version__
 from ..facts import commands
 from ..figures import comparison
-from .values import count, cpu_list, fraction, lengths, percent, positive, seconds
+from .values import count, cpu_list, fraction, lengths, percent, positive, revision, seconds
 from ..facts.commands import Command, CommandError
 from .files import InputFile, OutputFile
 from .requests import CompareRequest, ExportRequest, ReportRequest, ShowRequest
@@ -73,6 +73,8 @@ class Config:
     wide: bool                 # the table with every column
     argv: tuple                # as given, for the record
     witness: str | None = None  # the library preloaded into every run, or None: sampled
+    commit: str | None = None  # the commit of what is timed, as --commit gave it
+    gate_budget: float | None = None  # seconds more for rows the gate cannot tell yet
 
     @property
     def programs(self):
@@ -157,6 +159,8 @@ def export_options(p):
     p.add_argument("--github-benchmark", metavar="FILE",
                    help="write github-action-benchmark's customSmallerIsBetter JSON")
     p.add_argument("--bmf", metavar="FILE", help="write Bencher Metric Format JSON")
+    p.add_argument("--allow-failed", action="store_true",
+                   help="export a run whose sweep was stopped or exited 1 too (refused otherwise)")
 
 
 def run_options(p, programs):
@@ -215,6 +219,16 @@ def run_options(p, programs):
                    help="then compare this run with one saved by --json")
     comparing_options(p, ", with --compare")
     table_options(p)
+    gate_and_commit_options(p)
+
+
+def gate_and_commit_options(p):
+    p.add_argument("--gate-budget", type=seconds, metavar="SECONDS",
+                   help="with --fail-above, keep timing the rows the gate cannot tell yet, "
+                   "for up to SECONDS more, until it can")
+    p.add_argument("--commit", type=revision, metavar="REV",
+                   help="record REV as the commit of what is timed (default: the commit of the "
+                   "git tree the sweep is run from, else $GITHUB_SHA or $CI_COMMIT_SHA)")
 
 
 def show_options(p):
@@ -287,6 +301,16 @@ def compared_with(args, written):
     return old
 
 
+def gate_budget(args):
+    """--gate-budget's seconds: it adds rounds for a run's own gate, whose
+    rounds the budget sets."""
+    if args.gate_budget is not None and (args.fail_above is None or args.compare is not None
+                                         or args.repeats is not None):
+        raise UsageError("--gate-budget needs --fail-above without --compare or --repeats: it "
+                         "adds rounds for the gate of the builds in this sweep")
+    return args.gate_budget
+
+
 def run_config(args, argv, programs):
     """The Config of a run. programs is the folder where dotprod and its
     companions are found."""
@@ -309,7 +333,8 @@ def run_config(args, argv, programs):
         fail_fast=args.fail_fast,
         plot=plot, json=json, csv=csv, wide=args.wide, compare=old,
         threshold=args.threshold, fail_above=args.fail_above, control=args.control,
-        argv=tuple(argv), witness=files.witness_library(reference, programs))
+        argv=tuple(argv), witness=files.witness_library(reference, programs),
+        commit=args.commit, gate_budget=gate_budget(args))
 
 
 def show_request(args):
@@ -346,7 +371,7 @@ def export_request(args):
     if github is None and bmf is None:
         raise UsageError("export needs --github-benchmark FILE or --bmf FILE")
     files.spare(run, (github, bmf), "the run read")
-    return ExportRequest(run, github, bmf)
+    return ExportRequest(run, github, bmf, args.allow_failed)
 
 
 def request(argv, programs):

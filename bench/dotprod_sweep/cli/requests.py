@@ -42,3 +42,4 @@ class ExportRequest:
     run: InputFile
     github_benchmark: OutputFile | None  # github-action-benchmark's list
     bmf: OutputFile | None               # Bencher Metric Format
+    allow_failed: bool = False           # a stopped or failed sweep's run too

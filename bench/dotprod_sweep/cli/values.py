@@ -72,3 +72,12 @@ def cpu_list(text):
             f"{text!r} names CPUs the sweep may not use (it may use "
             f"{','.join(map(str, sorted(allowed)))})")
     return tuple(sorted(cpus))
+
+
+def revision(text):
+    """A commit as --commit takes it: a name or hash git could read, one
+    printable word."""
+    if not 0 < len(text) <= 200 or not text.isprintable() or " " in text or \
+            text.startswith("-"):
+        raise argparse.ArgumentTypeError(f"not a commit: {text!r}")
+    return text

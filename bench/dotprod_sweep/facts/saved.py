@@ -29,11 +29,11 @@ SCHEMA_HISTORY = {
        "printed), then the figures; added since: ceiling_runs' first_seconds (1.2.0), "
        "second_seconds (1.3.0) and repeat, runs' cpu, sweep's budget, spent and short (1.5.0), "
        "machine's busy_start (1.6.1), runs' threads (1.7.0), programs' files (1.8.0), runs' "
-       "thread_cpu and cpus_allowed and sweep's ran (1.9.0)",
+       "thread_cpu and cpus_allowed, sweep's ran, and machine's candidate_commit and "
+       "candidate_dirty (1.9.0)",
 }
-# show and compare read SCHEMA and the schema before it, which its entry
-# here brings up to SCHEMA: with 4, {3: a function from a schema 3
-# document to the same run in schema 4}.
+# show and compare read SCHEMA and the schema before it, which its entry here
+# brings up to SCHEMA: with 4, {3: a schema 3 document to the same run in 4}.
 UPGRADES = {}
 
 KINDS = (TIMED, WARMUP, PROBE)
@@ -187,8 +187,7 @@ def ceiling_from(d, where):
 
 
 def order_from(d, where):
-    low, high = (real(field(d, k, where), where, k, "a finite value", -math.inf)
-                 for k in ("low", "high"))
+    low, high = (real(field(d, k, where), where, k, "a finite value", -math.inf) for k in ("low", "high"))
     if low > high:
         raise Invalid(f"{where} has its low above its high: {low!r} > {high!r}")
     return length(field(d, "length", where), where, "length"), (low, high)
@@ -264,8 +263,7 @@ def sweep_from(sweep):
 
 
 def setup_from(document):
-    """The arguments and each program's command; of these the model reads
-    only the ceiling's command as given."""
+    """The arguments and each program's command; the model reads only the ceiling's as given."""
     programs = record(of_type(field(document, "programs", ""), "", "programs", dict), "programs")
     ceiling = programs.get("ceiling")
     if not (ceiling is None or type(ceiling) is dict and type(ceiling.get("given", "")) is str):
@@ -277,8 +275,9 @@ def setup_from(document):
 def machine_from(value):
     """The machine: what the model and compare read checked, all kept."""
     host = record(of_type(value, "", "machine", dict), "machine")
+    host.setdefault("candidate_commit", host.get("commit"))  # to 1.8.1, the sweep's stood for it
     for key, v in host.items():
-        if key in ("cpu", "kernel", "libc", "governor", "version", "commit", "date"):
+        if key in ("cpu", "kernel", "libc", "governor", "version", "date") or key.endswith("commit"):
             host[key] = maybe(text, v, "machine", key)
         elif key in ("cores", "online_cpus"):
             maybe(whole, v, "machine", key, 1, MOST, "a number of CPUs, or null")
@@ -286,6 +285,8 @@ def machine_from(value):
             maybe(real, v, "machine", key, "a load average of 0 or more, or null")
         elif key == "environment":
             maybe(of_type, v, "machine", key, dict)
+        elif key == "candidate_dirty" and type(v) not in (bool, type(None)):
+            raise wrong("machine", key, "true, false or null", v)
     for i, cpu in enumerate(maybe(of_type, host.get("affinity"), "machine", "affinity", list) or ()):
         whole(cpu, "machine.affinity", i, 0, MOST, "a CPU's number")
     for at, cache in entries(host.get("caches", []), "machine.caches", lambda c, at: (at, c)):
@@ -295,8 +296,8 @@ def machine_from(value):
 
 
 def runs_from(document):
-    """The Runs a document of this schema holds, every field checked and every
-    string cleaned; Invalid names the first that is not what the sweep saves."""
+    """The Runs a document of this schema holds, every field checked and every string cleaned;
+    Invalid names the first that is not what the sweep saves."""
     fields, labels = sweep_from(of_type(field(document, "sweep", ""), "", "sweep", dict))
     def section(key):
         return field(document, key, "")

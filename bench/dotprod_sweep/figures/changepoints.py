@@ -121,3 +121,71 @@ def merged(values, starts):
             break
         del starts[smallest]
     return starts
+
+
+# A one-run change stands, from both its neighbours, as far above the
+# noise of the series' other steps as two changes' penalty asks, with that
+# noise taken at its upper 95 % bound: a few steps say little of it.
+FEWEST_STEPS = 3
+UPPER = statistics.NormalDist().inv_cdf(0.05)
+
+
+def noise_bound(steps):
+    """An upper 95 % bound on the noise of each value, from the steps
+    between values: the chi-square bound of their mean square (by Wilson
+    and Hilferty's approximation of its quantile), floored."""
+    m = len(steps)
+    low = m * (1 - 2 / (9 * m) + UPPER * math.sqrt(2 / (9 * m))) ** 3
+    return max(math.sqrt(sum(d * d for d in steps) / (2 * low)), LEAST_NOISE)
+
+
+def clear(a, b):
+    """+1 where interval a (low, high) lies wholly above b, -1 below, else 0."""
+    return 1 if a[0] > b[1] else -1 if a[1] < b[0] else 0
+
+
+def stands_out(values, k, before, after):
+    """Whether values[k] steps from values[before] (and back to values[after],
+    where there is one) by more than MINIMUM_STEP and by more than the root
+    of two changes' penalty times noise_bound() of the steps that do not
+    touch it (that from before to after among them): FEWEST_STEPS or more."""
+    steps = [abs(values[k] - values[j]) for j in (before, after) if j is not None]
+    rest = [b - a for i, (a, b) in enumerate(zip(values, values[1:])) if k not in (i, i + 1)]
+    rest += [values[after] - values[before]] if after is not None else []
+    if len(rest) < FEWEST_STEPS:
+        return False
+    floor = math.sqrt(2 * PENALTY * math.log(len(values))) * noise_bound(rest)
+    return min(steps) > max(math.log1p(MINIMUM_STEP), floor)
+
+
+def one_run(values, intervals, left=frozenset()):
+    """The index k of a value whose interval lies clear of both its
+    neighbours' on one side (a last value: of the one before it and of the
+    mean of those before), and that stands out of the series' noise; its
+    neighbours are the values not in left. None where there is none."""
+    kept = [i for i in range(len(values)) if i not in left and intervals[i] is not None]
+    found = []
+    for place, k in enumerate(kept[1:], start=1):
+        before, after = kept[place - 1], kept[place + 1] if place + 1 < len(kept) else None
+        side = clear(intervals[k], intervals[before])
+        if after is None:
+            level = statistics.fmean(values[i] for i in kept[:place])
+            back = clear(intervals[k], (level, level))
+        else:
+            back = clear(intervals[k], intervals[after])
+        sub = [values[i] for i in kept]
+        if side and side == back and stands_out(sub, place, place - 1,
+                                                 place + 1 if after is not None else None):
+            found.append((abs(values[k] - values[before]), k))
+    return max(found)[1] if found else None
+
+
+def one_run_changes(values, intervals):
+    """The values (logarithms) that change level for one run and are back
+    at the next (or are the last), by their intervals (each (low, high) in
+    logarithms, or None): those found first, the largest step first, are
+    left out of the neighbours of the next. In index order."""
+    found = set()
+    while (k := one_run(values, intervals, found)) is not None:
+        found.add(k)
+    return sorted(found)

@@ -30,7 +30,7 @@ import statistics
 from dataclasses import dataclass
 
 from . import model, stats
-from .differences import differences
+from .differences import commits, differences, program_differences
 from .flags import coarse
 from .shift_interval import Interval, interval, shift
 from ..facts.runs import TIMED
@@ -168,6 +168,7 @@ class Comparison:
     verdicts: tuple = ()  # Verdict, per candidate both sweeps ran
     unsound: tuple = ()  # Unsound, old's first
     control_missing: str | None = None  # --control named a program not in both
+    commits: tuple = (None, None)  # of what each timed, short, or None
 
     @property
     def drifted(self):
@@ -369,11 +370,14 @@ def compare(old, new, threshold=THRESHOLD, control=None, models=None):
     means = tuple(m for m in (mean([r for r in rows if (r.program, r.params) == p], threshold)
                               for p in programs) if m)
     flawed, verdicts = soundness(made)
-    return Comparison(differences(old.machine, new.machine), rows, means,
+    shared = [p for p in new.programs if p in old.programs]
+    return Comparison(differences(old.machine, new.machine) +
+                      program_differences(old, new, shared), rows, means,
                       tuple(sorted(set(before) - set(after))),
                       tuple(sorted(set(after) - set(before))), threshold, yardstick,
                       (old.machine.get("load_start"), new.machine.get("load_start")),
-                      verdicts, flawed, control if yardstick is None else None)
+                      verdicts, flawed, control if yardstick is None else None,
+                      commits(old.machine, new.machine))
 
 
 def status(comparison, fail_above):

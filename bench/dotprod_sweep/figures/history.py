@@ -9,7 +9,8 @@ import math
 import statistics
 from dataclasses import dataclass, field
 
-from . import changepoints, stats
+from . import changepoints, load, stats
+from .differences import digests, files_changed, recorded_files, short_commit
 from ..facts.runs import TIMED
 
 SPEEDUP, TIME = "speedup", "time"  # what a series' values are
@@ -23,15 +24,16 @@ CODE, MACHINE = "code", "machine"
 class Provenance:
     """One run of the history, as its sweep recorded it."""
     name: str             # the file it was read from, as given
-    commit: str | None
+    commit: str | None    # of what was timed, not of the sweep
     date: str | None      # UTC, ISO 8601
     version: str | None
     machine: dict
     commands: dict = field(default_factory=dict)  # label -> its command (argv and environment), as recorded
+    dirty: bool | None = None  # whether its tree had changes not committed
 
     @property
     def short_commit(self):
-        return self.commit[:7] if self.commit else None
+        return short_commit(self.commit, self.dirty)
 
 
 @dataclass(frozen=True)
@@ -50,6 +52,10 @@ class Change:
     before: float         # the levels either side, in the series' values
     after: float
     cause: str | None = None  # CODE, MACHINE, or None: cannot tell
+    one_run: bool = False     # a change of this run alone: back at the next, or the last
+    back: int | None = None   # for one run's change, the run back at the level, if any
+    loaded: bool = False      # its run began beside more work than the others
+    previous: int | None = None  # for one run's change, the run it is measured from
 
 
 @dataclass(frozen=True)
@@ -76,39 +82,46 @@ def commands(model):
     none (before 1.8.0) or they are not a map of texts."""
     recorded = model.runs.setup.get("programs", {}) if model.runs else {}
     found = [recorded.get("reference"), *(recorded.get("candidates") or [])]
+    files = recorded_files(model.runs)
     return {c["label"]: (tuple(c.get("argv") or ()), tuple(sorted((c.get("env") or {}).items())),
-                         files(c.get("files")))
+                         files.get(c["label"]))
             for c in found if isinstance(c, dict) and "label" in c}
-
-
-def files(recorded):
-    if not (isinstance(recorded, dict) and recorded and
-            all(isinstance(v, str) for v in recorded.values())):
-        return None
-    return tuple(sorted(recorded.items()))
 
 
 def provenance(model, name):
     host = model.machine
-    return Provenance(name, host.get("commit"), host.get("date"), host.get("version"), dict(host),
-                      commands(model))
+    return Provenance(name, host.get("candidate_commit"), host.get("date"), host.get("version"),
+                      dict(host), commands(model), host.get("candidate_dirty"))
 
 
 def cause(runs, before, after, programs):
     """What moved programs' times between runs before and after (indexes
-    in runs): CODE where a command, a program's file or the commit differs;
-    MACHINE where both ran from one commit, each program as the same
-    command and from the same files, so that nothing of it changed; None
-    where a commit or a file's fingerprint was not recorded."""
+    in runs): CODE where a command or a program's files differ; MACHINE
+    where each program ran as the same command from the same files (their
+    SHA-256), whatever the commit, so that the same program ran. Where a
+    run recorded no files: CODE where the commit differs, else None."""
     a, b = runs[before], runs[after]
     mine, theirs = ([r.commands.get(p) or ((), (), None) for p in programs] for r in (a, b))
-    if any(x[:2] != y[:2] or None not in (x[2], y[2]) and x[2] != y[2]
-           for x, y in zip(mine, theirs)):
+    if any(x[:2] != y[:2] for x, y in zip(mine, theirs)):
         return CODE
-    if a.commit and b.commit and a.commit != b.commit:
+    changed = [files_changed(digests(x[2]), digests(y[2])) for x, y in zip(mine, theirs)]
+    if any(changed):
         return CODE
-    known = a.commit and b.commit and all(x[2] is not None for x in mine + theirs)
-    return MACHINE if known else None
+    if None not in changed:
+        return MACHINE
+    return CODE if a.commit and b.commit and a.commit != b.commit else None
+
+
+def one_run_cause(runs, before, at, after, programs):
+    """(cause, loaded) of a change of run at alone: the machine's where that
+    run began beside more work than the others and its programs ran from
+    the same files in a run either side, at the level it left; else what
+    changed from the run before."""
+    loaded = load.stands_out([r.machine for r in runs], at)
+    sides = [cause(runs, at, other, programs) for other in (before, after) if other is not None]
+    if loaded and MACHINE in sides:
+        return MACHINE, True
+    return cause(runs, before, at, programs), loaded
 
 
 def time_point(model, k, program, n):
@@ -156,26 +169,56 @@ def slower(measure, value):
     return -math.log(value) if measure == SPEEDUP else math.log(value)
 
 
+def interval(measure, p):
+    """A point's interval as the logarithms of a time, low first, or None."""
+    if not (p.low and p.high):
+        return None
+    return tuple(sorted((slower(measure, p.low), slower(measure, p.high))))
+
+
+def one_run_changes(measure, timed, logs, runs, programs):
+    """The Changes of one run alone, and the indexes in timed of the others."""
+    found = changepoints.one_run_changes(logs, [interval(measure, p) for p in timed])
+    steady = [i for i in range(len(timed)) if i not in found]
+    changes = []
+    for k in found:
+        before = max(i for i in steady if i < k)
+        after = min((i for i in steady if i > k), default=None)
+        at = timed[k].run
+        why, loaded = one_run_cause(runs, timed[before].run, at,
+                                    None if after is None else timed[after].run, programs)
+        changes.append(Change(at, math.exp(logs[k] - logs[before]), timed[before].value,
+                              timed[k].value, why, True,
+                              None if after is None else timed[after].run, loaded,
+                              timed[before].run))
+    return changes, steady
+
+
 def series(models, program, n, runs):
     measure, baseline = measure_of(models, program, n)
     point = speedup_point if measure == SPEEDUP else time_point
     points = tuple(point(m, k, program, n) for k, m in enumerate(models)
                    if any(s.program == program and s.length == n for s in m.summaries))
-    timed = [p for p in points if p.value]
-    logs = [slower(measure, p.value) for p in timed]
+    every = [p for p in points if p.value]
+    # A speedup moves with its baseline's command as much as with its own.
+    programs = (program, baseline) if baseline else (program,)
+    logs = [slower(measure, p.value) for p in every]
+    alone, steady = one_run_changes(measure, every, logs, runs, programs)
+    timed, logs = [every[i] for i in steady], [logs[i] for i in steady]
     starts = changepoints.changes(logs)
     bounds = [0, *starts, len(timed)]
     means = changepoints.levels(logs, starts) if timed else []
     # Back from logarithms of a time to the series' own values.
     level = [math.exp(-m if measure == SPEEDUP else m) for m in means]
-    # A speedup moves with its baseline's command as much as with its own.
-    programs = (program, baseline) if baseline else (program,)
-    changes = tuple(Change(timed[s].run, math.exp(b - a), level[i], level[i + 1],
-                           cause(runs, timed[s - 1].run, timed[s].run, programs))
-                    for i, (s, a, b) in enumerate(zip(starts, means, means[1:])))
+    hosts = [r.machine for r in runs]
+    changes = [Change(timed[s].run, math.exp(b - a), level[i], level[i + 1],
+                      cause(runs, timed[s - 1].run, timed[s].run, programs),
+                      loaded=load.stands_out(hosts, timed[s].run))
+               for i, (s, a, b) in enumerate(zip(starts, means, means[1:]))]
     levels = tuple((timed[a].run, timed[b - 1].run, v)
                    for a, b, v in zip(bounds, bounds[1:], level))
-    return Series(program, n, measure, baseline, points, changes, levels)
+    return Series(program, n, measure, baseline, points,
+                  tuple(sorted(changes + alone, key=lambda c: c.run)), levels)
 
 
 def history(models, names):

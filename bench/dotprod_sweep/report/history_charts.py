@@ -54,9 +54,28 @@ def at_run(runs, k):
     return f"run {k + 1}" + ("" if what == "number" else f" ({values[k]})")
 
 
+def run_name(runs, k):
+    """Run k as a one-run change names it: its short commit where commits
+    tell the runs apart, else as at_run() does."""
+    what, values = telling(runs)
+    return values[k] if what == "commit" else at_run(runs, k)
+
+
+def factor_text(factor, digits):
+    return f"{factor:.{digits}g}× slower" if factor > 1 else f"{1 / factor:.{digits}g}× faster"
+
+
 def change_text(change):
-    factor = change.factor
-    return f"{factor:.2g}× slower" if factor > 1 else f"{1 / factor:.2g}× faster"
+    """A change as a chart's mark and a table's cell name it."""
+    return factor_text(change.factor, 2) + (", one run" if change.one_run else "")
+
+
+def one_run_text(change, runs):
+    """'c3: 1.19× slower than c2, back at c4': a change of one run alone."""
+    back = f", back at {run_name(runs, change.back)}" if change.back is not None else \
+        ", the last run"
+    return (f"{run_name(runs, change.run)}: {factor_text(change.factor, 3)} than "
+            f"{run_name(runs, change.previous)}{back}")
 
 
 def unit(line):

@@ -10,9 +10,12 @@ from the model and the history, the lines from prose.py, the columns
 from columns.py; every text from a run is escaped where it is written."""
 
 import shlex
+import statistics
 
-from .history_charts import at_run, change_text, history_charts, telling, unit
-from ..figures import changepoints, history, model
+from .history_charts import (at_run, change_text, factor_text, history_charts, one_run_text,
+                             run_name, telling, unit)
+from ..figures import changepoints, history, load, model
+from ..figures.differences import short_commit
 from ..views import charts, columns, prose, table
 from ..views.comparison import joined
 from . import two_runs
@@ -53,8 +56,10 @@ def scaling_table(made):
 
 
 def provenance_line(host):
-    said = [f"dotprod-sweep {host.get('version') or 'of unknown version'}"]
-    said.append(f"commit {host['commit']}" if host.get("commit") else "no commit recorded")
+    timed = short_commit(host.get("candidate_commit"), host.get("candidate_dirty"))
+    said = [f"Timed at commit {timed}" if timed else "No commit of what was timed recorded",
+            f"dotprod-sweep {host.get('version') or 'of unknown version'}"]
+    said.append(f"its commit {host['commit']}" if host.get("commit") else "its commit unknown")
     said.append(f"run {host['date']}" if host.get("date") else "no date recorded")
     return ", ".join(said) + "."
 
@@ -96,15 +101,45 @@ def one_run(made, name):
     return blocks + machine_blocks(made)
 
 
+def began(change, runs):
+    """Why a loaded run is the machine's: what was running as it began."""
+    counts = [load.others_at_start(r.machine) for k, r in enumerate(runs) if k != change.run]
+    usual = statistics.median(c for c in counts if c is not None)
+    return (f"{run_name(runs, change.run)} began beside other work "
+            f"({plain(load.others_at_start(runs[change.run].machine))} tasks running, against "
+            f"{plain(usual)} in the other runs)")
+
+
+def machines(change, runs):
+    """Why a change is the machine's, after what the change was."""
+    if change.loaded and change.one_run:
+        return (f"; the machine's: {began(change, runs)}, and its programs ran from the same "
+                "files in a run at the level")
+    return "; " + (f"{began(change, runs)}, and " if change.loaded else "") + \
+        "the program did not change"
+
+
 def change_line(line, change, runs):
-    """'dotprod-simd at 10^7: 1.6× slower from commit abc1234, ...', or, where
-    nothing of the program changed, the machine's."""
+    """'dotprod-simd at 10^7: 1.6× slower from commit abc1234, ...', or
+    'mine at 10^5: c3: 1.19× slower than c2, back at c4', and, where
+    nothing of the program changed, that it is the machine's."""
     levels = f"({unit(line)} {plain(change.before)} → {plain(change.after)})"
     where = f"{line.program} at {length_text(line.length)}"
+    why = machines(change, runs) if change.cause == history.MACHINE else ""
+    if change.one_run:
+        return f"{where}: {one_run_text(change, runs)}{why} {levels}"
     if change.cause == history.MACHINE:
         return (f"{where}: the machine ran {line.program} {change_text(change)} from "
-                f"{at_run(runs, change.run)}; the program did not change {levels}")
+                f"{at_run(runs, change.run)}{why} {levels}")
     return f"{where}: {change_text(change)} from {at_run(runs, change.run)} {levels}"
+
+
+def reference_change(line, change, runs):
+    if change.one_run:
+        back = f", back at {run_name(runs, change.back)}" if change.back is not None else ""
+        return (f"at {length_text(line.length)} {factor_text(change.factor, 3)} at "
+                f"{run_name(runs, change.run)} than at {run_name(runs, change.previous)}{back}")
+    return f"at {length_text(line.length)} {change_text(change)} from {at_run(runs, change.run)}"
 
 
 def series_table(line, runs):
@@ -122,7 +157,7 @@ def reference_line(made):
     """Every change in the reference's own series, in one line: no commit
     changes it, so each is the machine's, and it moves the other series."""
     reference = made.models[0].reference
-    found = [f"at {length_text(line.length)} {change_text(c)} from {at_run(made.runs, c.run)}"
+    found = [reference_change(line, c, made.runs)
              for line in made.series if line.program == reference for c in line.changes]
     if not found:
         return []
@@ -189,13 +224,20 @@ def several_runs(made):
     return blocks + history_blocks(made)
 
 
-def history_blocks(made):
-    """Each program's chart over the runs, the runs, and the last run."""
-    figures = [(chart, Details(f"{line.program} at N={length_text(line.length)}, {unit(line)}",
-                               [series_table(line, made.runs)]))
-               for chart, line in zip(history_charts(made), made.series)]
-    blocks = [Heading(2, "History per program and length"), Figures(figures),
-              Heading(2, "Runs"), runs_table(made)]
+def figures_of(made, programs):
+    """The figures of programs' series over the runs, each with its table."""
+    return Figures([(chart, Details(f"{line.program} at N={length_text(line.length)}, "
+                                    f"{unit(line)}", [series_table(line, made.runs)]))
+                    for chart, line in zip(history_charts(made), made.series)
+                    if line.program in programs])
+
+
+def history_blocks(made, shown=()):
+    """Each program's chart over the runs but those of shown (labels),
+    already on the page, then the runs and the last run."""
+    rest = [line.program for line in made.series if line.program not in shown]
+    blocks = [Heading(2, "History per program and length"), figures_of(made, rest)] if rest else []
+    blocks += [Heading(2, "Runs"), runs_table(made)]
     last, name = made.models[-1], made.runs[-1].name
     return blocks + [Heading(2, f"The last run: {name}"), *answer_blocks(last), compact(last)]
 
@@ -203,10 +245,14 @@ def history_blocks(made):
 def before_after(runs_list, made, names, asked):
     """Two runs: what compare says of them first, then the history's
     charts, too short for changes of level to be looked for."""
-    found = two_runs.blocks(*zip(runs_list, made), names, asked)
     past = history.history(made, names)
+    shown = []
+    def first(labels):  # the candidates' figures, shown with their rows
+        shown.extend(labels)
+        return [figures_of(past, labels)]
+    found = two_runs.blocks(*zip(runs_list, made), names, asked, first)
     other = other_machines(past)
-    return found + ([Lines(other, "warnings")] if other else []) + history_blocks(past)
+    return found + ([Lines(other, "warnings")] if other else []) + history_blocks(past, shown)
 
 
 def blocks(runs_list, names, asked=two_runs.Asked()):

@@ -3,7 +3,7 @@
 `compare` says of them, as blocks, with each row's gate where a limit is
 given. Views: every line and cell comes from views/comparison.py."""
 
-from dataclasses import dataclass
+from dataclasses import dataclass, replace
 
 from ..figures import comparison as c
 from ..messages import one_line
@@ -31,6 +31,8 @@ def row_gate(row, limit):
 
 
 def comparison_table(result, fail_above):
+    """compare's table of result's rows, with each row's gate where a
+    limit is given."""
     header, aligns, rows = said.cells(result)
     if fail_above is None:
         return Table(header, aligns, rows)
@@ -63,12 +65,35 @@ def gate_blocks(result, fail_above):
             Lines(text_lines(said.gate(result, fail_above))[:-1], "notes")]
 
 
-def blocks(old, new, names, asked):
+def title(result, names):
+    """The page's title: the commits of what was timed, where both runs
+    recorded their own; else the files' names."""
+    old, new = result.commits
+    if old and new and old != new:
+        return f"Before and after: commit {old} → commit {new}"
+    return f"Before and after: {names[0]} → {names[1]}"
+
+
+def candidates_first(result, fail_above, figures_of):
+    """The candidates' rows of compare's table, then their figures
+    (figures_of(labels) gives those blocks): what a pull request's reader
+    looks for first, before the yardsticks and the machine."""
+    rows = tuple(r for r in result.rows if not (r.control or r.reference))
+    if not rows:
+        return []
+    labels = list(dict.fromkeys(r.program for r in rows))
+    return [Heading(2, "The candidates"), comparison_table(replace(result, rows=rows), fail_above),
+            *figures_of(labels)]
+
+
+def blocks(old, new, names, asked, figures_of=lambda labels: []):
     """The before/after blocks of two runs, each (runs, model), named as
-    the user named their files."""
+    the user named their files; figures_of(labels): the blocks of those
+    programs' figures, shown with their rows first."""
     names = tuple(one_line(n) for n in names)
     result = c.compare(old[0], new[0], asked.threshold, asked.control, (old[1], new[1]))
-    found = [Heading(1, f"Before and after: {names[0]} → {names[1]}"),
+    found = [Heading(1, title(result, names)),
+             *candidates_first(result, asked.fail_above, figures_of),
              Lines(text_lines(said.header(result, names)), "facts")]
     if result.control_missing is not None and result.rows:
         return found + [Lines([said.missing_control(result)], "warnings")]

@@ -72,22 +72,51 @@ def busy(start):
     return others_running() if start is not None and start > LOADED else None
 
 
-def commit():
-    """The commit the sweep was run from, where it runs from a git tree."""
+def git(folder, *words):
+    """What git prints in folder, or None where that is no git tree or git
+    fails. Its file-system monitor is off: a tree's settings run no
+    program of theirs here."""
     try:
-        done = subprocess.run(["git", "-C", os.path.dirname(os.path.abspath(__file__)),
-                               "rev-parse", "HEAD"], capture_output=True, text=True, timeout=10,
+        done = subprocess.run(["git", "-c", "core.fsmonitor=false", "-C", folder, *words],
+                              capture_output=True, text=True, timeout=10,
                               stdin=subprocess.DEVNULL)
     except (OSError, subprocess.SubprocessError):
         return None
     return done.stdout.strip() if done.returncode == 0 else None
 
 
+def commit():
+    """The commit the sweep itself was run from, where it runs from a git tree."""
+    return git(os.path.dirname(os.path.abspath(__file__)), "rev-parse", "HEAD")
+
+
+# Set by CI services to the commit they checked out.
+CI_COMMITS = ("GITHUB_SHA", "CI_COMMIT_SHA")
+
+
+def candidate_tree(given=None, folder="."):
+    """The commit of what was timed, and whether its tree had changes not
+    committed (None: not known): given (--commit), resolved in folder's
+    git tree where it can be; else the tree the sweep was run from (the
+    user's, not the sweep's own); else what a CI service set."""
+    if given:
+        return {"candidate_commit": git(folder, "rev-parse", "--verify", "--quiet",
+                                        "--end-of-options", f"{given}^{{commit}}") or given,
+                "candidate_dirty": None}
+    head = git(folder, "rev-parse", "--verify", "--quiet", "HEAD")
+    if head:
+        changes = git(folder, "status", "--porcelain", "--untracked-files=no")
+        return {"candidate_commit": head, "candidate_dirty": None if changes is None else
+                bool(changes)}
+    ci = next((os.environ[v] for v in CI_COMMITS if os.environ.get(v)), None)
+    return {"candidate_commit": ci, "candidate_dirty": None}
+
+
 # The environment variables that change how threads and processes run.
 RUNTIME_VARIABLES = ("OMP_", "GOMP_", "KMP_", "OMPI_", "MKL_", "OPENBLAS_")
 
 
-def machine():
+def machine(given_commit=None):
     try:
         libc = os.confstr("CS_GNU_LIBC_VERSION")
     except (ValueError, OSError):
@@ -103,5 +132,6 @@ def machine():
             "environment": {k: v for k, v in sorted(os.environ.items())
                             if k.startswith(RUNTIME_VARIABLES)},
             "version": __version__, "commit": commit(),
-            "date": datetime.datetime.now(datetime.timezone.utc).isoformat(timespec="seconds")}
+            "date": datetime.datetime.now(datetime.timezone.utc).isoformat(timespec="seconds"),
+            **candidate_tree(given_commit)}
 

@@ -6,7 +6,7 @@ Pure: the runs themselves are made by rounds."""
 import random
 
 from ..facts import launchers
-from ..figures import evidence, flags, stats, summaries
+from ..figures import evidence, flags, gate, stats, summaries
 from ..figures.stats import MIN_ROUNDS
 
 # The most rounds a length gets. A median's interval narrows as one over
@@ -14,6 +14,10 @@ from ..figures.stats import MIN_ROUNDS
 # from run to run, 60 rounds left it wider than ±10 % and 100 to 200 did
 # not, while the budget still bounds the sweep.
 MAX_ROUNDS = 250
+# The most rounds a length gets for a gate that cannot tell yet
+# (--gate-budget): to tell a 25 % slowdown from a 20 % limit, an interval
+# must narrow to about ±4 %, which on a loaded machine takes hundreds.
+MAX_GATE_ROUNDS = 1000
 PROBE_LENGTHS = (1, 5, 29, 165, 1022, 2077)
 
 
@@ -155,3 +159,15 @@ def round_programs(runs, n, repeat):
                                      max(r.repeat for r in base)):
         rows += (runs.baseline,)
     return rows
+
+
+def undecided(made):
+    """{length: labels} of the candidates whose row the gate of made (a
+    model with a limit) cannot tell because its interval reaches both
+    within and beyond the limit: more rounds narrow it to one side. A
+    row timed in two clusters, or failed, more rounds leave as it is."""
+    found = {}
+    for s, why in made.unsure:
+        if s is not None and why == gate.REACHES:
+            found.setdefault(s.length, []).append(s.program)
+    return found

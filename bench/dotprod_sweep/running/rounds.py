@@ -283,6 +283,31 @@ class Rounds:
             self.planned += len(wanted[n]) + len(self.ceilings_now(TIMED, self.rounds(n) + 1))
             self.round(n, TIMED, self.rounds(n) + 1, wanted[n])
 
+    def decide(self):
+        """With --gate-budget: more rounds of the rows the gate cannot tell
+        yet, with the baseline, the length with the fewest rounds first,
+        until it can tell at each, or a round would end past the budget and
+        the gate's seconds together."""
+        extra = self.config.gate_budget
+        if not extra:
+            return
+        while True:
+            rows = {n: labels for n, labels in
+                    plan.undecided(model.model(self.runs, self.config.fail_above)).items()
+                    if self.rounds(n) < plan.MAX_GATE_ROUNDS}
+            if not rows:
+                return
+            n = min(rows, key=self.rounds)
+            programs = (*rows[n], self.runs.baseline)
+            if not plan.worth_a_round(time.monotonic() - self.started,
+                                      self.round_cost(n, programs),
+                                      self.config.time_budget + extra):
+                return
+            self.focus = f" (the gate cannot tell yet: {', '.join(rows[n])} at " \
+                f"N={length_text(n)})"
+            self.planned += len(programs) + len(self.ceilings_now(TIMED, self.rounds(n) + 1))
+            self.round(n, TIMED, self.rounds(n) + 1, programs)
+
     def all(self):
         """Every run, in order. Whatever stops the sweep early is recorded
         with the runs made until then, which are kept."""
@@ -295,6 +320,7 @@ class Rounds:
             if self.config.repeats is None:
                 self.tell_answers()
                 self.narrow()
+                self.decide()
             provisional([])
             progress("")
             longest = os.path.join(self.folder, "longest.out")

@@ -105,8 +105,12 @@ def unsound_lines(result, names):
     return lines
 
 
+def named(name, commit):
+    return f"{name} (commit {commit})" if commit else name
+
+
 def header(result, names):
-    old, new = names
+    old, new = (named(n, c) for n, c in zip(names, result.commits))
     lines = [f"Old: {old}; new: {new}. A change is called only where the whole 95 % "
              f"interval lies beyond ±{as_typed(result.threshold)}, the same where it lies "
              "within, and cannot tell otherwise.",

@@ -133,3 +133,20 @@ def bmf(made):
     only where the figure has an interval."""
     return as_bytes({benchmark_name(s): {m.slug: bmf_measure(s, *f) for m, f in figures.items()}
                      for s, figures in measured(made)})
+
+
+def refused(made, shown):
+    """The line that refuses to export a run that a dashboard must not
+    plot as a result, or None: one whose sweep was stopped before its end,
+    or that exited 1 (a wrong, impossible or failed version, or a failed
+    run), as its model, computed again, says."""
+    if made.stopped:
+        why = f"was stopped before its end ({made.stopped})"
+    elif made.status == 1:
+        flawed = [f"{p} {made.standing[p]}" for p in made.candidates
+                  if made.standing.get(p) in ("wrong", "impossible", "failed")]
+        why = "exited 1" + (f": {', '.join(flawed)}" if flawed else ": a run failed")
+    else:
+        return None
+    return (f"export: the sweep of {shown} {why}; its figures are not a whole run's, and a "
+            "dashboard would plot them as one (--allow-failed exports it anyway)")
