@@ -55,7 +55,7 @@ def run(k):
                                                                            else 1.0),
                  "dotprod-quiet": quiet, "mine": quiet / SPEEDUPS[n][k]}
         for label in LABELS:
-            made.runs += [Run(label, n, r, "timed", 1.0, 2**20, "process", "0.520000",
+            made.runs += [Run(label, n, r, "timed", 1.0, 8 * n + 2**20, "process", "0.520000",
                               f"{times[label] * j:.9f}") for r, j in enumerate(JITTER, start=1)]
     made.exact[5] = 0.1
     made.runs += [Run(p, 5, 1, PROBE, 1.0, 2**20, "process", "0.100000", "0.000001")
@@ -124,7 +124,7 @@ class FiveCommits(unittest.TestCase):
         text = comparison.compare_runs(RUNS[1], RUNS[2], names=NAMES[1:3])[0].decode()
         self.assertIn("Old: c2.json (commit c2); new: c3.json (commit c3).", text)
         self.assertIn("  commit of what was timed: c2 (old), c3 (new)", text)
-        self.assertIn("  mine's files (SHA-256): d1 (old), d3 (new)", text)
+        self.assertIn("  mine's files (SHA-256): mine d1 (old), mine d3 (new)", text)
         self.assertNotIn("dotprod's files", text)
         RUNS[2].machine["candidate_dirty"] = True
         try:

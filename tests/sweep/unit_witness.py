@@ -17,9 +17,11 @@ from dotprod_sweep.facts import witness
 from dotprod_sweep.facts.commands import Command
 from dotprod_sweep.facts.launchers import Launch
 from dotprod_sweep.facts.runs import Ceiling, Run, Runs
-from dotprod_sweep.figures import flags, gate, model, threads
+from dotprod_sweep.figures import differences, flags, gate, history, model, threads
 from dotprod_sweep.running import runner, witness as preloaded
 from dotprod_sweep.views import exports, prose, table
+
+import unit_report
 
 LIBRARY = os.environ.get("WITNESS")
 STATIC = "/sbin/ldconfig"  # a static program on Debian
@@ -214,6 +216,32 @@ class NotTheStatedWork(unittest.TestCase):
         made = model.model(wrong)
         self.assertEqual(exports.unsound(made, made.of("mine")[0]), "wrong")
         self.assertNotIn('"mine', exports.github_benchmark(made).decode())
+
+
+class History(unittest.TestCase):
+    def test_a_binary_rebuilt_behind_a_script_is_a_change_of_the_code(self):
+        # One script (its digest s1) at one commit in every run; from the
+        # fourth, the candidate runs twice as slow. Where the binary the
+        # script runs was rebuilt there, that is the code's change.
+        def runs(rebuilt):
+            made = [unit_report.one_run(commit="c0ffee" * 6, argv="./wrap.sh", digest="s1",
+                                        slower=2.0 if k >= unit_report.STEP_AT else 1.0)
+                    for k in range(6)]
+            for k, r in enumerate(made):
+                r.ran = {unit_report.HOSTILE: {"/b/bin": "b2" if rebuilt and k >= 3 else "b1",
+                                               "/usr/bin/dash": "d0"}}
+            return made
+        for rebuilt, cause in ((True, history.CODE), (False, history.MACHINE)):
+            with self.subTest(rebuilt=rebuilt):
+                made = history.history([model.model(r) for r in runs(rebuilt)],
+                                       unit_report.names(6))
+                change, = next(s for s in made.series if s.program == unit_report.HOSTILE
+                               and s.length == 100000).changes
+                self.assertEqual(change.cause, cause)
+        # A file only one of two runs recorded tells nothing.
+        self.assertFalse(differences.files_changed((("w", "s1"),), (("w", "s1"), ("b", "b1"))))
+        self.assertTrue(differences.files_changed((("w", "s1"), ("b", "b1")),
+                                                  (("w", "s1"), ("b", "b2"))))
 
 
 class RealProcesses(unittest.TestCase):

@@ -3,6 +3,7 @@
 what each saved of its machine: the times of the two may differ for that
 alone."""
 
+import os
 from dataclasses import dataclass
 
 # What tells two machines or builds apart; load and date do not.
@@ -45,23 +46,37 @@ def differences(old, new):
     return tuple(found)
 
 
-def files_changed(old, new):
-    """Whether a program's files changed between two runs, from the SHA-256
-    of each executable, script or library each run recorded of it (any
-    iterable of digests): where the two hold the same, the same program
-    ran. None where either recorded none (runs saved before 1.8.0)."""
+def changed_files(old, new):
+    """(path, old SHA-256, new SHA-256) of each file both runs recorded of a
+    program, as ((path, SHA-256), ...), whose bytes differ; None where
+    either recorded none (runs saved before 1.8.0). A file only one run
+    recorded tells nothing: a run saved before 1.9.0 has no executables
+    witnessed."""
     if not old or not new:
         return None
-    return set(old) != set(new)
+    before = dict(old)
+    return [(path, before[path], digest) for path, digest in new
+            if path in before and before[path] != digest]
+
+
+def files_changed(old, new):
+    """Whether a program's files changed between two runs: changed_files()
+    found one; None where it cannot tell."""
+    changed = changed_files(old, new)
+    return None if changed is None else bool(changed)
 
 
 def recorded_files(runs):
     """{label: ((path, SHA-256), ...) or None} of each program a run recorded:
-    None where it recorded none, or they are not a map of texts."""
+    the files its command names, and each executable the witness saw its
+    runs run (a binary behind a script); None where it recorded none, or
+    they are not a map of texts."""
     recorded = runs.setup.get("programs", {}) if runs else {}
     found = [recorded.get("reference"), *(recorded.get("candidates") or [])]
-    return {c["label"]: files_of(c.get("files")) for c in found
-            if isinstance(c, dict) and "label" in c}
+    ran = runs.ran if runs else {}
+    return {c["label"]: files_of({**{k: v for k, v in ran.get(c["label"], {}).items() if v},
+                                  **(c.get("files") or {})})
+            for c in found if isinstance(c, dict) and "label" in c}
 
 
 def files_of(recorded):
@@ -71,22 +86,16 @@ def files_of(recorded):
     return tuple(sorted(recorded.items()))
 
 
-def digests(files):
-    return None if files is None else [digest for _, digest in files]
-
-
 def program_differences(old, new, programs):
     """A Difference for each of programs (labels) whose files changed
-    between the runs old and new (runs.Runs), by their SHA-256."""
+    between the runs old and new (runs.Runs), by their SHA-256: each file
+    that changed, its digest before and after."""
     before, after = recorded_files(old), recorded_files(new)
-    return tuple(Difference(f"{p}'s files (SHA-256)", shown_files(before.get(p)),
-                            shown_files(after.get(p)))
+    return tuple(Difference(f"{p}'s files (SHA-256)", ", ".join(f"{os.path.basename(f)} {d[:12]}"
+                                                               for f, d, _ in changed),
+                            ", ".join(f"{os.path.basename(f)} {d[:12]}" for f, _, d in changed))
                  for p in programs
-                 if files_changed(digests(before.get(p)), digests(after.get(p))))
-
-
-def shown_files(files):
-    return ", ".join(digest[:12] for _, digest in files)
+                 for changed in [changed_files(before.get(p), after.get(p))] if changed)
 
 
 def short_commit(commit, dirty=None):

@@ -10,7 +10,7 @@ import statistics
 from dataclasses import dataclass, field
 
 from . import changepoints, load, stats
-from .differences import digests, files_changed, recorded_files, short_commit
+from .differences import files_changed, recorded_files, short_commit
 from ..facts.runs import TIMED
 
 SPEEDUP, TIME = "speedup", "time"  # what a series' values are
@@ -104,7 +104,7 @@ def cause(runs, before, after, programs):
     mine, theirs = ([r.commands.get(p) or ((), (), None) for p in programs] for r in (a, b))
     if any(x[:2] != y[:2] for x, y in zip(mine, theirs)):
         return CODE
-    changed = [files_changed(digests(x[2]), digests(y[2])) for x, y in zip(mine, theirs)]
+    changed = [files_changed(x[2], y[2]) for x, y in zip(mine, theirs)]
     if any(changed):
         return CODE
     if None not in changed:
