@@ -56,7 +56,10 @@ function(dotprod_debian_items body out)
     # lintian refuses longer lines; said here, the build fails before CI
     # does. Bytes, not characters: a line near the limit with a dash
     # or a × is refused a little early.
-    string(REPLACE "\n" ";" lines "${body}")
+    # A list of the lines: a bracket would join the elements up to its
+    # mate, and a semicolon split one; each stands in for a byte here.
+    string(REGEX REPLACE "[][;]" "." lines "${body}")
+    string(REPLACE "\n" ";" lines "${lines}")
     foreach(line IN LISTS lines)
         string(LENGTH "${line}" length)
         if(length GREATER 80)

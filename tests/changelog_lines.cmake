@@ -10,6 +10,14 @@ dotprod_debian_changelog(${history} ${history}.debian "M <m@example.org>" latest
 file(READ ${history}.debian debian)
 string(FIND "${debian}" "next" unreleased)
 message("latest ${latest}, unreleased at ${unreleased}")
+# A bracket or a semicolon is a byte of its line, and stays in it: three
+# short lines after a bracket that is never closed are three lines.
+string(REPEAT y 60 short)
+dotprod_debian_items("- a ##[ b\n  ${short}\n  ${short};\n  ${short}" items)
+string(FIND "${items}" "##[ b\n    ${short}\n    ${short};\n" kept)
+if(kept GREATER -1)
+    message("brackets taken")
+endif()
 string(REPEAT x 76 fits)  # after Debian's "  * ", 80 bytes
 dotprod_debian_items("- ${fits}" items)
 message("80 bytes taken")
