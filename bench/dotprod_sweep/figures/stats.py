@@ -103,9 +103,9 @@ def rerun_interval(values, own=None):
             middle * math.exp(math.hypot(math.log(high / middle), moved)), coverage)
 
 
-# A steady baseline runs in every BASELINE_EVERY-th round at least
-# (running.plan): a ratio pairs with its run at most that many rounds
-# back, never with one made long before.
+# A control that skipped rounds (running.plan runs a steady or dear
+# baseline only where it narrows the most) pairs with a run at most this
+# many rounds back, never with one made long before.
 BASELINE_EVERY = 3
 
 
@@ -123,23 +123,31 @@ def by_round(mine, theirs):
     return pairs
 
 
+def log_reach(low, middle, high):
+    """How far an interval reaches below and above its middle, as
+    logarithms."""
+    return math.log(middle / low), math.log(high / middle)
+
+
+def quotient_interval(top, bottom, drifting=True):
+    """median(top) / median(bottom) of two programs' positive times, each
+    in the order made, with an interval made of both medians' own
+    (rerun_interval, with drifting; else median_interval): their reaches,
+    as logarithms, added as independent parts. The quotient's low end
+    takes top's low and bottom's high. (quotient, low, high, coverage),
+    the coverage the lesser of the two."""
+    made = rerun_interval if drifting else lambda v: median_interval(v)
+    (a_low, a_high, a_cover), (b_low, b_high, b_cover) = made(top), made(bottom)
+    a, b = statistics.median(top), statistics.median(bottom)
+    (a_down, a_up), (b_down, b_up) = log_reach(a_low, a, a_high), log_reach(b_low, b, b_high)
+    middle = a / b
+    return (middle, middle * math.exp(-math.hypot(a_down, b_up)),
+            middle * math.exp(math.hypot(a_up, b_down)), min(a_cover, b_cover))
+
+
 def is_wide(low, middle, high):
     """Measured as ratios, so that 1.1 above and 1/1.1 below count alike."""
     return high > (1 + WIDE) * middle or middle > (1 + WIDE) * low
-
-
-def settled(values):
-    """Whether more repeats may stop: the interval the table shows (the
-    rerun interval, drift included) is narrow with the last value and
-    without it. Stopping the first time it looks narrow stops most often
-    on a sample that happened to vary least, whose interval is then too
-    narrow: simulated, such intervals missed the true median up to 6-7 %
-    of the time; narrow twice running, at most 5 %, for a fifth more
-    repeats."""
-    def narrow(some):
-        low, high, _ = rerun_interval(some)
-        return not is_wide(low, statistics.median(some), high)
-    return len(values) > 1 and narrow(values) and narrow(values[:-1])
 
 
 def two_clusters(values):

@@ -20,13 +20,12 @@ MORE_CPUS = 0.5
 
 
 def speedups(baseline, runs):
-    """Per round, the baseline's time over this program's: the ratio of two
-    runs made one after the other, whatever the machine's speed did
-    between rounds (stats.by_round: a steady baseline skips rounds). A
-    printed time of 0 gives no ratio."""
-    pairs = stats.by_round({r.repeat: r.seconds for r in runs},
-                           {b.repeat: b.seconds for b in baseline})
-    return [theirs / mine for mine, theirs in pairs if theirs > 0 and mine > 0]
+    """Per round both ran in, the baseline's time over this program's: the
+    ratio of two runs made one after the other, whatever the machine's
+    speed did between rounds. A printed time of 0 gives no ratio."""
+    theirs = {b.repeat: b.seconds for b in baseline}
+    return [theirs[r.repeat] / r.seconds for r in sorted(runs, key=lambda r: r.repeat)
+            if r.repeat in theirs and theirs[r.repeat] > 0 and r.seconds > 0]
 
 
 def judged(runs, program, n, kind, wrong=()):
@@ -159,16 +158,84 @@ def failed_at(runs, program, n):
     return runs.failure_at(program, n)
 
 
-def row_ratios(runs, program, n):
-    """A row's speedups, per repeat: none where the program failed."""
+def row_times(runs, program, n):
+    """(the baseline's, the row's) timed runs at n whose times give a
+    speedup, or None where the row has none: the program or the baseline
+    failed there, or a loop's time most often printed as 0."""
     base = [r for r in runs.of(runs.baseline, n) if not r.failure]
     own = runs.of(program, n)
-    # A loop whose time most often printed as 0 has no speed to compare,
-    # nor has any row where the baseline failed: its times stopped there.
     if failed_at(runs, program, n) or failed_at(runs, runs.baseline, n) or \
             zero_median(base) or zero_median(own):
-        return ()
-    return tuple(speedups(base, own))
+        return None
+    return [r for r in base if r.seconds > 0], [r for r in own if r.seconds > 0]
+
+
+def row_ratios(runs, program, n):
+    """A row's speedups, per round both ran in: none where it has none."""
+    found = row_times(runs, program, n)
+    return tuple(speedups(*found)) if found else ()
+
+
+def spans(base_rounds, own_rounds):
+    """Whether the baseline's rounds reach every third of the row's,
+    stats.DRIFT_LEAST or more within each: a drift of the machine that
+    the row's median saw, the baseline's saw too, and its drift term
+    (stats.drift) takes it in."""
+    rounds = sorted(own_rounds)
+    k = len(rounds)
+    parts = [rounds[i * k // stats.DRIFT_PARTS:(i + 1) * k // stats.DRIFT_PARTS]
+             for i in range(stats.DRIFT_PARTS)]
+    return all(part and sum(part[0] <= b <= part[-1] for b in base_rounds) >= stats.DRIFT_LEAST
+               for part in parts)
+
+
+def of_medians(base, own):
+    """Whether the row's speedup is of the two medians: the baseline
+    skipped some of the row's rounds, being steadier or dearer
+    (running.plan), yet its rounds span the row's (spans). Else it is the
+    median of the per-round ratios, whose pairing cancels the machine's
+    drift, over the rounds both ran in."""
+    mine, theirs = {r.repeat for r in own}, {r.repeat for r in base}
+    return not mine <= theirs and spans(theirs, mine)
+
+
+def row_speedup(base, own):
+    """The speedup fields of a row from its and the baseline's runs
+    (row_times): per-round ratios always; the speedup of the two medians
+    where of_medians() holds (stats.quotient_interval), else paired."""
+    ratios = tuple(speedups(base, own))
+    if not base or not own or not of_medians(base, own):
+        return {"ratios": ratios, **interval(ratios)}
+    b, o = [r.seconds for r in base], [r.seconds for r in own]
+    middle, low, high, coverage = stats.quotient_interval(b, o)
+    _, own_low, own_high, _ = stats.quotient_interval(b, o, drifting=False)
+    return {"ratios": ratios, "speedup": middle, "speedup_low": low, "speedup_high": high,
+            "coverage": coverage, "drifted": stats.is_wide(low, middle, high) and
+            not stats.is_wide(own_low, middle, own_high)}
+
+
+def narrow(base, own):
+    """Whether the row's speedup interval, as the table shows it, is narrow."""
+    fields = row_speedup(base, own)
+    return fields["speedup"] is not None and not stats.is_wide(
+        fields["speedup_low"], fields["speedup"], fields["speedup_high"])
+
+
+def settled(runs, program, n):
+    """Whether more rounds for the row at n may stop: the interval the
+    table shows (drift included) is narrow with its last round and
+    without it. Stopping the first time it looks narrow stops most often
+    on a sample that happened to vary least, whose interval is then too
+    narrow: simulated, such intervals missed the true median up to 6-7 %
+    of the time; narrow twice running, at most 5 %, for a fifth more
+    rounds."""
+    found = row_times(runs, program, n)
+    if not found or len(found[1]) < 2:
+        return False
+    base, own = found
+    last = max(r.repeat for r in own)
+    return narrow(base, own) and narrow([r for r in base if r.repeat < last],
+                                        [r for r in own if r.repeat < last])
 
 
 def times(own):
@@ -303,14 +370,14 @@ def summary(runs, program, n, judge=None, others=None):
     judge = judge or Judgements(runs, {})
     others = peers(runs, n) if others is None else others
     own = tuple(r for r in runs.of(program, n) if not r.failure)
-    ratios = row_ratios(runs, program, n)
+    found = row_times(runs, program, n)
     made = Summary(
         program=program, role=role(runs, program), baseline=program == runs.baseline,
         length=n, params=runs.params.get(program, ()), repeats=len(own),
         failure=failed_at(runs, program, n), **times(own),
         peak=max((r.peak for r in own), default=None),
         peak_of="tree" if any(r.peak_of == "tree" for r in own) else "process",
-        ratios=ratios, **interval(ratios), clusters=stats.two_clusters([r.seconds for r in own]),
+        **(row_speedup(*found) if found else {"ratios": (), **interval(())}), clusters=stats.two_clusters([r.seconds for r in own]),
         coarse=coarse(own), own_noise=stats.noise_floor([r.seconds for r in own]),
         **speed(runs, program, n, own), **result(runs, program, n, judge),
         **launched(runs, program, own))
