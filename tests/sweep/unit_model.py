@@ -390,6 +390,14 @@ class Plan(unittest.TestCase):
         middle, *ends, coverage = stats.quotient_interval(top, bottom)
         self.assertEqual((middle, coverage), (3.5, 1 - 2 / 64))
         self.assertEqual([round(e, 12) for e in ends], [round(low, 12), round(high, 12)])
+        # Thirds at 1, 2 and 3 over a steady bottom: the 2nd and 8th of
+        # nine bound the median 2, and the drift, 1.5 times half log 3, is
+        # added to each reach.
+        moved = 1.5 * math.log(3) / 2
+        _, *ends, _ = stats.quotient_interval([1, 1, 1, 2, 2, 2, 3, 3, 3], [1] * 9)
+        self.assertEqual([round(e, 12) for e in ends],
+                         [round(2 / math.exp(math.hypot(math.log(2), moved)), 12),
+                          round(2 * math.exp(math.hypot(math.log(1.5), moved)), 12)])
 
     def test_rounds_go_on_for_rows_not_settled(self):
         # Of four candidates, only "jumpy" needs more rounds: "coarse" and
