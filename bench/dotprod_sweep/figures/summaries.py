@@ -377,7 +377,8 @@ def summary(runs, program, n, judge=None, others=None):
         failure=failed_at(runs, program, n), **times(own),
         peak=max((r.peak for r in own), default=None),
         peak_of="tree" if any(r.peak_of == "tree" for r in own) else "process",
-        **(row_speedup(*found) if found else {"ratios": (), **interval(())}), clusters=stats.two_clusters([r.seconds for r in own]),
+        **(row_speedup(*found) if found else {"ratios": (), **interval(())}),
+        clusters=stats.two_clusters([r.seconds for r in own]),
         coarse=coarse(own), own_noise=stats.noise_floor([r.seconds for r in own]),
         **speed(runs, program, n, own), **result(runs, program, n, judge),
         **launched(runs, program, own))

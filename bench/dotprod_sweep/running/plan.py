@@ -98,7 +98,7 @@ def next_length(worth):
 # where its runs are as noisy as the rows' and no dearer, ratios of runs
 # made one after the other cancel the machine's drift for free. Where it
 # is steadier or dearer than every row beside it, each row's speedup is
-# of the two medians (figures.summaries.paired), and the baseline runs
+# of the two medians (figures.summaries.of_medians), and the baseline runs
 # in a round only where a run of it narrows the speedups more per second
 # than one of the round's rows narrows its own: its median gets as many
 # runs as its own interval needs. It still runs often enough that its
@@ -188,13 +188,13 @@ def round_programs(runs, n):
     return rows + ((runs.baseline,) if baseline_in_round(runs, n, rows) else ())
 
 
-def next_round(runs, lengths, rounds, cost, elapsed, budget):
+def next_round(runs, lengths, rounds, round_cost, elapsed, budget):
     """(length, programs) of the next round after the first ones, or
     None where no row is left wide or no round fits the budget. rounds:
-    {length: its timed rounds}; cost(n, programs): the seconds such a
-    round should take; elapsed: the sweep's seconds so far."""
+    {length: its timed rounds}; round_cost(n, programs): the seconds such
+    a round should take; elapsed: the sweep's seconds so far."""
     wanted = {n: round_programs(runs, n) for n in lengths if rounds[n] < MAX_ROUNDS}
-    costs = {n: cost(n, programs) for n, programs in wanted.items() if programs}
+    costs = {n: round_cost(n, programs) for n, programs in wanted.items() if programs}
     fits = {n: round_worth(runs, n, wanted[n], costs[n]) for n in costs
             if worth_a_round(elapsed, costs[n], budget)}
     if not fits:
