@@ -9,7 +9,7 @@ import statistics
 import unittest
 
 from dotprod_sweep.facts.runs import Run, Runs, TIMED
-from dotprod_sweep.figures import model, summaries
+from dotprod_sweep.figures import model, speedups
 from dotprod_sweep.running import plan
 
 
@@ -77,8 +77,8 @@ class Drift(unittest.TestCase):
                         sweep.round(100, ("mine", "dotprod") if base else ("mine",), k / 24)
                     mine, = [s for s in model.model(sweep.runs).summaries if s.program == "mine"]
                     held += mine.speedup_low <= 4.0 <= mine.speedup_high
-                    found = summaries.row_times(sweep.runs, "mine", 100)
-                    medians += summaries.of_medians(*found)
+                    found = speedups.row_times(sweep.runs, "mine", 100)
+                    medians += speedups.of_medians(*found)
                 with self.subTest(third=third, planned=planned):
                     self.assertGreaterEqual(held / 150, 0.95)
                     # The plan skipped dotprod in some rounds, and kept it spanning them.

@@ -8,7 +8,7 @@ from dataclasses import replace
 import unittest
 
 from dotprod_sweep.facts import printed
-from dotprod_sweep.figures import flags, gate, model, stats, summaries, verdict
+from dotprod_sweep.figures import flags, gate, model, speedups, stats, verdict
 from dotprod_sweep.running import plan, preflight
 from dotprod_sweep.views import prose
 from dotprod_sweep.facts.runs import Ceiling, PROBE, Run, Runs, TIMED
@@ -145,7 +145,7 @@ class Intervals(unittest.TestCase):
                 for k, v in enumerate(values, start=1):
                     runs.runs += [run("dotprod", 100, k, "1.0", "0.5"),
                                   run("c", 100, k, f"{1 / v:.12f}", "0.5")]
-                self.assertEqual(summaries.settled(runs, "c", 100), settled)
+                self.assertEqual(speedups.settled(runs, "c", 100), settled)
 
     def test_noise_floor_is_the_median_step(self):
         # Steps of 50 %, 33.3 % and 10 %: the median is 33.3 %, the mean 31.1 %.
@@ -347,16 +347,17 @@ class Plan(unittest.TestCase):
     def test_the_baseline_runs_as_its_own_median_needs(self):
         # c's runs alternate 0.9 and 1.1 over twelve rounds, each of 1 s.
         # A baseline as noisy and no dearer pairs in every round; a steady
-        # one narrows nothing and sits out; a dearer one (2 s) that varies
-        # twice as much narrows four times as much a run: it runs. A steady
-        # one that skipped rounds 10-12 runs again, its rounds no longer
-        # spanning the last third of c's.
+        # one narrows nothing and sits out; a dearer one (2 s) as noisy
+        # narrows half as much a second, and sits out, while one that
+        # varies twice as much narrows twice as much: it runs. A steady one
+        # that ran in rounds 1-3 only runs again: its rounds would no
+        # longer reach the middle third of c's, 5-8 of 13.
         noisy, steady = [0.9, 1.1] * 6, [1.0, 1.001] * 6
         cases = [("as noisy", noisy, 1.0, range(1, 13), True),
                  ("steadier", steady, 1.0, range(1, 13), False),
                  ("dearer, as noisy", noisy, 2.0, range(1, 13), False),
                  ("dearer, noisier", [0.8, 1.2] * 6, 2.0, range(1, 13), True),
-                 ("dearer, as noisy, spread thin", noisy, 2.0, range(1, 10), True)]
+                 ("steadier, spread thin", steady, 2.0, range(1, 4), True)]
         for name, base, wall, made, runs_it in cases:
             with self.subTest(name):
                 runs = Runs(("dotprod", "c"), "dotprod", "dotprod", (100,), ())
@@ -366,35 +367,37 @@ class Plan(unittest.TestCase):
                               for k, t in enumerate(noisy, start=1)]
                 self.assertEqual(plan.baseline_in_round(runs, 100, ("c",)), runs_it)
 
-    def test_a_speedup_is_of_two_medians_where_the_baseline_skipped_rounds(self):
+    def test_a_speedup_is_of_the_rows_medians_where_the_baseline_skipped_rounds(self):
         # dotprod (2 s) in rounds 1-6, then every other round; c took 1 s
-        # in rounds 1-6 and 0.5 s in 7-18. Its median, 0.5, gives 4; the
-        # ratios of the rounds both ran in (2 six times, 4 six times), 3.
-        # dotprod's rounds reach every third of c's (1-6, 7-12, 13-18)
-        # three times or more: the medians; without 13-17, paired: 2 six
-        # times, 4 three times.
-        for rounds, speedup in (((*range(1, 7), *range(7, 18, 2)), 4.0),
+        # in the rounds dotprod ran in, 0.5 s in the others, of 18. The
+        # medians of c's thirds (rounds 1-6, 7-12, 13-18) are 1, 0.75 and
+        # 0.75: dotprod's runs over them, 2 six times and 8/3 six times,
+        # have the median 7/3. Paired, every ratio is 2: where dotprod's
+        # rounds miss 13-17, too few to span c's last third.
+        for rounds, speedup in (((*range(1, 7), *range(7, 18, 2)), 7 / 3),
                                 ((*range(1, 7), 7, 9, 11), 2.0)):
             with self.subTest(rounds=rounds):
                 runs = Runs(("dotprod", "c"), "dotprod", "dotprod", (100,), ())
                 runs.runs += [run("dotprod", 100, k, "2.0", "0.5") for k in rounds]
-                runs.runs += [run("c", 100, k, "1.0" if k <= 6 else "0.5", "0.5")
+                runs.runs += [run("c", 100, k, "1.0" if k in rounds else "0.5", "0.5")
                               for k in range(1, 19)]
                 c, = [s for s in model.model(runs).summaries if s.program == "c"]
-                self.assertEqual((c.speedup, len(c.ratios)), (speedup, len(rounds)))
-        # Each end takes both medians' reaches, added as independent
-        # parts: 1..6 (median 3.5) over 0.5..2 (median 1), six each.
+                self.assertEqual((round(c.speedup, 12), len(c.ratios)),
+                                 (round(speedup, 12), len(rounds)))
+        # Each end takes the ratios' reach and that of the row's median,
+        # added as independent parts: ratios 1..6 (median 3.5), the row's
+        # times 0.5..2 (median 1), six each.
         top, bottom = [1, 2, 3, 4, 5, 6], [0.5, 0.5, 1, 1, 2, 2]
         low, high = 3.5 / math.exp(math.hypot(math.log(3.5), math.log(2))), \
             3.5 * math.exp(math.hypot(math.log(6 / 3.5), math.log(2)))
-        middle, *ends, coverage = stats.quotient_interval(top, bottom)
+        middle, *ends, coverage = stats.local_interval(top, bottom)
         self.assertEqual((middle, coverage), (3.5, 1 - 2 / 64))
         self.assertEqual([round(e, 12) for e in ends], [round(low, 12), round(high, 12)])
-        # Thirds at 1, 2 and 3 over a steady bottom: the 2nd and 8th of
-        # nine bound the median 2, and the drift, 1.5 times half log 3, is
-        # added to each reach.
+        # Ratios in thirds at 1, 2 and 3 over a steady row: the 2nd and 8th
+        # of nine bound the median 2, and the drift, 1.5 times half log 3,
+        # is added to each reach.
         moved = 1.5 * math.log(3) / 2
-        _, *ends, _ = stats.quotient_interval([1, 1, 1, 2, 2, 2, 3, 3, 3], [1] * 9)
+        _, *ends, _ = stats.local_interval([1, 1, 1, 2, 2, 2, 3, 3, 3], [1] * 9)
         self.assertEqual([round(e, 12) for e in ends],
                          [round(2 / math.exp(math.hypot(math.log(2), moved)), 12),
                           round(2 * math.exp(math.hypot(math.log(1.5), moved)), 12)])
@@ -410,8 +413,9 @@ class Plan(unittest.TestCase):
             runs.runs += [run(p, 100, r, t, "0.5") for p, t in zip(names, times)]
         runs.runs.append(run("failed", 100, 9, None, None, failure="ended with status 1"))
         self.assertEqual(plan.unsettled(runs, 100), ("jumpy",))
-        # dotprod, steadier, ran in rounds 7 and 8 only of round 9's third.
-        self.assertEqual(plan.round_programs(runs, 100), ("jumpy", "dotprod"))
+        # dotprod, steadier, narrows nothing, and its rounds reach every
+        # third of jumpy's.
+        self.assertEqual(plan.round_programs(runs, 100), ("jumpy",))
 
     def test_the_ceiling_runs_in_the_first_rounds_then_within_a_tenth(self):
         # Six first rounds whatever it cost; then while it took under 10 %.

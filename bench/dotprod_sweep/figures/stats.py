@@ -129,20 +129,20 @@ def log_reach(low, middle, high):
     return math.log(middle / low), math.log(high / middle)
 
 
-def quotient_interval(top, bottom, drifting=True):
-    """median(top) / median(bottom) of two programs' positive times, each
-    in the order made, with an interval made of both medians' own
-    (rerun_interval, with drifting; else median_interval): their reaches,
-    as logarithms, added as independent parts. The quotient's low end
-    takes top's low and bottom's high. (quotient, low, high, coverage),
-    the coverage the lesser of the two."""
-    made = rerun_interval if drifting else lambda v: median_interval(v)
-    (a_low, a_high, a_cover), (b_low, b_high, b_cover) = made(top), made(bottom)
-    a, b = statistics.median(top), statistics.median(bottom)
-    (a_down, a_up), (b_down, b_up) = log_reach(a_low, a, a_high), log_reach(b_low, b, b_high)
-    middle = a / b
-    return (middle, middle * math.exp(-math.hypot(a_down, b_up)),
-            middle * math.exp(math.hypot(a_up, b_down)), min(a_cover, b_cover))
+def local_interval(ratios, bottom, drifting=True):
+    """The median of ratios, each a baseline's run over the row's median
+    in its part of the sweep, with an interval: the ratios' own
+    (rerun_interval, with drifting; else median_interval), each end moved
+    out by the reach of the median of bottom, the row's times, that the
+    ratios share, the two added as independent parts as logarithms.
+    (median, low, high, coverage), the coverage the lesser of the two."""
+    low, high, coverage = rerun_interval(ratios) if drifting else median_interval(ratios)
+    middle = statistics.median(ratios)
+    b_low, b_high, b_coverage = median_interval(bottom)
+    down, up = log_reach(b_low, statistics.median(bottom), b_high)
+    return (middle, middle * math.exp(-math.hypot(math.log(middle / low), up)),
+            middle * math.exp(math.hypot(math.log(high / middle), down)),
+            min(coverage, b_coverage))
 
 
 def is_wide(low, middle, high):

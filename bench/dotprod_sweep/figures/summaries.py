@@ -8,24 +8,16 @@ import statistics
 from dataclasses import dataclass, replace
 
 from . import ceilings, evidence, stats, threads, verdict
+from .speedups import interval, row_speedup, row_times
 from ..facts import launchers
 from .ceilings import vector_bytes
-from .flags import coarse, peers, row_flags, steadiest, zero_median
+from .flags import coarse, peers, row_flags, steadiest
 from ..facts.runs import TIMED, distinct_results
 
 ALLOWANCE = 4 * 2**20  # the memory a process may need beside its two vectors
 # A process that kept this many more CPUs busy than its threads, on
 # average over its run, used more than it was given.
 MORE_CPUS = 0.5
-
-
-def speedups(baseline, runs):
-    """Per round both ran in, the baseline's time over this program's: the
-    ratio of two runs made one after the other, whatever the machine's
-    speed did between rounds. A printed time of 0 gives no ratio."""
-    theirs = {b.repeat: b.seconds for b in baseline}
-    return [theirs[r.repeat] / r.seconds for r in sorted(runs, key=lambda r: r.repeat)
-            if r.repeat in theirs and theirs[r.repeat] > 0 and r.seconds > 0]
 
 
 def judged(runs, program, n, kind, wrong=()):
@@ -158,86 +150,6 @@ def failed_at(runs, program, n):
     return runs.failure_at(program, n)
 
 
-def row_times(runs, program, n):
-    """(the baseline's, the row's) timed runs at n whose times give a
-    speedup, or None where the row has none: the program or the baseline
-    failed there, or a loop's time most often printed as 0."""
-    base = [r for r in runs.of(runs.baseline, n) if not r.failure]
-    own = runs.of(program, n)
-    if failed_at(runs, program, n) or failed_at(runs, runs.baseline, n) or \
-            zero_median(base) or zero_median(own):
-        return None
-    return [r for r in base if r.seconds > 0], [r for r in own if r.seconds > 0]
-
-
-def row_ratios(runs, program, n):
-    """A row's speedups, per round both ran in: none where it has none."""
-    found = row_times(runs, program, n)
-    return tuple(speedups(*found)) if found else ()
-
-
-def spans(base_rounds, own_rounds):
-    """Whether the baseline's rounds reach every third of the row's,
-    stats.DRIFT_LEAST or more within each: a drift of the machine that
-    the row's median saw, the baseline's saw too, and its drift term
-    (stats.drift) takes it in."""
-    rounds = sorted(own_rounds)
-    k = len(rounds)
-    parts = [rounds[i * k // stats.DRIFT_PARTS:(i + 1) * k // stats.DRIFT_PARTS]
-             for i in range(stats.DRIFT_PARTS)]
-    return all(part and sum(part[0] <= b <= part[-1] for b in base_rounds) >= stats.DRIFT_LEAST
-               for part in parts)
-
-
-def of_medians(base, own):
-    """Whether the row's speedup is of the two medians: the baseline
-    skipped some of the row's rounds, being steadier or dearer
-    (running.plan), yet its rounds span the row's (spans). Else it is the
-    median of the per-round ratios, whose pairing cancels the machine's
-    drift, over the rounds both ran in."""
-    mine, theirs = {r.repeat for r in own}, {r.repeat for r in base}
-    return not mine <= theirs and spans(theirs, mine)
-
-
-def row_speedup(base, own):
-    """The speedup fields of a row from its and the baseline's runs
-    (row_times): per-round ratios always; the speedup of the two medians
-    where of_medians() holds (stats.quotient_interval), else paired."""
-    ratios = tuple(speedups(base, own))
-    if not base or not own or not of_medians(base, own):
-        return {"ratios": ratios, **interval(ratios)}
-    b, o = [r.seconds for r in base], [r.seconds for r in own]
-    middle, low, high, coverage = stats.quotient_interval(b, o)
-    _, own_low, own_high, _ = stats.quotient_interval(b, o, drifting=False)
-    return {"ratios": ratios, "speedup": middle, "speedup_low": low, "speedup_high": high,
-            "coverage": coverage, "drifted": stats.is_wide(low, middle, high) and
-            not stats.is_wide(own_low, middle, own_high)}
-
-
-def narrow(base, own):
-    """Whether the row's speedup interval, as the table shows it, is narrow."""
-    fields = row_speedup(base, own)
-    return fields["speedup"] is not None and not stats.is_wide(
-        fields["speedup_low"], fields["speedup"], fields["speedup_high"])
-
-
-def settled(runs, program, n):
-    """Whether more rounds for the row at n may stop: the interval the
-    table shows (drift included) is narrow with its last round and
-    without it. Stopping the first time it looks narrow stops most often
-    on a sample that happened to vary least, whose interval is then too
-    narrow: simulated, such intervals missed the true median up to 6-7 %
-    of the time; narrow twice running, at most 5 %, for a fifth more
-    rounds."""
-    found = row_times(runs, program, n)
-    if not found or len(found[1]) < 2:
-        return False
-    base, own = found
-    last = max(r.repeat for r in own)
-    return narrow(base, own) and narrow([r for r in base if r.repeat < last],
-                                        [r for r in own if r.repeat < last])
-
-
 def times(own):
     """The median, least and most of runs' loop times, and the median of
     their wall times: all None without runs."""
@@ -246,19 +158,6 @@ def times(own):
         return {"median": None, "low": None, "high": None, "wall": None}
     return {"median": statistics.median(seconds), "low": min(seconds), "high": max(seconds),
             "wall": statistics.median(r.wall for r in own)}
-
-
-def interval(ratios):
-    """The speedup's median and 95 % interval over ratios, and whether the
-    interval is wide only for how far the median drifted."""
-    if not ratios:
-        return {"speedup": None, "speedup_low": None, "speedup_high": None, "coverage": None}
-    middle = statistics.median(ratios)
-    own = stats.median_interval(ratios)
-    low, high, coverage = stats.rerun_interval(ratios, own)
-    return {"speedup": middle, "speedup_low": low, "speedup_high": high, "coverage": coverage,
-            "drifted": stats.is_wide(low, middle, high) and
-            not stats.is_wide(own[0], middle, own[1])}
 
 
 def held_to(runs, n, threads):

@@ -8,7 +8,7 @@ import random
 import statistics
 
 from ..facts import launchers
-from ..figures import evidence, flags, stats, summaries
+from ..figures import evidence, flags, speedups, stats
 from ..figures.stats import MIN_ROUNDS
 
 # The most rounds a length gets. A median's interval narrows as one over
@@ -98,12 +98,13 @@ def next_length(worth):
 # where its runs are as noisy as the rows' and no dearer, ratios of runs
 # made one after the other cancel the machine's drift for free. Where it
 # is steadier or dearer than every row beside it, each row's speedup is
-# of the two medians (figures.summaries.of_medians), and the baseline runs
-# in a round only where a run of it narrows the speedups more per second
-# than one of the round's rows narrows its own: its median gets as many
-# runs as its own interval needs. It still runs often enough that its
-# rounds span each row's, three or more in every third of them: a drift
-# of the machine then moves both medians, and shows in both drift terms.
+# over the row's medians (figures.speedups.of_medians), and the baseline
+# runs in a round only where a run of it narrows the speedups more per
+# second than one of the round's rows narrows its own: its median gets as
+# many runs as its own interval needs. It still runs at least once in
+# every third of each row's rounds, so that each of its runs is set
+# against the row's median in its own part of the sweep: a drift of the
+# machine slows both sides of those ratios alike.
 
 
 def made(runs, p, n):
@@ -136,14 +137,14 @@ def gain(runs, n, p, rows):
 def baseline_in_round(runs, n, rows):
     """Whether the baseline runs in the next round at n for rows: in every
     round where it pairs freely; else where, without it, its rounds would
-    no longer span a row's (summaries.spans), or a run of it narrows the
+    no longer span a row's (speedups.spans), or a run of it narrows the
     speedups more per second than a run of any of the rows does."""
     base = made(runs, runs.baseline, n)
     if not base or pairs_freely(runs, n, rows):
         return True
     theirs = {r.repeat for r in base}
     after = 1 + max(r.repeat for p in (runs.baseline, *rows) for r in made(runs, p, n))
-    if any(not summaries.spans(theirs, {r.repeat for r in made(runs, p, n)} | {after})
+    if any(not speedups.spans(theirs, {r.repeat for r in made(runs, p, n)} | {after})
            for p in rows):
         return True
     def per_second(p):
@@ -169,11 +170,11 @@ def turns(programs, seed, n, kind, repeat):
 
 def unsettled(runs, n):
     """The programs at length n, the baseline aside, whose rows' intervals
-    have not settled (summaries.settled) and whose times are not too
+    have not settled (speedups.settled) and whose times are not too
     coarse for more rounds to help: the rows a round there is for.
     Without the rest of the model, which each round would wait for."""
     def narrowing_row(p):
-        return summaries.row_ratios(runs, p, n) and not summaries.settled(runs, p, n) and \
+        return speedups.row_ratios(runs, p, n) and not speedups.settled(runs, p, n) and \
             not flags.coarse(runs.of(p, n))
     return tuple(p for p in runs.programs if p != runs.baseline and narrowing_row(p))
 
