@@ -137,7 +137,8 @@ class Intervals(unittest.TestCase):
         for values, settled in [(steady + [0.85], True), (steady[:6] + [0.85, 1.0, 1.0], False),
                                 ([1.0, 0.95, 1.05, 0.97, 1.03, 1.0, 1.0, 1.2], False),
                                 # Narrow rounds, but drifting thirds: the interval the
-                                # table shows is wide, and so not settled.
+                                # table shows is wide, and so not settled; the drift
+                                # (0.141) reaches 1.5 times the rest (0.095), under 2.
                                 ([10.0, 10.1, 10.05, 11.0, 11.1, 11.05, 12.1, 12.2, 12.15,
                                   11.0], False)]:
             with self.subTest(values):
@@ -146,6 +147,28 @@ class Intervals(unittest.TestCase):
                     runs.runs += [run("dotprod", 100, k, "1.0", "0.5"),
                                   run("c", 100, k, f"{1 / v:.12f}", "0.5")]
                 self.assertEqual(speedups.settled(runs, "c", 100), settled)
+
+    def test_a_drift_more_rounds_cannot_narrow_ends_the_rounds(self):
+        # 90 rounds: ratios at 0.8 in the first third, 1.0 after (each
+        # alternating with 0.1 % more). The 36th to 55th of 90 bound the
+        # median at 1.0-1.001; the drift, 1.5 times half log 1.25 = 0.167,
+        # is wide, and over twice that reach twice running: settled, named
+        # on the Drift: line. Spread evenly over the thirds, no drift.
+        def runs_of(ratios):
+            runs = Runs(("dotprod", "c"), "dotprod", "dotprod", (100,), ())
+            for k, v in enumerate(ratios, start=1):
+                runs.runs += [run("dotprod", 100, k, "1.0", "0.5"),
+                              run("c", 100, k, f"{1 / v:.12f}", "0.5")]
+            return runs
+        drifting = [0.8, 0.801] * 15 + [1.0, 1.001] * 30
+        even = [v for third in zip(drifting[:30], drifting[30:60], drifting[60:]) for v in third]
+        for ratios, drifted in ((drifting, True), (even, False)):
+            with self.subTest(drifted=drifted):
+                runs = runs_of(ratios)
+                c, = [s for s in model.model(runs).summaries if s.program == "c"]
+                self.assertEqual((c.drifted, c.wide), (drifted, drifted))
+                self.assertTrue(speedups.settled(runs, "c", 100))
+                self.assertEqual(plan.unsettled(runs, 100), ())
 
     def test_noise_floor_is_the_median_step(self):
         # Steps of 50 %, 33.3 % and 10 %: the median is 33.3 %, the mean 31.1 %.

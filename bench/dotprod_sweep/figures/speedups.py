@@ -79,43 +79,83 @@ def local_ratios(base, own):
     return ratios
 
 
+def estimate(base, own, drifting=True):
+    """(speedup, low, high, coverage) of a row from its and the baseline's
+    runs, its interval with the drift term (drifting) or without; None
+    where it has none: of local_ratios() where of_medians() holds, else of
+    the per-round ratios."""
+    if base and own and of_medians(base, own):
+        return stats.local_interval(local_ratios(base, own), [r.seconds for r in own], drifting)
+    ratios = speedups(base, own)
+    if not ratios:
+        return None
+    own_interval = stats.median_interval(ratios)
+    low, high, coverage = stats.rerun_interval(ratios, own_interval) if drifting \
+        else own_interval
+    return statistics.median(ratios), low, high, coverage
+
+
 def row_speedup(base, own):
     """The speedup fields of a row from its and the baseline's runs
-    (row_times): per-round ratios always; where of_medians() holds, the
-    speedup of local_ratios() (stats.local_interval), else paired."""
+    (row_times): per-round ratios always, and estimate()'s speedup."""
     ratios = tuple(speedups(base, own))
-    if not base or not own or not of_medians(base, own):
-        return {"ratios": ratios, **interval(ratios)}
-    local, times = local_ratios(base, own), [r.seconds for r in own]
-    middle, low, high, coverage = stats.local_interval(local, times)
-    _, own_low, own_high, _ = stats.local_interval(local, times, drifting=False)
+    found, steady = estimate(base, own), estimate(base, own, drifting=False)
+    if found is None:
+        return {"ratios": ratios, **interval(())}
+    middle, low, high, coverage = found
     return {"ratios": ratios, "speedup": middle, "speedup_low": low, "speedup_high": high,
             "coverage": coverage, "drifted": stats.is_wide(low, middle, high) and
-            not stats.is_wide(own_low, middle, own_high)}
+            not stats.is_wide(steady[1], middle, steady[2])}
 
 
 def narrow(base, own):
     """Whether the row's speedup interval, as the table shows it, is narrow."""
-    fields = row_speedup(base, own)
-    return fields["speedup"] is not None and not stats.is_wide(
-        fields["speedup_low"], fields["speedup"], fields["speedup_high"])
+    found = estimate(base, own)
+    return found is not None and not stats.is_wide(found[1], found[0], found[2])
 
 
-def settled(runs, program, n):
-    """Whether more rounds for the row at n may stop: the interval the
-    table shows (drift included) is narrow with its last round and
-    without it. Stopping the first time it looks narrow stops most often
-    on a sample that happened to vary least, whose interval is then too
-    narrow: simulated, such intervals missed the true median up to 6-7 %
-    of the time; narrow twice running, at most 5 %, for a fifth more
-    rounds."""
+# A row whose interval is wide for the drift alone, a drift beyond this
+# many times what its rounds' own noise reaches, has met a machine whose
+# speed moved: more rounds narrow only the noise, and it is named on the
+# table's Drift: line instead. Drift made of noise alone reaches about as
+# far as the noise (each third's median carries it), and goes on
+# narrowing with the rounds.
+DRIFT_BOUND = 2
+
+
+def drift_bound(base, own):
+    """Whether the row's interval is narrow without its drift term, and
+    that term reaches over DRIFT_BOUND times as far as the rest."""
+    found, steady = estimate(base, own), estimate(base, own, drifting=False)
+    if found is None or stats.is_wide(steady[1], steady[0], steady[2]):
+        return False
+    reach = max(stats.log_reach(found[1], found[0], found[2]))
+    rest = max(stats.log_reach(steady[1], steady[0], steady[2]))
+    return reach ** 2 - rest ** 2 > (DRIFT_BOUND * rest) ** 2
+
+
+def twice(rule, runs, program, n):
+    """Whether rule(base, own) holds for the row at n with its last round
+    and without it. Stopping the first time an interval looks narrow
+    stops most often on a sample that happened to vary least, whose
+    interval is then too narrow: simulated, such intervals missed the
+    true median up to 6-7 % of the time; narrow twice running, at most
+    5 %, for a fifth more rounds."""
     found = row_times(runs, program, n)
     if not found or len(found[1]) < 2:
         return False
     base, own = found
     last = max(r.repeat for r in own)
-    return narrow(base, own) and narrow([r for r in base if r.repeat < last],
-                                        [r for r in own if r.repeat < last])
+    return rule(base, own) and rule([r for r in base if r.repeat < last],
+                                    [r for r in own if r.repeat < last])
+
+
+def settled(runs, program, n):
+    """Whether more rounds for the row at n may stop: the interval the
+    table shows (drift included) is narrow twice running, or it is wide
+    for a drift that more rounds cannot narrow (drift_bound) twice
+    running."""
+    return twice(narrow, runs, program, n) or twice(drift_bound, runs, program, n)
 
 
 def interval(ratios):
