@@ -101,17 +101,18 @@ class Allocation(unittest.TestCase):
         # One row at 10^7 whose runs vary ±20 % narrows a little with each
         # of its dear rounds, near ±10 % for dozens of them: it must yield
         # them to the rows at 10^5 and 10^6, wide after their first six,
-        # within 30 s after those. No sweep may end with a row at ±25 % at
-        # one length while another took 30 rounds, nor past its budget.
+        # within 20 s after those. No sweep may end with a row at ±25 % at
+        # one length while another took 30 rounds, nor past its budget by
+        # more than a round at 10^7 (its costs are medians, its runs vary).
         machine = {**self.MACHINE, 10**7: {**self.MACHINE[10**7], "b": (4e-3, 0.2, 0.14)}}
         for seed in range(3):
             sweep = Sweep(machine, seed)
             sweep.first_rounds()
-            budget = sweep.clock + 30.0
+            budget = sweep.clock + 20.0
             sweep.until(budget)
             wide = {n: widest(sweep.runs, n) for n in self.MACHINE}
             with self.subTest(seed=seed, rounds=sweep.rounds, wide=wide):
-                self.assertLessEqual(sweep.clock, budget)
+                self.assertLessEqual(sweep.clock, budget + 3.0)
                 for n in self.MACHINE:
                     if wide[n] > 0.25:
                         self.assertLess(max(sweep.rounds.values()), 30)

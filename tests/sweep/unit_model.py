@@ -348,7 +348,10 @@ class Plan(unittest.TestCase):
         # 0.1823, narrowing 0.1823^2 / 9 = 3.693e-3 a run. At N=20, the
         # longest, 30 rounds hovering: thirds at 0.93, 1.0 and 1.07, wide
         # for the drift, bounded by the 10th and 21st of 30, a reach of
-        # log(1 / 0.93) = 0.0726: 1.7555e-4 a run, 21.04 times less.
+        # log(1 / 0.93) = 0.0726: 1.7555e-4 a run, 21.04 times less. Each
+        # is weighed by its speedup interval's reach over log 1.1, squared:
+        # 0.2159 (drift 0.1158 taken in) gives 5.131, 0.1278 gives 1.797,
+        # so a round at N=10 is worth 60.06 times one at N=20 at one cost.
         # dotprod, dearer and steady, is not needed in either.
         runs = Runs(("dotprod", "c"), "dotprod", "dotprod", (10, 20), ())
         wide = [0.8, 1.25, 0.9, 1.1, 1.0, 0.85, 1.2, 0.95, 1.05]
@@ -357,7 +360,7 @@ class Plan(unittest.TestCase):
                 runs.runs += [Run("dotprod", n, k, TIMED, 2.0, 0, "process", "0.5", "1.0"),
                               run("c", n, k, f"{t:.6f}", "0.5")]
         self.assertEqual(plan.unsettled(runs, 20), ("c",))
-        for cost_10, elapsed, wanted in ((1.0, 0.0, 10), (21.0, 0.0, 10), (21.1, 0.0, 20),
+        for cost_10, elapsed, wanted in ((1.0, 0.0, 10), (60.0, 0.0, 10), (60.1, 0.0, 20),
                                          (1.5, 998.9, 20)):
             with self.subTest(cost_10=cost_10, elapsed=elapsed):
                 costs = {10: cost_10, 20: 1.0}
@@ -366,6 +369,16 @@ class Plan(unittest.TestCase):
                 self.assertEqual(chosen, (wanted, ("c",)))
         self.assertIsNone(plan.next_round(runs, (10, 20), {10: 9, 20: 30}, lambda n, p: 2.0,
                                           999.0, 1000.0))
+        # A row within ±10 % weighs 1, as one no wider; at ±25 %, with six
+        # ratios (min-max, no drift), (log 1.25 / log 1.1)^2 = 5.48.
+        for ratios, weight in (([0.8, 1.0, 1.0, 1.0, 1.0, 1.25], 5.48),
+                               ([0.96, 1.0, 1.0, 1.0, 1.0, 1.04], 1.0)):
+            with self.subTest(ratios=ratios):
+                made = Runs(("dotprod", "c"), "dotprod", "dotprod", (10,), ())
+                for k, v in enumerate(ratios, start=1):
+                    made.runs += [run("dotprod", 10, k, "1.0", "0.5"),
+                                  run("c", 10, k, f"{1 / v:.12f}", "0.5")]
+                self.assertAlmostEqual(plan.wideness(made, 10, "c"), weight, places=2)
 
     def test_the_baseline_runs_as_its_own_median_needs(self):
         # c's runs alternate 0.9 and 1.1 over twelve rounds, each of 1 s.
