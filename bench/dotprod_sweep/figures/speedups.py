@@ -79,30 +79,29 @@ def local_ratios(base, own):
     return ratios
 
 
-def estimate(base, own, drifting=True):
-    """(speedup, low, high, coverage) of a row from its and the baseline's
-    runs, its interval with the drift term (drifting) or without; None
-    where it has none: of local_ratios() where of_medians() holds, else of
-    the per-round ratios."""
+def estimate(base, own, ratios=None):
+    """((speedup, low, high, coverage) with the drift term, (the same)
+    without it) of a row from its and the baseline's runs, or None where
+    it has none: of local_ratios() where of_medians() holds, else of the
+    per-round ratios (speedups(), where already made)."""
     if base and own and of_medians(base, own):
-        return stats.local_interval(local_ratios(base, own), [r.seconds for r in own], drifting)
-    ratios = speedups(base, own)
+        local, times = local_ratios(base, own), [r.seconds for r in own]
+        return stats.local_interval(local, times), stats.local_interval(local, times, False)
+    ratios = speedups(base, own) if ratios is None else ratios
     if not ratios:
         return None
-    own_interval = stats.median_interval(ratios)
-    low, high, coverage = stats.rerun_interval(ratios, own_interval) if drifting \
-        else own_interval
-    return statistics.median(ratios), low, high, coverage
+    middle, steady = statistics.median(ratios), stats.median_interval(ratios)
+    return (middle, *stats.rerun_interval(ratios, steady)), (middle, *steady)
 
 
 def row_speedup(base, own):
     """The speedup fields of a row from its and the baseline's runs
     (row_times): per-round ratios always, and estimate()'s speedup."""
     ratios = tuple(speedups(base, own))
-    found, steady = estimate(base, own), estimate(base, own, drifting=False)
+    found = estimate(base, own, ratios)
     if found is None:
         return {"ratios": ratios, **interval(())}
-    middle, low, high, coverage = found
+    (middle, low, high, coverage), steady = found
     return {"ratios": ratios, "speedup": middle, "speedup_low": low, "speedup_high": high,
             "coverage": coverage, "drifted": stats.is_wide(low, middle, high) and
             not stats.is_wide(steady[1], middle, steady[2])}
@@ -111,7 +110,7 @@ def row_speedup(base, own):
 def narrow(base, own):
     """Whether the row's speedup interval, as the table shows it, is narrow."""
     found = estimate(base, own)
-    return found is not None and not stats.is_wide(found[1], found[0], found[2])
+    return found is not None and not stats.is_wide(found[0][1], found[0][0], found[0][2])
 
 
 # A row whose interval is wide for the drift alone, a drift beyond this
@@ -126,9 +125,10 @@ DRIFT_BOUND = 2
 def drift_bound(base, own):
     """Whether the row's interval is narrow without its drift term, and
     that term reaches over DRIFT_BOUND times as far as the rest."""
-    found, steady = estimate(base, own), estimate(base, own, drifting=False)
-    if found is None or stats.is_wide(steady[1], steady[0], steady[2]):
+    made = estimate(base, own)
+    if made is None or stats.is_wide(made[1][1], made[1][0], made[1][2]):
         return False
+    found, steady = made
     reach = max(stats.log_reach(found[1], found[0], found[2]))
     rest = max(stats.log_reach(steady[1], steady[0], steady[2]))
     return reach ** 2 - rest ** 2 > (DRIFT_BOUND * rest) ** 2

@@ -133,9 +133,10 @@ def wideness(runs, n, p):
     length's rounds cost."""
     found = speedups.row_times(runs, p, n)
     found = found and speedups.estimate(*found)
-    if found is None:
+    if not found:
         return 1.0
-    reach = max(stats.log_reach(found[1], found[0], found[2]))
+    middle, low, high, _ = found[0]
+    reach = max(stats.log_reach(low, middle, high))
     return max(1.0, reach / math.log1p(stats.WIDE)) ** 2
 
 
