@@ -2,12 +2,13 @@
 """The sweep's pure logic, in-process: the verdict's bounds, the
 intervals, the summaries. Expected values are worked out here by hand,
 not by calling the code under test."""
+import math
 import tempfile
 from dataclasses import replace
 import unittest
 
 from dotprod_sweep.facts import printed
-from dotprod_sweep.figures import flags, gate, model, stats, summaries, verdict
+from dotprod_sweep.figures import flags, gate, model, speedups, stats, verdict
 from dotprod_sweep.running import plan, preflight
 from dotprod_sweep.views import prose
 from dotprod_sweep.facts.runs import Ceiling, PROBE, Run, Runs, TIMED
@@ -136,11 +137,38 @@ class Intervals(unittest.TestCase):
         for values, settled in [(steady + [0.85], True), (steady[:6] + [0.85, 1.0, 1.0], False),
                                 ([1.0, 0.95, 1.05, 0.97, 1.03, 1.0, 1.0, 1.2], False),
                                 # Narrow rounds, but drifting thirds: the interval the
-                                # table shows is wide, and so not settled.
+                                # table shows is wide, and so not settled; the drift
+                                # (0.141) reaches 1.5 times the rest (0.095), under 2.
                                 ([10.0, 10.1, 10.05, 11.0, 11.1, 11.05, 12.1, 12.2, 12.15,
                                   11.0], False)]:
             with self.subTest(values):
-                self.assertEqual(stats.settled(values), settled)
+                runs = Runs(("dotprod", "c"), "dotprod", "dotprod", (100,), ())
+                for k, v in enumerate(values, start=1):
+                    runs.runs += [run("dotprod", 100, k, "1.0", "0.5"),
+                                  run("c", 100, k, f"{1 / v:.12f}", "0.5")]
+                self.assertEqual(speedups.settled(runs, "c", 100), settled)
+
+    def test_a_drift_more_rounds_cannot_narrow_ends_the_rounds(self):
+        # 90 rounds: ratios at 0.8 in the first third, 1.0 after (each
+        # alternating with 0.1 % more). The 36th to 55th of 90 bound the
+        # median at 1.0-1.001; the drift, 1.5 times half log 1.25 = 0.167,
+        # is wide, and over twice that reach twice running: settled, named
+        # on the Drift: line. Spread evenly over the thirds, no drift.
+        def runs_of(ratios):
+            runs = Runs(("dotprod", "c"), "dotprod", "dotprod", (100,), ())
+            for k, v in enumerate(ratios, start=1):
+                runs.runs += [run("dotprod", 100, k, "1.0", "0.5"),
+                              run("c", 100, k, f"{1 / v:.12f}", "0.5")]
+            return runs
+        drifting = [0.8, 0.801] * 15 + [1.0, 1.001] * 30
+        even = [v for third in zip(drifting[:30], drifting[30:60], drifting[60:]) for v in third]
+        for ratios, drifted in ((drifting, True), (even, False)):
+            with self.subTest(drifted=drifted):
+                runs = runs_of(ratios)
+                c, = [s for s in model.model(runs).summaries if s.program == "c"]
+                self.assertEqual((c.drifted, c.wide), (drifted, drifted))
+                self.assertTrue(speedups.settled(runs, "c", 100))
+                self.assertEqual(plan.unsettled(runs, 100), ())
 
     def test_noise_floor_is_the_median_step(self):
         # Steps of 50 %, 33.3 % and 10 %: the median is 33.3 %, the mean 31.1 %.
@@ -314,42 +342,101 @@ class Plan(unittest.TestCase):
         self.assertTrue(plan.worth_a_round(100.0, 19.0, 120.0))
         self.assertFalse(plan.worth_a_round(100.0, 21.0, 120.0))
 
-    def test_more_rounds_where_they_narrow_most_per_second(self):
-        # (rows not settled, rounds made, seconds the next round takes): the
-        # longest length first while it is there; else a round's worth
-        # falls with the rounds already made and its cost.
-        for wide, wanted in [({10**5: (1, 6, 0.1), 10**6: (4, 6, 1.0)}, 10**5),
-                             ({10**5: (1, 30, 0.1), 10**6: (4, 6, 1.0)}, 10**6),
-                             ({10**5: (2, 10, 0.1), 10**6: (4, 10, 0.19)}, 10**6),
-                             ({10**5: (2, 10, 0.1), 10**6: (4, 10, 0.21)}, 10**5),
-                             ({10**5: (2, 10, 0.1), 10**7: (1, 90, 30.0)}, 10**7)]:
-            with self.subTest(wide):
-                self.assertEqual(plan.next_length(wide, 10**7), wanted)
+    def test_a_round_goes_where_it_narrows_most_per_second(self):
+        # At N=10, nine rounds of c from 0.8 to 1.25: the 2nd and 8th of
+        # nine (0.85, 1.2) bound its median 1.0, a reach of log 1.2 =
+        # 0.1823, narrowing 0.1823^2 / 9 = 3.693e-3 a run. At N=20, the
+        # longest, 30 rounds hovering: thirds at 0.93, 1.0 and 1.07, wide
+        # for the drift, bounded by the 10th and 21st of 30, a reach of
+        # log(1 / 0.93) = 0.0726: 1.7555e-4 a run, 21.04 times less. Each
+        # is weighed by its speedup interval's reach over log 1.1, squared:
+        # 0.2159 (drift 0.1158 taken in) gives 5.131, 0.1278 gives 1.797,
+        # so a round at N=10 is worth 60.06 times one at N=20 at one cost.
+        # dotprod, dearer and steady, is not needed in either.
+        runs = Runs(("dotprod", "c"), "dotprod", "dotprod", (10, 20), ())
+        wide = [0.8, 1.25, 0.9, 1.1, 1.0, 0.85, 1.2, 0.95, 1.05]
+        for n, times in ((10, wide), (20, [0.93] * 10 + [1.0] * 10 + [1.07] * 10)):
+            for k, t in enumerate(times, start=1):
+                runs.runs += [Run("dotprod", n, k, TIMED, 2.0, 0, "process", "0.5", "1.0"),
+                              run("c", n, k, f"{t:.6f}", "0.5")]
+        self.assertEqual(plan.unsettled(runs, 20), ("c",))
+        for cost_10, elapsed, wanted in ((1.0, 0.0, 10), (60.0, 0.0, 10), (60.1, 0.0, 20),
+                                         (1.5, 998.9, 20)):
+            with self.subTest(cost_10=cost_10, elapsed=elapsed):
+                costs = {10: cost_10, 20: 1.0}
+                chosen = plan.next_round(runs, (10, 20), {10: 9, 20: 30},
+                                         lambda n, programs: costs[n], elapsed, 1000.0)
+                self.assertEqual(chosen, (wanted, ("c",)))
+        self.assertIsNone(plan.next_round(runs, (10, 20), {10: 9, 20: 30}, lambda n, p: 2.0,
+                                          999.0, 1000.0))
+        # A row within ±10 % weighs 1, as one no wider; at ±25 %, with six
+        # ratios (min-max, no drift), (log 1.25 / log 1.1)^2 = 5.48.
+        for ratios, weight in (([0.8, 1.0, 1.0, 1.0, 1.0, 1.25], 5.48),
+                               ([0.96, 1.0, 1.0, 1.0, 1.0, 1.04], 1.0)):
+            with self.subTest(ratios=ratios):
+                made = Runs(("dotprod", "c"), "dotprod", "dotprod", (10,), ())
+                for k, v in enumerate(ratios, start=1):
+                    made.runs += [run("dotprod", 10, k, "1.0", "0.5"),
+                                  run("c", 10, k, f"{1 / v:.12f}", "0.5")]
+                self.assertAlmostEqual(plan.wideness(made, 10, "c"), weight, places=2)
 
-    def test_a_steady_baseline_runs_every_few_rounds(self):
-        # Runs 1 % apart from one to the next are steady beside rows whose
-        # runs differ by 5.01 %, not 4.99 %; steady, it runs 3 rounds after
-        # its last. Five runs, or rows of no noise known, are not enough.
-        seconds = [1.0, 1.01] * 3
-        cases = [(seconds, 0.0501, 9, True), (seconds, 0.0501, 8, False),
-                 (seconds, 0.0499, 8, True), (seconds[:5], 0.0501, 7, True),
-                 (seconds, None, 8, True)]
-        for seconds, noise, repeat, runs in cases:
-            with self.subTest(noise=noise, repeat=repeat, runs=len(seconds)):
-                self.assertEqual(plan.baseline_in_round(seconds, noise, repeat, 6), runs)
+    def test_the_baseline_runs_as_its_own_median_needs(self):
+        # c's runs alternate 0.9 and 1.1 over twelve rounds, each of 1 s.
+        # A baseline as noisy and no dearer pairs in every round; a steady
+        # one narrows nothing and sits out; a dearer one (2 s) as noisy
+        # narrows half as much a second, and sits out, while one that
+        # varies twice as much narrows twice as much: it runs. A steady one
+        # that ran in rounds 1-3 only runs again: its rounds would no
+        # longer reach the middle third of c's, 5-8 of 13.
+        noisy, steady = [0.9, 1.1] * 6, [1.0, 1.001] * 6
+        cases = [("as noisy", noisy, 1.0, range(1, 13), True),
+                 ("steadier", steady, 1.0, range(1, 13), False),
+                 ("dearer, as noisy", noisy, 2.0, range(1, 13), False),
+                 ("dearer, noisier", [0.8, 1.2] * 6, 2.0, range(1, 13), True),
+                 ("steadier, spread thin", steady, 2.0, range(1, 4), True)]
+        for name, base, wall, made, runs_it in cases:
+            with self.subTest(name):
+                runs = Runs(("dotprod", "c"), "dotprod", "dotprod", (100,), ())
+                runs.runs += [Run("dotprod", 100, k, TIMED, wall, 0, "process", "0.5",
+                                  f"{base[k - 1]:.6f}") for k in made]
+                runs.runs += [run("c", 100, k, f"{t:.6f}", "0.5")
+                              for k, t in enumerate(noisy, start=1)]
+                self.assertEqual(plan.baseline_in_round(runs, 100, ("c",)), runs_it)
 
-    def test_a_round_the_baseline_skipped_takes_its_latest_run_before(self):
-        # dotprod ran in rounds 1, 2 and 5 (4.0, 2.0, 1.0 s), the candidate
-        # (1.0 s) in 1, 2, 4, 5, 6 and 8: rounds 4 and 6 take 2 and 5's dotprod.
-        runs = Runs(("dotprod", "c"), "dotprod", "dotprod", (100,), ())
-        runs.runs += [run("dotprod", 100, r, t, "0.5") for r, t in ((5, "1.0"), (1, "4.0"),
-                                                                  (2, "2.0"))]
-        runs.runs += [run("c", 100, r, "1.0", "0.5") for r in (6, 1, 2, 4, 5, 8)]
-        # Round 8 is three after dotprod's last: too far to pair.
-        self.assertEqual(summaries.row_ratios(runs, "c", 100), (4.0, 2.0, 2.0, 1.0, 1.0))
-        # Where the baseline failed, its rows have no ratio at all.
-        runs.runs.append(run("dotprod", 100, 9, None, None, failure="ended with status 1"))
-        self.assertEqual(summaries.row_ratios(runs, "c", 100), ())
+    def test_a_speedup_is_of_the_rows_medians_where_the_baseline_skipped_rounds(self):
+        # dotprod (2 s) in rounds 1-6, then every other round; c took 1 s
+        # in the rounds dotprod ran in, 0.5 s in the others, of 18. The
+        # medians of c's thirds (rounds 1-6, 7-12, 13-18) are 1, 0.75 and
+        # 0.75: dotprod's runs over them, 2 six times and 8/3 six times,
+        # have the median 7/3. Paired, every ratio is 2: where dotprod's
+        # rounds miss 13-17, too few to span c's last third.
+        for rounds, speedup in (((*range(1, 7), *range(7, 18, 2)), 7 / 3),
+                                ((*range(1, 7), 7, 9, 11), 2.0)):
+            with self.subTest(rounds=rounds):
+                runs = Runs(("dotprod", "c"), "dotprod", "dotprod", (100,), ())
+                runs.runs += [run("dotprod", 100, k, "2.0", "0.5") for k in rounds]
+                runs.runs += [run("c", 100, k, "1.0" if k in rounds else "0.5", "0.5")
+                              for k in range(1, 19)]
+                c, = [s for s in model.model(runs).summaries if s.program == "c"]
+                self.assertEqual((round(c.speedup, 12), len(c.ratios)),
+                                 (round(speedup, 12), len(rounds)))
+        # Each end takes the ratios' reach and that of the row's median,
+        # added as independent parts: ratios 1..6 (median 3.5), the row's
+        # times 0.5..2 (median 1), six each.
+        top, bottom = [1, 2, 3, 4, 5, 6], [0.5, 0.5, 1, 1, 2, 2]
+        low, high = 3.5 / math.exp(math.hypot(math.log(3.5), math.log(2))), \
+            3.5 * math.exp(math.hypot(math.log(6 / 3.5), math.log(2)))
+        middle, *ends, coverage = stats.local_interval(top, bottom)
+        self.assertEqual((middle, coverage), (3.5, 1 - 2 / 64))
+        self.assertEqual([round(e, 12) for e in ends], [round(low, 12), round(high, 12)])
+        # Ratios in thirds at 1, 2 and 3 over a steady row: the 2nd and 8th
+        # of nine bound the median 2, and the drift, 1.5 times half log 3,
+        # is added to each reach.
+        moved = 1.5 * math.log(3) / 2
+        _, *ends, _ = stats.local_interval([1, 1, 1, 2, 2, 2, 3, 3, 3], [1] * 9)
+        self.assertEqual([round(e, 12) for e in ends],
+                         [round(2 / math.exp(math.hypot(math.log(2), moved)), 12),
+                          round(2 * math.exp(math.hypot(math.log(1.5), moved)), 12)])
 
     def test_rounds_go_on_for_rows_not_settled(self):
         # Of four candidates, only "jumpy" needs more rounds: "coarse" and
@@ -362,20 +449,9 @@ class Plan(unittest.TestCase):
             runs.runs += [run(p, 100, r, t, "0.5") for p, t in zip(names, times)]
         runs.runs.append(run("failed", 100, 9, None, None, failure="ended with status 1"))
         self.assertEqual(plan.unsettled(runs, 100), ("jumpy",))
-        # dotprod, steady beside jumpy, last ran in round 8.
-        self.assertEqual([plan.round_programs(runs, 100, r) for r in (10, 11)],
-                         [("jumpy",), ("jumpy", "dotprod")])
-
-    def test_the_baseline_is_steady_only_beside_the_quietest_row(self):
-        # dotprod's runs are 1 % apart, jumpy's 33 %, drifting's 4 % (each
-        # 4 % slower): beside drifting, under 5 %, it runs every round.
-        names = ("dotprod", "drifting", "jumpy")
-        runs = Runs(names, "dotprod", "dotprod", (100,), ())
-        for r in range(1, 9):
-            times = (("1.000000", "1.010000")[r % 2], f"{0.5 * 1.04**r:.6f}",
-                     ("0.400000", "0.600000")[r % 2])
-            runs.runs += [run(p, 100, r, t, "0.5") for p, t in zip(names, times)]
-        self.assertEqual(plan.round_programs(runs, 100, 10), ("drifting", "jumpy", "dotprod"))
+        # dotprod, steadier, narrows nothing, and its rounds reach every
+        # third of jumpy's.
+        self.assertEqual(plan.round_programs(runs, 100), ("jumpy",))
 
     def test_the_ceiling_runs_in_the_first_rounds_then_within_a_tenth(self):
         # Six first rounds whatever it cost; then while it took under 10 %.

@@ -403,18 +403,38 @@ class Flags(unittest.TestCase):
                                                    floor=0.01, peer="quiet", threads=count))
                     self.assertEqual("pin its threads" in said, pinned, said)
 
-    def test_a_loaded_machine_calls_no_row_erratic(self):
-        # The erratic row beside a steady peer, below; at a load of 1.5 on 2
-        # CPUs the load is said once instead, at 0.5 it is not.
+    def test_erratic_only_where_pinning_can_be_followed(self):
+        # The erratic row beside a steady peer, below. At a load of 2.5 on
+        # 4 CPUs the load is said once instead, at 0.5 it is not. On 2 CPUs
+        # its one thread has no CPU apart from the sweep and the system to
+        # be pinned to: no flag; on 3 it has.
         n = 10**5
         made = Runs(("dotprod", "peer", "mine"), "dotprod", "dotprod", (n,), ())
         made.runs += timed("dotprod", n, [1000.0, 1001.0] * 15) + \
             timed("mine", n, [1.0, 1.07] * 15) + timed("peer", n, [1.0, 1.01] * 15)
-        for load, kinds in ((0.5, ["erratic"]), (1.5, [])):
-            with self.subTest(load=load):
-                made.machine = {"cores": 2, "load_start": load}
+        for cores, load, kinds in ((4, 0.5, ["erratic"]), (4, 2.5, []), (2, 0.5, []),
+                                   (3, 0.5, ["erratic"]), (None, 0.5, ["erratic"])):
+            with self.subTest(cores=cores, load=load):
+                made.machine = {"cores": cores, "load_start": load}
                 mine = model.model(made).of("mine")[0]
                 self.assertEqual([f.kind for f in mine.flags], kinds)
+
+    def test_no_advice_to_pin_where_no_cpu_is_spare(self):
+        # Without a CPU to spare, taskset cannot move a program away from
+        # anything; binding several threads each to a core still can.
+        cases = [(flags.CLUSTERS, 1, True, "pin it (taskset -c)"),
+                 (flags.CLUSTERS, 1, False, "clock changed speed: stop other work"),
+                 (flags.CLUSTERS, 2, False, "pin it (OMP_PROC_BIND=true) and"),
+                 (flags.WIDE_BASELINE, 1, True, "pin it (taskset -c), or run more"),
+                 (flags.WIDE_BASELINE, 1, False, "candidates': run more"),
+                 (flags.WIDE_OWN, 2, True, "(OMP_PROC_BIND=true, taskset -c)"),
+                 (flags.WIDE_OWN, 2, False, "(OMP_PROC_BIND=true), give")]
+        for cause, count, spare, wanted in cases:
+            with self.subTest(cause=cause, threads=count, spare=spare):
+                said = prose.advice(flags.Flag("wide", cause, "mine", "dotprod", noise=0.2,
+                                               floor=0.01, threads=count, spare=spare))
+                self.assertIn(wanted, said)
+                self.assertEqual("taskset" in said, spare, said)
 
     def test_a_coarse_time_says_which_lengths_would_do(self):
         # 2 us printed to 6 decimals is known to ±0.5 us: 25 times the 1 %

@@ -50,6 +50,7 @@ class Flag:
     peer: str | None = None    # erratic: the steadiest program whose loop is as long
     quiet_ran: bool = False    # wide over a printing baseline: the quiet one is a candidate
     threads: int = 1           # the threads it runs on a node: pinning helps only several
+    spare: bool = True         # the machine has a CPU beside its threads and the rest (spare)
 
 
 def power_of_ten_above(x):
@@ -101,6 +102,14 @@ def steadiest(found, seconds):
                default=(None, None))
 
 
+def spare(cores, threads):
+    """Whether a row's threads can be pinned apart from everything else:
+    the CPUs the sweep had hold them and one more, for the sweep and the
+    system. On 2 CPUs a one-thread loop has nowhere quieter to go, and
+    advice to pin it cannot be followed. Unknown CPUs: assumed spare."""
+    return not cores or cores > threads + 1
+
+
 def row_flags(s, own, floor, base, runs, steady=(None, None)):
     """Flags only where the interval alone would mislead or cannot be
     acted on: a candidate's row only. s: the row's Summary; own and base:
@@ -110,8 +119,10 @@ def row_flags(s, own, floor, base, runs, steady=(None, None)):
         return ()
     n = s.length
     threads = launchers.node_threads(s.launch) if s.launch else 1
+    free = spare(runs.machine.get("cores"), threads)
     def flag(kind, cause, **figures):
-        return Flag(kind, cause, s.program, runs.baseline, threads=threads, **figures)
+        return Flag(kind, cause, s.program, runs.baseline, threads=threads, spare=free,
+                    **figures)
     found = [flag(kind, kind) for kind, holds in ((NO_VECTORS, without_vectors(s)),
                                                   (REPLAYED, replayed(own))) if holds]
     if s.speedup is None:
@@ -130,7 +141,8 @@ def row_flags(s, own, floor, base, runs, steady=(None, None)):
             found.append(flag("wide", cause, noise=noise, floor=floor,
                               quiet_ran=QUIET in runs.programs))
     elif steady[0] is not None and noise > max(ERRATIC * steady[0], ERRATIC_LEAST) and \
-            not load.busy(runs.machine):
+            free and not load.busy(runs.machine):
+        # Its median is known: the flag is only for what pinning can do.
         found.append(flag("erratic", ERRATIC_RUNS, noise=noise, floor=steady[0],
                           peer=steady[1]))
     return tuple(found)

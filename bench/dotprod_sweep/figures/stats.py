@@ -103,9 +103,9 @@ def rerun_interval(values, own=None):
             middle * math.exp(math.hypot(math.log(high / middle), moved)), coverage)
 
 
-# A steady baseline runs in every BASELINE_EVERY-th round at least
-# (running.plan): a ratio pairs with its run at most that many rounds
-# back, never with one made long before.
+# A control that skipped rounds (running.plan runs a steady or dear
+# baseline only where it narrows the most) pairs with a run at most this
+# many rounds back, never with one made long before.
 BASELINE_EVERY = 3
 
 
@@ -123,23 +123,31 @@ def by_round(mine, theirs):
     return pairs
 
 
+def log_reach(low, middle, high):
+    """How far an interval reaches below and above its middle, as
+    logarithms."""
+    return math.log(middle / low), math.log(high / middle)
+
+
+def local_interval(ratios, bottom, drifting=True):
+    """The median of ratios, each a baseline's run over the row's median
+    in its part of the sweep, with an interval: the ratios' own
+    (rerun_interval, with drifting; else median_interval), each end moved
+    out by the reach of the median of bottom, the row's times, that the
+    ratios share, the two added as independent parts as logarithms.
+    (median, low, high, coverage), the coverage the lesser of the two."""
+    low, high, coverage = rerun_interval(ratios) if drifting else median_interval(ratios)
+    middle = statistics.median(ratios)
+    b_low, b_high, b_coverage = median_interval(bottom)
+    down, up = log_reach(b_low, statistics.median(bottom), b_high)
+    return (middle, middle * math.exp(-math.hypot(math.log(middle / low), up)),
+            middle * math.exp(math.hypot(math.log(high / middle), down)),
+            min(coverage, b_coverage))
+
+
 def is_wide(low, middle, high):
     """Measured as ratios, so that 1.1 above and 1/1.1 below count alike."""
     return high > (1 + WIDE) * middle or middle > (1 + WIDE) * low
-
-
-def settled(values):
-    """Whether more repeats may stop: the interval the table shows (the
-    rerun interval, drift included) is narrow with the last value and
-    without it. Stopping the first time it looks narrow stops most often
-    on a sample that happened to vary least, whose interval is then too
-    narrow: simulated, such intervals missed the true median up to 6-7 %
-    of the time; narrow twice running, at most 5 %, for a fifth more
-    repeats."""
-    def narrow(some):
-        low, high, _ = rerun_interval(some)
-        return not is_wide(low, statistics.median(some), high)
-    return len(values) > 1 and narrow(values) and narrow(values[:-1])
 
 
 def two_clusters(values):

@@ -8,25 +8,16 @@ import statistics
 from dataclasses import dataclass, replace
 
 from . import ceilings, evidence, stats, threads, verdict
+from .speedups import interval, row_speedup, row_times
 from ..facts import launchers
 from .ceilings import vector_bytes
-from .flags import coarse, peers, row_flags, steadiest, zero_median
+from .flags import coarse, peers, row_flags, steadiest
 from ..facts.runs import TIMED, distinct_results
 
 ALLOWANCE = 4 * 2**20  # the memory a process may need beside its two vectors
 # A process that kept this many more CPUs busy than its threads, on
 # average over its run, used more than it was given.
 MORE_CPUS = 0.5
-
-
-def speedups(baseline, runs):
-    """Per round, the baseline's time over this program's: the ratio of two
-    runs made one after the other, whatever the machine's speed did
-    between rounds (stats.by_round: a steady baseline skips rounds). A
-    printed time of 0 gives no ratio."""
-    pairs = stats.by_round({r.repeat: r.seconds for r in runs},
-                           {b.repeat: b.seconds for b in baseline})
-    return [theirs / mine for mine, theirs in pairs if theirs > 0 and mine > 0]
 
 
 def judged(runs, program, n, kind, wrong=()):
@@ -159,18 +150,6 @@ def failed_at(runs, program, n):
     return runs.failure_at(program, n)
 
 
-def row_ratios(runs, program, n):
-    """A row's speedups, per repeat: none where the program failed."""
-    base = [r for r in runs.of(runs.baseline, n) if not r.failure]
-    own = runs.of(program, n)
-    # A loop whose time most often printed as 0 has no speed to compare,
-    # nor has any row where the baseline failed: its times stopped there.
-    if failed_at(runs, program, n) or failed_at(runs, runs.baseline, n) or \
-            zero_median(base) or zero_median(own):
-        return ()
-    return tuple(speedups(base, own))
-
-
 def times(own):
     """The median, least and most of runs' loop times, and the median of
     their wall times: all None without runs."""
@@ -179,19 +158,6 @@ def times(own):
         return {"median": None, "low": None, "high": None, "wall": None}
     return {"median": statistics.median(seconds), "low": min(seconds), "high": max(seconds),
             "wall": statistics.median(r.wall for r in own)}
-
-
-def interval(ratios):
-    """The speedup's median and 95 % interval over ratios, and whether the
-    interval is wide only for how far the median drifted."""
-    if not ratios:
-        return {"speedup": None, "speedup_low": None, "speedup_high": None, "coverage": None}
-    middle = statistics.median(ratios)
-    own = stats.median_interval(ratios)
-    low, high, coverage = stats.rerun_interval(ratios, own)
-    return {"speedup": middle, "speedup_low": low, "speedup_high": high, "coverage": coverage,
-            "drifted": stats.is_wide(low, middle, high) and
-            not stats.is_wide(own[0], middle, own[1])}
 
 
 def held_to(runs, n, threads):
@@ -303,14 +269,15 @@ def summary(runs, program, n, judge=None, others=None):
     judge = judge or Judgements(runs, {})
     others = peers(runs, n) if others is None else others
     own = tuple(r for r in runs.of(program, n) if not r.failure)
-    ratios = row_ratios(runs, program, n)
+    found = row_times(runs, program, n)
     made = Summary(
         program=program, role=role(runs, program), baseline=program == runs.baseline,
         length=n, params=runs.params.get(program, ()), repeats=len(own),
         failure=failed_at(runs, program, n), **times(own),
         peak=max((r.peak for r in own), default=None),
         peak_of="tree" if any(r.peak_of == "tree" for r in own) else "process",
-        ratios=ratios, **interval(ratios), clusters=stats.two_clusters([r.seconds for r in own]),
+        **(row_speedup(*found) if found else {"ratios": (), **interval(())}),
+        clusters=stats.two_clusters([r.seconds for r in own]),
         coarse=coarse(own), own_noise=stats.noise_floor([r.seconds for r in own]),
         **speed(runs, program, n, own), **result(runs, program, n, judge),
         **launched(runs, program, own))

@@ -3,10 +3,12 @@
 lengths, and where one more round is worth its time within the budget.
 Pure: the runs themselves are made by rounds."""
 
+import math
 import random
+import statistics
 
 from ..facts import launchers
-from ..figures import evidence, flags, gate, stats, summaries
+from ..figures import evidence, flags, gate, speedups, stats
 from ..figures.stats import MIN_ROUNDS
 
 # The most rounds a length gets. A median's interval narrows as one over
@@ -76,53 +78,104 @@ def worth_a_round(elapsed, round_seconds, budget):
     return elapsed + round_seconds <= budget
 
 
-def round_worth(rows, rounds, seconds):
-    """How much a round of seconds narrows the rows not settled at a length
-    that has had rounds: an interval narrows as one over the root of the
-    rounds, by about 1/(2·rounds) of its width a round, so a round's worth
-    falls as its length's rounds grow, and a cheap round is worth more
-    than a dear one. Counting the seconds spent there instead starved the
-    longest length, whose first rounds carry dotprod's printing loop."""
-    return rows / (rounds * max(seconds, 1e-9))
+def narrowing(times):
+    """What one more run narrows the median of a program's times: its
+    interval's variance, the square of its larger reach as a logarithm,
+    falls as one over the runs, by about that over the runs a run. Wide
+    where no interval reaches yet."""
+    times = [t for t in times if t > 0]
+    if len(times) < 2:
+        return math.log(2) ** 2
+    low, high, _ = stats.median_interval(times)
+    return max(stats.log_reach(low, statistics.median(times), high)) ** 2 / len(times)
 
 
-def next_length(unsettled, longest):
-    """Of {length: (its rows not settled, its rounds, the seconds its next
-    round will take)}, the longest length asked for where it is there: the
-    answer lines are said at it, and its rounds, the dearest, were the
-    ones a sweep ran out of; else the length where one more round narrows
-    the most per second."""
-    if longest in unsettled:
-        return longest
-    return max(unsettled, key=lambda n: round_worth(*unsettled[n]))
+def next_length(worth):
+    """Of {length: how much a round there narrows per second}, the
+    length where it narrows the most: every length's rounds weighed
+    alike, so that a row hovering near the width target, narrowing a
+    little a round, yields to a wider one at another length."""
+    return max(worth, key=lambda n: worth[n])
 
 
-# The baseline at a length runs in every stats.BASELINE_EVERY-th round only,
-# once it has had its first rounds, while its runs differ from one to the
-# next by at most STEADY_SHARE of the least that a row the round is for
-# does (stats.noise_floor); a row's ratio in a round it skipped takes its
-# run in the latest round before (summaries.speedups). Shared by three
-# ratios, a run whose noise is a fifth of theirs leaves their interval
-# under 4 % too narrow: sqrt((1 + 3/25) / (1 + 1/25)) = 1.038. A baseline
-# as noisy as the rows runs in every round, as pairing needs.
-STEADY_SHARE = 0.2
+# The baseline takes turns in every round while pairing costs nothing:
+# where its runs are as noisy as the rows' and no dearer, ratios of runs
+# made one after the other cancel the machine's drift for free. Where it
+# is steadier or dearer than every row beside it, each row's speedup is
+# over the row's medians (figures.speedups.of_medians), and the baseline
+# runs in a round only where a run of it narrows the speedups more per
+# second than one of the round's rows narrows its own: its median gets as
+# many runs as its own interval needs. It still runs at least once in
+# every third of each row's rounds, so that each of its runs is set
+# against the row's median in its own part of the sweep: a drift of the
+# machine slows both sides of those ratios alike.
 
 
-def steady(seconds, rows_noise):
-    """Whether a baseline's loop times, MIN_ROUNDS or more, differ from run
-    to run by at most STEADY_SHARE of rows_noise, the least noise floor of
-    the rows a round is for."""
-    floor = stats.noise_floor(seconds)
-    return len(seconds) >= MIN_ROUNDS and floor is not None and rows_noise is not None \
-        and floor <= STEADY_SHARE * rows_noise
+def made(runs, p, n):
+    return [r for r in runs.of(p, n) if not r.failure]
 
 
-def baseline_in_round(seconds, rows_noise, repeat, last):
-    """Whether the baseline runs in round repeat at a length where its loop
-    times so far are seconds, the rows the round is for vary rows_noise
-    from run to run, and it last ran in round last: every round unless it
-    is steady beside them, then every stats.BASELINE_EVERY-th."""
-    return not steady(seconds, rows_noise) or repeat - last >= stats.BASELINE_EVERY
+def cost(done):
+    """The seconds a program's next run should take: its median wall time."""
+    return statistics.median(r.wall for r in done) if done else 0.0
+
+
+def pairs_freely(runs, n, rows):
+    """Whether the baseline at n is neither steadier than every one of
+    rows nor dearer than every one."""
+    def noise(p):
+        return stats.noise_floor([r.seconds for r in made(runs, p, n)])
+    own, base = noise(runs.baseline), cost(made(runs, runs.baseline, n))
+    steadier = own is not None and all(noise(p) is not None and own < noise(p) for p in rows)
+    return not steadier and not all(base > cost(made(runs, p, n)) for p in rows)
+
+
+def wideness(runs, n, p):
+    """How far row p's speedup interval at n reaches beside the width
+    target, squared, 1 at most: a row at ±25 % weighs 5.6 times one at
+    ±10 %, so that the widest rows get the rounds first, whatever their
+    length's rounds cost."""
+    found = speedups.row_times(runs, p, n)
+    found = found and speedups.estimate(*found)
+    if not found:
+        return 1.0
+    middle, low, high, _ = found[0]
+    reach = max(stats.log_reach(low, middle, high))
+    return max(1.0, reach / math.log1p(stats.WIDE)) ** 2
+
+
+def gain(runs, n, p, rows):
+    """What one more run of p at n narrows the speedups of rows there,
+    each weighed by its wideness: a row's, its own median's part
+    (narrowing); the baseline's, its median's, which every row's speedup
+    holds."""
+    weight = sum(wideness(runs, n, q) for q in (rows if p == runs.baseline else (p,)))
+    return weight * narrowing([r.seconds for r in made(runs, p, n)])
+
+
+def baseline_in_round(runs, n, rows):
+    """Whether the baseline runs in the next round at n for rows: in every
+    round where it pairs freely; else where, without it, its rounds would
+    no longer span a row's (speedups.spans), or a run of it narrows the
+    speedups more per second than a run of any of the rows does."""
+    base = made(runs, runs.baseline, n)
+    if not base or pairs_freely(runs, n, rows):
+        return True
+    theirs = {r.repeat for r in base}
+    after = 1 + max(r.repeat for p in (runs.baseline, *rows) for r in made(runs, p, n))
+    if any(not speedups.spans(theirs, {r.repeat for r in made(runs, p, n)} | {after})
+           for p in rows):
+        return True
+    def per_second(p):
+        return gain(runs, n, p, rows) / max(cost(made(runs, p, n)), 1e-9)
+    return per_second(runs.baseline) >= max(per_second(p) for p in rows)
+
+
+def round_worth(runs, n, programs, seconds):
+    """How much a round of programs at n narrows the speedups there, per
+    second it takes."""
+    rows = [p for p in programs if p != runs.baseline]
+    return sum(gain(runs, n, p, rows) for p in programs) / max(seconds, 1e-9)
 
 
 def turns(programs, seed, n, kind, repeat):
@@ -136,29 +189,38 @@ def turns(programs, seed, n, kind, repeat):
 
 def unsettled(runs, n):
     """The programs at length n, the baseline aside, whose rows' intervals
-    have not settled (stats.settled) and whose times are not too coarse
-    for more rounds to help: the rows a round there is for. Without the
-    rest of the model, which each round would wait for."""
-    def narrowing(p):
-        ratios = summaries.row_ratios(runs, p, n)
-        return ratios and not stats.settled(ratios) and not flags.coarse(runs.of(p, n))
-    return tuple(p for p in runs.programs if p != runs.baseline and narrowing(p))
+    have not settled (speedups.settled) and whose times are not too
+    coarse for more rounds to help: the rows a round there is for.
+    Without the rest of the model, which each round would wait for."""
+    def narrowing_row(p):
+        return speedups.row_ratios(runs, p, n) and not speedups.settled(runs, p, n) and \
+            not flags.coarse(runs.of(p, n))
+    return tuple(p for p in runs.programs if p != runs.baseline and narrowing_row(p))
 
 
-def round_programs(runs, n, repeat):
-    """The programs round repeat at length n runs after the first rounds:
-    the rows not settled there, and the baseline in the rounds it runs in
-    (baseline_in_round); none once every row has settled."""
+def round_programs(runs, n):
+    """The programs the next round at length n runs after the first
+    rounds: the rows not settled there, and the baseline in the rounds it
+    runs in (baseline_in_round); none once every row has settled."""
     rows = unsettled(runs, n)
     if not rows:
         return ()
-    base = [r for r in runs.of(runs.baseline, n) if not r.failure]
-    noise = [stats.noise_floor([r.seconds for r in runs.of(p, n) if not r.failure]) for p in rows]
-    noise = min((f for f in noise if f is not None), default=None)
-    if not base or baseline_in_round([r.seconds for r in base], noise, repeat,
-                                     max(r.repeat for r in base)):
-        rows += (runs.baseline,)
-    return rows
+    return rows + ((runs.baseline,) if baseline_in_round(runs, n, rows) else ())
+
+
+def next_round(runs, lengths, rounds, round_cost, elapsed, budget):
+    """(length, programs) of the next round after the first ones, or
+    None where no row is left wide or no round fits the budget. rounds:
+    {length: its timed rounds}; round_cost(n, programs): the seconds such
+    a round should take; elapsed: the sweep's seconds so far."""
+    wanted = {n: round_programs(runs, n) for n in lengths if rounds[n] < MAX_ROUNDS}
+    costs = {n: round_cost(n, programs) for n, programs in wanted.items() if programs}
+    fits = {n: round_worth(runs, n, wanted[n], costs[n]) for n in costs
+            if worth_a_round(elapsed, costs[n], budget)}
+    if not fits:
+        return None
+    n = next_length(fits)
+    return n, wanted[n]
 
 
 def undecided(made):

@@ -261,27 +261,22 @@ class Rounds:
 
     def narrow(self):
         """More rounds where an interval has not settled, each of the rows
-        still wide there and the baseline as it needs: at the longest
-        length first, then where a round narrows most per second, until
-        every one has or the budget is spent."""
+        still wide there and the baseline as it needs, at the length where
+        a round narrows the most per second (plan.next_round), until every
+        one has or the budget is spent."""
+        lengths = [n for n in self.config.lengths if not self.done_at(n)]
         while True:
-            wanted = {n: plan.round_programs(self.runs, n, self.rounds(n) + 1)
-                      for n in self.config.lengths
-                      if self.rounds(n) < plan.MAX_ROUNDS and not self.done_at(n)}
-            costs = {n: self.round_cost(n, programs) for n, programs in wanted.items()}
-            elapsed = time.monotonic() - self.started
-            unsettled = {n: (len([p for p in programs if p != self.runs.baseline]),
-                             self.rounds(n), costs[n])
-                         for n, programs in wanted.items() if programs and plan.worth_a_round(
-                             elapsed, costs[n], self.config.time_budget)}
-            if not unsettled:
+            chosen = plan.next_round(self.runs, lengths, {n: self.rounds(n) for n in lengths},
+                                     self.round_cost, time.monotonic() - self.started,
+                                     self.config.time_budget)
+            if chosen is None:
                 return
-            n = plan.next_length(unsettled, max(self.config.lengths))
-            wide = ", ".join(f"{rows} at N={length_text(m)}"
-                             for m, (rows, _, _) in unsettled.items())
+            n, programs = chosen
+            wide = ", ".join(f"{len(rows)} at N={length_text(m)}" for m in lengths
+                             for rows in [plan.unsettled(self.runs, m)] if rows)
             self.focus = f" (rows still wide: {wide}; this round at N={length_text(n)})"
-            self.planned += len(wanted[n]) + len(self.ceilings_now(TIMED, self.rounds(n) + 1))
-            self.round(n, TIMED, self.rounds(n) + 1, wanted[n])
+            self.planned += len(programs) + len(self.ceilings_now(TIMED, self.rounds(n) + 1))
+            self.round(n, TIMED, self.rounds(n) + 1, programs)
 
     def decide(self):
         """With --gate-budget: more rounds of the rows the gate cannot tell

@@ -20,12 +20,17 @@ def from_length(length):
 
 
 def pinning(f):
-    return "taskset -c, OMP_PROC_BIND=true" if f.threads > 1 else "taskset -c"
+    """How to pin it where that can be followed here: to CPUs of its own
+    only where there are some to spare (flags.spare)."""
+    if f.threads > 1:
+        return "taskset -c, OMP_PROC_BIND=true" if f.spare else "OMP_PROC_BIND=true"
+    return "taskset -c" if f.spare else None
 
 
 def pin_threads(f):
     """Pinning its threads, advised only to a program that runs several."""
-    return "pin its threads (OMP_PROC_BIND=true, taskset -c), " if f.threads > 1 else ""
+    spare = ", taskset -c" if f.spare else ""
+    return f"pin its threads (OMP_PROC_BIND=true{spare}), " if f.threads > 1 else ""
 
 
 ADVICE = {
@@ -43,15 +48,17 @@ ADVICE = {
         f"{from_length(f.length)}, or a --baseline that prints more digits"),
     flags.CLUSTERS: lambda f: (
         f"{f.program}'s times fall into two groups: something else ran on its CPUs, or their "
-        f"clock changed speed: pin it ({pinning(f)}) and stop other work"),
+        f"clock changed speed: " + (f"pin it ({pinning(f)}) and " if pinning(f) else "")
+        + "stop other work"),
     flags.WIDE_PRINTING: lambda f: (
         f"{f.baseline}'s own times vary more than the candidates' (its printing), and widen "
         f"every interval over it: " + (f"--baseline {flags.QUIET}" if f.quiet_ran else
                                        f"add {flags.QUIET} as a candidate, with --baseline "
                                        f"{flags.QUIET}")),
     flags.WIDE_BASELINE: lambda f: (
-        f"{f.baseline}'s own times vary more than the candidates': pin it (taskset -c), or run "
-        f"more repeats (--repeats R, or a larger --budget)"),
+        f"{f.baseline}'s own times vary more than the candidates': "
+        + ("pin it (taskset -c), or run " if f.spare else "run ")
+        + "more repeats (--repeats R, or a larger --budget)"),
     flags.WIDE_OWN: lambda f: (
         f"{f.program}'s own times vary ±{f.noise * 100:.0f} % from run to run, more than "
         f"{f.baseline}'s ±{f.floor * 100:.0f} %: {pin_threads(f)}give it more repeats (a "
