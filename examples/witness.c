@@ -39,10 +39,10 @@ static void put(const char *line, int len)
     errno = saved;
 }
 
-static long long thread_ns(void)
+static long long clock_ns(clockid_t clock)
 {
     struct timespec t;
-    if (clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t) != 0)
+    if (clock_gettime(clock, &t) != 0)
         return -1;
     return t.tv_sec * 1000000000LL + t.tv_nsec;
 }
@@ -88,7 +88,7 @@ static void say_thread(long long tid, long long ns)
 static void thread_ended(void *unused)
 {
     (void)unused;
-    say_thread(gettid(), thread_ns());
+    say_thread(gettid(), clock_ns(CLOCK_THREAD_CPUTIME_ID));
 }
 
 /* A thread still running at exit: its time so far, read as its CPU clock
@@ -96,11 +96,7 @@ static void thread_ended(void *unused)
  * does), which counts the time since the scheduler last looked at it. */
 static long long running_ns(pid_t tid)
 {
-    struct timespec t;
-    clockid_t clock = (clockid_t)((~(unsigned)tid << 3) | 6);  // per thread, scheduler's
-    if (clock_gettime(clock, &t) != 0)
-        return -1;
-    return t.tv_sec * 1000000000LL + t.tv_nsec;
+    return clock_ns((clockid_t)((~(unsigned)tid << 3) | 6));  // per thread, scheduler's
 }
 
 /* Each thread still running, and the CPUs any of them may run on (a

@@ -4,7 +4,6 @@ T): each candidate's row against the baseline fails where it is slower
 by more than T with its whole interval, passes where its whole interval
 lies within that, and otherwise cannot tell, with the reason. Pure."""
 
-from .flags import NOT_STATED as NOT_STATED_FLAGS
 from .stats import SLACK
 
 # Why the gate cannot tell at a row.
@@ -22,7 +21,7 @@ def doubt(s, least):
     the lowest speedup within the threshold, 1 / (1 + T)."""
     if s.failure:
         return FAILED
-    if any(f.kind in NOT_STATED_FLAGS for f in s.flags):
+    if s.not_stated:
         return NOT_STATED
     if s.speedup is None:
         return NO_SPEEDUP

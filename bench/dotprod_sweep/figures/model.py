@@ -320,7 +320,7 @@ def verdicts(runs, found, judge, summaries):
              for p in found}
     # Not the stated work fails a candidate as a failed run does.
     failed = {r.program for r in runs.runs if r.failure} | \
-        {s.program for s in summaries if any(f.kind in flags.NOT_STATED for f in s.flags)}
+        {s.program for s in summaries if s.not_stated}
     too_fast = {s.program for s in summaries if s.impossible}
     standings = {p: standing(wrong[p], p in too_fast, p in failed,
                              [n for n in runs.probe_lengths if probes[(p, n)] is None])
@@ -345,7 +345,7 @@ def model(runs, fail_above=None):
                     for p in candidates)
     slower, unsure = gate.outcome(summaries, fail_above)
     status = 1 if wrong or any(s.impossible for s in summaries) or \
-        any(standings[p] == "failed" for p in candidates) or \
+        any(s.not_stated for s in summaries) or \
         any(r.failure for r in runs.runs) or any(c.failure for c in runs.ceilings) or \
         runs.stopped else 3 if slower else 4 if unsure else 0
     return Model(

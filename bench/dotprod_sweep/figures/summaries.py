@@ -11,7 +11,7 @@ from . import ceilings, evidence, stats, threads, verdict
 from .speedups import interval, row_speedup, row_times
 from ..facts import launchers
 from .ceilings import vector_bytes
-from .flags import coarse, peers, row_flags, steadiest
+from .flags import NOT_STATED, coarse, peers, row_flags, steadiest
 from ..facts.runs import TIMED, distinct_results
 
 ALLOWANCE = 4 * 2**20  # the memory a process may need beside its two vectors
@@ -94,6 +94,11 @@ class Summary:
     @property
     def given_threads(self):
         return launchers.node_threads(self.launch) if self.launch else 1
+
+    @property
+    def not_stated(self):
+        """Whether its flags say it did not do the stated work."""
+        return any(f.kind in NOT_STATED for f in self.flags)
 
     @property
     def more_cpus(self):

@@ -9,7 +9,7 @@ import json
 import math
 from dataclasses import dataclass
 
-from ..figures import flags, history
+from ..figures import history
 from .formats import length_text, plain
 
 
@@ -55,7 +55,7 @@ def unsound(made, s):
     standing = made.standing.get(s.program)
     return ("failed" if s.failure else "wrong" if s.verdict == "wrong" or standing == "wrong"
             else "impossible" if s.impossible or standing == "impossible" else
-            "not the stated work" if any(f.kind in flags.NOT_STATED for f in s.flags) else None)
+            "not the stated work" if s.not_stated else None)
 
 
 def measured(made):
