@@ -9,8 +9,8 @@ line, 'latin1' ends with bytes that are not UTF-8, 'crash' dies of SIGSEGV,
 'orphan' leaves a sleeping child behind, its pid in STANDIN_PIDFILE,
 and 'escape' one in a session of its own; 'helper' waits for a
 double-forked helper that spins for half a second of processor time; 'noisy' writes 1 MB to standard
-error and fails, 'flood' prints 70 MiB; 'exact' prints an exact value up
-to N = 10 (with --orders, the orders' range too) and fails beyond.
+error and fails, 'flood' prints 70 MiB; 'exact' prints an exact value
+(with --orders, the orders' range too), and fails at N = 1000.
 Where STANDIN_AT is set, the mode holds at N=STANDIN_AT alone.
 STANDIN_TIME replaces the printed seconds.
 
@@ -139,7 +139,7 @@ if mode == "noisy":
 if mode == "flood":
     sys.stdout.write("x" * (70 * 2**20))
 if mode == "exact":
-    sys.exit(print(*[n * 1e-6] * (3 if "--orders" in sys.argv else 1)) if n <= 10 else 3)
+    sys.exit(print(*[n * 1e-6] * (3 if "--orders" in sys.argv else 1)) if n != 1000 else 3)
 if mode == "short":
     sys.exit(print("Tiempo: 0.000001"))
 if mode == "latin1":

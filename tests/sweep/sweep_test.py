@@ -429,7 +429,8 @@ class Rejects(unittest.TestCase):
     def test_a_failure_keeps_what_was_measured(self):
         # The exact value fails at N=1000: N=10 stays measured, in the table
         # and the JSON. A candidate that hangs is not run again after its
-        # time-out. The table goes last, to a reader that has gone.
+        # time-out, at the first probe. The table goes last, to a reader
+        # that has gone.
         with tempfile.TemporaryDirectory() as tmp:
             saved, pidfile = os.path.join(tmp, "runs.json"), os.path.join(tmp, "pid")
             read_end, write_end = os.pipe()
@@ -449,7 +450,7 @@ class Rejects(unittest.TestCase):
         self.assertIn("ran longer than 2 s and was killed", done.stderr)
         self.assertEqual({s["length"] for s in document["summary"]}, {10})
         hung = [r["failure"] for r in document["runs"] if r["program"] == "standin.py"]
-        self.assertEqual(hung[1:], ["not run: it timed out at N=10"] * (len(hung) - 1))
+        self.assertEqual(hung[1:], ["not run: it timed out at N=1"] * (len(hung) - 1))
 
     def test_a_fault_of_its_own_keeps_the_runs(self):
         # The table, a view, raises: one line each for the fault and the
@@ -638,7 +639,7 @@ class Compare(unittest.TestCase):
                                      for n in cls.ACCEPTED + cls.REJECTED + ["crash"]]
         plot = ["--plot", os.path.join(tmp, "plot.png")] if HAS_GNUPLOT else []
         cls.done = sweep("--binary", DOTPROD, "--exact", EXACT, *CEILING,
-                         "--lengths", "10,1000",
+                         "--lengths", "10,1000", "--warmup", "1",
                          "--repeats", "2", "--json", os.path.join(tmp, "runs.json"), *plot,
                          "--csv", os.path.join(tmp, "runs.csv"), "--seed", "4242",
                          *[f"--candidate={c}" for c in candidates],
@@ -658,7 +659,7 @@ class Compare(unittest.TestCase):
         # Said once, with how often.
         crashed = [line for line in lines if "crash" in line]
         self.assertEqual(crashed, ["sweep: " + os.path.join(self.tmp.name, "crash")
-                                   + f" 10 was killed by signal 11 (and the same at "
+                                   + f" 1 was killed by signal 11 (and the same at "
                                    f"{1 + len(PROBES)} more lengths)"])
         verdicts = {(int(r["N"]), r["program"]): r["verdict"]
                     for r in table_rows(self.done.stdout)}
@@ -734,14 +735,14 @@ class Compare(unittest.TestCase):
             log = f.read().splitlines()
         one_round = sorted(self.ACCEPTED + self.REJECTED)
         rounds = [log[i:i + len(one_round)] for i in range(0, len(log), len(one_round))]
-        # A warm-up and a first round at every length, the probes, then the
-        # rounds the budget holds.
-        lengths = [10, 10, 1000, 1000, *PROBES, 10, 1000]
+        # The probes, then a warm-up and a first round at every length, then
+        # the rounds the budget holds.
+        lengths = [*PROBES, 10, 10, 1000, 1000, 10, 1000]
         self.assertEqual([sorted(r) for r in rounds],
                          [sorted(f"{name} {n}" for name in one_round) for n in lengths])
         # The two timed rounds at one length, each in an order of its own.
         order = [[line.split()[0] for line in r] for r in rounds]
-        self.assertNotEqual(order[1], order[-2])
+        self.assertNotEqual(order[len(PROBES) + 1], order[-2])
 
     @unittest.skipUnless(HAS_GNUPLOT, "no gnuplot")
     def test_plot_is_a_png(self):

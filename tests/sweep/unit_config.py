@@ -154,10 +154,12 @@ class Options(unittest.TestCase):
         cfg = config(["--binary", PYTHON, "--lengths", "50,7"])
         self.assertEqual(cfg.lengths, (7, 50))
 
-    def test_warmup_only_with_candidates(self):
+    def test_no_warmup_unless_asked(self):
+        # The probes, run first, warm every program.
         alone = config(["--binary", PYTHON])
         compared = config(["--binary", PYTHON, "--exact", PYTHON, "--candidate", "/bin/true"])
-        self.assertEqual((alone.warmup, compared.warmup), (0, 1))
+        asked = config(["--binary", PYTHON, "--warmup", "2"])
+        self.assertEqual((alone.warmup, compared.warmup, asked.warmup), (0, 0, 2))
         self.assertEqual([p.label for p in compared.programs],
                          [os.path.basename(PYTHON), "true"])
 

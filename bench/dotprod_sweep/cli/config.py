@@ -196,7 +196,7 @@ def run_options(p, programs):
                    help=f"add no more repeats after this long (default: {DEFAULT_BUDGET})")
     p.add_argument("--warmup", type=count, metavar="N",
                    help="untimed runs of each program before each length's repeats "
-                   "(default: 1 with --candidate, else 0)")
+                   "(default: 0; with --candidate the probes, run first, warm every program)")
     p.add_argument("--tolerance", type=fraction, default=0.0, metavar="REL",
                    help="widen what float rounding may explain by REL times the exact value, "
                    "REL from 0 to 1 (default: 0)")
@@ -327,7 +327,7 @@ def run_config(args, argv, programs):
         reference=reference, candidates=expanded, baseline=baseline, exact=exact,
         ceiling=ceiling, ceiling_threads=(1,) if cpus == 1 else (1, cpus),
         lengths=args.lengths, repeats=args.repeats, time_budget=args.budget,
-        warmup=(1 if expanded else 0) if args.warmup is None else args.warmup,
+        warmup=args.warmup or 0,
         tolerance=args.tolerance, timeout=args.timeout, cpus=args.cpus,
         seed=int.from_bytes(os.urandom(4), "little") if args.seed is None else args.seed,
         fail_fast=args.fail_fast,

@@ -43,7 +43,7 @@ def odd_probe_lengths(largest):
 def first_runs(config, ceilings):
     """How many runs the sweep plans before any extra round: per length the
     exact value, the warm-ups and the first rounds, each timed round with
-    the ceiling on each of its thread counts; then the probes."""
+    the ceiling on each of its thread counts; and the probes before them."""
     c = config
     rounds = (c.repeats or MIN_ROUNDS)
     per_length = 1 + c.warmup * len(c.programs) + rounds * (len(c.programs) + ceilings)

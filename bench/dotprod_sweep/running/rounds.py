@@ -1,11 +1,12 @@
 # SPDX-License-Identifier: MIT
-"""The runs, in their planned order. For every length: the exact value
-once, the ceiling calibration once per thread count, the warm-ups, then
-rounds in which the programs take turns (dotprod, the baseline, each
-candidate), so that a machine whose speed drifts slows all of them
-alike. Then every program once at the short probe lengths, and more
-rounds wherever a speedup's interval has not settled, while the budget
-lasts.
+"""The runs, in their planned order. First every program once at the
+probe lengths, which also warms each of them (its files read, its
+libraries loaded) before anything is timed. Then for every length: the
+exact value once, any warm-ups asked for, then rounds in which the
+programs take turns (dotprod, the baseline, each candidate) with the
+ceiling, so that a machine whose speed drifts slows all of them alike;
+and more rounds wherever a speedup's interval has not settled, while the
+budget lasts.
 
 Each run's standard output goes to a temporary file, never to a pipe
 read while the loop runs, so that reading it cannot slow the loop."""
@@ -307,9 +308,9 @@ class Rounds:
         """Every run, in order. Whatever stops the sweep early is recorded
         with the runs made until then, which are kept."""
         try:
+            self.run_probes()
             for n in self.config.lengths:
                 self.length(n)
-            self.run_probes()
             self.tell_answers()
             self.first_rounds()
             if self.config.repeats is None:
