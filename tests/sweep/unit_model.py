@@ -380,6 +380,25 @@ class Plan(unittest.TestCase):
                                   run("c", 10, k, f"{1 / v:.12f}", "0.5")]
                 self.assertAlmostEqual(plan.wideness(made, 10, "c"), weight, places=2)
 
+
+    def test_a_plan_is_made_again_once_its_length_has_a_new_run(self):
+        # Five rounds at N=10 leave c wide; a plan kept from then is given
+        # back while nothing runs there, and made again after a sixth round
+        # that settles it, as if made afresh.
+        runs = Runs(("dotprod", "c"), "dotprod", "dotprod", (10,), ())
+        def one_round(k, t):
+            runs.runs += [run("dotprod", 10, k, "1.000000", "0.5"),
+                          run("c", 10, k, f"{t:.6f}", "0.5")]
+        for k, t in enumerate([0.5, 1.0, 1.0, 1.0, 2.0, 1.0, 1.0], start=1):
+            one_round(k, t)
+        known = {}
+        wide = plan.length_plan(runs, 10, known)
+        self.assertEqual(wide[0], ("c",))
+        self.assertIs(plan.length_plan(runs, 10, known)[0], wide[0])
+        for k in range(8, 40):
+            one_round(k, 1.0)
+        self.assertEqual(plan.length_plan(runs, 10, known), plan.length_plan(runs, 10))
+        self.assertEqual(plan.length_plan(runs, 10, known)[0], ())
     def test_the_baseline_runs_as_its_own_median_needs(self):
         # c's runs alternate 0.9 and 1.1 over twelve rounds, each of 1 s.
         # A baseline as noisy and no dearer pairs in every round; a steady

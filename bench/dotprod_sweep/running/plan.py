@@ -171,11 +171,21 @@ def baseline_in_round(runs, n, rows):
     return per_second(runs.baseline) >= max(per_second(p) for p in rows)
 
 
-def round_worth(runs, n, programs, seconds):
-    """How much a round of programs at n narrows the speedups there, per
-    second it takes."""
+def length_plan(runs, n, known=None):
+    """(the programs a next round at n runs (round_programs), how much
+    such a round narrows the speedups there, seconds aside). Both depend
+    on the runs at n alone: where known, a dict, holds the last plan made
+    at n and no run has been added there since, that plan is given back,
+    so that each round reckons again only the length it ran at."""
+    made = sum(len(runs.of(p, n)) for p in runs.programs)
+    if known is not None and known.get(n, (None,))[0] == made:
+        return known[n][1:]
+    programs = round_programs(runs, n)
     rows = [p for p in programs if p != runs.baseline]
-    return sum(gain(runs, n, p, rows) for p in programs) / max(seconds, 1e-9)
+    found = programs, sum(gain(runs, n, p, rows) for p in programs)
+    if known is not None:
+        known[n] = (made, *found)
+    return found
 
 
 def turns(programs, seed, n, kind, repeat):
@@ -208,19 +218,20 @@ def round_programs(runs, n):
     return rows + ((runs.baseline,) if baseline_in_round(runs, n, rows) else ())
 
 
-def next_round(runs, lengths, rounds, round_cost, elapsed, budget):
+def next_round(runs, lengths, rounds, round_cost, elapsed, budget, known=None):
     """(length, programs) of the next round after the first ones, or
     None where no row is left wide or no round fits the budget. rounds:
     {length: its timed rounds}; round_cost(n, programs): the seconds such
-    a round should take; elapsed: the sweep's seconds so far."""
-    wanted = {n: round_programs(runs, n) for n in lengths if rounds[n] < MAX_ROUNDS}
-    costs = {n: round_cost(n, programs) for n, programs in wanted.items() if programs}
-    fits = {n: round_worth(runs, n, wanted[n], costs[n]) for n in costs
+    a round should take; elapsed: the sweep's seconds so far; known: the
+    plans already made (length_plan)."""
+    wanted = {n: length_plan(runs, n, known) for n in lengths if rounds[n] < MAX_ROUNDS}
+    costs = {n: round_cost(n, programs) for n, (programs, _) in wanted.items() if programs}
+    fits = {n: wanted[n][1] / max(costs[n], 1e-9) for n in costs
             if worth_a_round(elapsed, costs[n], budget)}
     if not fits:
         return None
     n = next_length(fits)
-    return n, wanted[n]
+    return n, wanted[n][0]
 
 
 def undecided(made):

@@ -266,15 +266,17 @@ class Rounds:
         a round narrows the most per second (plan.next_round), until every
         one has or the budget is spent."""
         lengths = [n for n in self.config.lengths if not self.done_at(n)]
+        known = {}
         while True:
             chosen = plan.next_round(self.runs, lengths, {n: self.rounds(n) for n in lengths},
                                      self.round_cost, time.monotonic() - self.started,
-                                     self.config.time_budget)
+                                     self.config.time_budget, known)
             if chosen is None:
                 return
             n, programs = chosen
-            wide = ", ".join(f"{len(rows)} at N={length_text(m)}" for m in lengths
-                             for rows in [plan.unsettled(self.runs, m)] if rows)
+            rows = {m: [p for p in plan.length_plan(self.runs, m, known)[0]
+                        if p != self.runs.baseline] for m in lengths}
+            wide = ", ".join(f"{len(rows[m])} at N={length_text(m)}" for m in lengths if rows[m])
             self.focus = f" (rows still wide: {wide}; this round at N={length_text(n)})"
             self.planned += len(programs) + len(self.ceilings_now(TIMED, self.rounds(n) + 1))
             self.round(n, TIMED, self.rounds(n) + 1, programs)
