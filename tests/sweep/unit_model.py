@@ -67,6 +67,19 @@ class Verdict(unittest.TestCase):
                 f.flush()
                 self.assertEqual(printed.read_passes(f.name), wanted)
 
+    def test_sum_lines_across_blocks(self):
+        # Lines of 10 bytes: line 104857 straddles the first 1 MiB block's
+        # end; the last line has no newline, and 9 is past the end.
+        text = "".join(f"sum={k % 100000:05d}\n" for k in range(200000)) + "sum=last"
+        with tempfile.NamedTemporaryFile("w") as f:
+            f.write(text)
+            f.flush()
+            found = printed.sum_lines(f.name, {0, 104857, 199999, 200000})
+            self.assertEqual(found, {0: "sum=00000", 104857: "sum=04857", 199999: "sum=99999",
+                                     200000: "sum=last"})
+            self.assertEqual(printed.sum_lines(f.name, {200001}), {})
+            self.assertEqual(printed.sum_lines(f.name, set()), {})
+
     def test_the_weakest_evidence_wins(self):
         for classes, wanted in [((verdict.SAME, verdict.WRONG, verdict.ACCURATE), verdict.WRONG),
                                 ((verdict.ACCURATE, verdict.SAME), verdict.ACCURATE),

@@ -147,12 +147,17 @@ def read_orders(path):
 
 
 def sum_lines(path, wanted):
-    """The sum lines of the given term counts, from a run's output."""
-    found = {}
+    """The sum lines of the given term counts, from a run's output, read a
+    block at a time: the longest run's holds a line per term."""
+    found, index, tail, last = {}, 0, b"", max(wanted, default=-1)
     with open(path, "rb") as f:
-        for index, line in enumerate(f):
-            if index in wanted:
-                found[index] = line.rstrip(b"\n").decode(errors="replace")
-                if len(found) == len(wanted):
-                    break
+        while index <= last and (block := f.read(1 << 20)):
+            lines = (tail + block).split(b"\n")
+            tail = lines.pop()  # a line the next block goes on with
+            for k in wanted:
+                if index <= k < index + len(lines):
+                    found[k] = lines[k - index].decode(errors="replace")
+            index += len(lines)
+    if tail and index in wanted:
+        found[index] = tail.decode(errors="replace")
     return found
