@@ -4,20 +4,24 @@
  * appends to it, one write(2) a line:
  *
  *   start PID DEV INO SIZE MTIME PATH   a program image begins (and a fork)
+ *   object PID DEV INO SIZE MTIME PATH  a shared object it has loaded, as it
+ *                                       begins and as it exits normally
  *   thread PID TID NS                   a thread's processor time at its end
  *   end PID NS CPUS                     the process's processor time, and the
  *                                       CPUs it may run on, as it exits
  *
- * PATH is the executable's, each byte outside '!'..'~' and '%' written as
+ * PATH is the file's, each byte outside '!'..'~' and '%' written as
  * %XX. A thread it started reports at its end; the threads still running
  * at exit (OpenMP's pool, the main thread) are read from /proc then. It
  * runs when a process or a thread starts or ends, never in between: a
  * program's loop runs as it would without it. */
 #define _GNU_SOURCE
 #include <dirent.h>
+#include <link.h>
 #include <dlfcn.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <limits.h>
 #include <pthread.h>
 #include <sched.h>
 #include <stdio.h>
@@ -63,19 +67,49 @@ static void escape(char *to, const char *from, size_t room)
     to[i] = '\0';
 }
 
-static void say_start(void)
+/* A file as the kernel sees it now, by the path it was opened with. */
+static void say_file(const char *kind, const char *shown, const char *opened)
 {
-    char path[1024], escaped[3072], line[3200];
-    ssize_t len = readlink("/proc/self/exe", path, sizeof path - 1);
+    char escaped[3072], line[3200];
     struct stat st;
-    if (len <= 0 || stat("/proc/self/exe", &st) != 0)
+    if (stat(opened, &st) != 0)
         return;
-    path[len] = '\0';
-    escape(escaped, path, sizeof escaped);
-    put(line, snprintf(line, sizeof line, "start %d %llu %llu %lld %lld %s\n", (int)getpid(),
+    escape(escaped, shown, sizeof escaped);
+    put(line, snprintf(line, sizeof line, "%s %d %llu %llu %lld %lld %s\n", kind, (int)getpid(),
                        (unsigned long long)st.st_dev, (unsigned long long)st.st_ino,
                        (long long)st.st_size,
                        st.st_mtim.tv_sec * 1000000000LL + st.st_mtim.tv_nsec, escaped));
+}
+
+static void say_start(void)
+{
+    char path[1024];
+    ssize_t len = readlink("/proc/self/exe", path, sizeof path - 1);
+    if (len <= 0)
+        return;
+    path[len] = '\0';
+    say_file("start", path, "/proc/self/exe");
+}
+
+static int say_object(struct dl_phdr_info *info, size_t size, void *unused)
+{
+    (void)size, (void)unused;
+    char full[PATH_MAX];
+    const char *name = info->dlpi_name;
+    if (name[0] == '/')
+        say_file("object", name, name);
+    else if (name[0] && realpath(name, full))  // loaded by a relative path; the vDSO has no file
+        say_file("object", full, full);
+    return 0;
+}
+
+/* The code a program runs is its image's and its shared objects': those it
+ * was linked with, as it begins, and those it opened since, as it exits
+ * normally (not from _exit, which a vfork child may call). */
+static void say_objects(void)
+{
+    if (out >= 0)
+        dl_iterate_phdr(say_object, NULL);
 }
 
 static void say_thread(long long tid, long long ns)
@@ -142,7 +176,11 @@ static void say_end(void)
                            (used.ru_utime.tv_usec + used.ru_stime.tv_usec) * 1000LL, cpus));
 }
 
-__attribute__((destructor)) static void ending_normally(void) { say_end(); }
+__attribute__((destructor)) static void ending_normally(void)
+{
+    say_objects();
+    say_end();
+}
 
 /* Shells and Python's os._exit leave without destructors. */
 __attribute__((noreturn)) static void leave(const char *name, int status)
@@ -169,6 +207,7 @@ __attribute__((constructor)) static void say_begin(void)
         return;
     pthread_atfork(NULL, NULL, say_start);
     say_start();
+    say_objects();
 }
 
 struct start {

@@ -1,6 +1,8 @@
 # SPDX-License-Identifier: MIT
 """Two sweeps compared, in-process on hand-made runs. Expected values are
 worked out here by hand."""
+import copy
+import dataclasses
 import math
 import random
 import unittest
@@ -309,13 +311,76 @@ class Compare(unittest.TestCase):
         new = runs({(label, 2147483647): scaled(NEW, 1.1), (label, 1): scaled(NEW, 1.23e-8)})
         paired = (runs({("dotprod", 10**7): OLD, ("y" * 16, 10**7): OLD}),
                   runs({("dotprod", 10**7): NEW, ("y" * 16, 10**7): scaled(NEW, 0.885)}))
+        same = [witnessed(copy.deepcopy(made), SameCode.FILES, label=label) for made in (old, new)]
         for lines, wanted in ((view.compare_runs(old, new)[0], "faster, about 81×"),
-                              (view.compare_runs(*paired)[0], "faster by about 13 %")):
+                              (view.compare_runs(*paired)[0], "faster by about 13 %"),
+                              (view.compare_runs(*same)[0], "machine: 81× faster")):
             with self.subTest(wanted):
                 self.assertIn(wanted, lines.decode())
                 self.assertLessEqual(max(len(line) for line in lines.decode().splitlines()
                                          if "|" in line), 120)
 
+
+
+def witnessed(made, files, env=None, whole=True, objects=True, label="simd"):
+    """made, with label's command and the files the witness saw it run;
+    whole: every timed run witnessed to its end."""
+    made.ran_objects = objects
+    made.ran = {label: dict(files)}
+    made.setup = {"programs": {"reference": {"label": "dotprod", "argv": ["dotprod"], "env": {}},
+                               "candidates": [{"label": label, "argv": ["./" + label],
+                                               "env": env or {}, "files": {}}]}}
+    made.runs = [dataclasses.replace(r, thread_cpu=(0.5,) if whole else None)
+                 for r in made.runs]
+    return made
+
+
+class SameCode(unittest.TestCase):
+    FILES = {"/b/simd": "s1", "/lib/libc.so.6": "c1"}
+
+    def test_the_same_command_and_files_witnessed_whole(self):
+        times = {("dotprod", 1000): OLD, ("simd", 1000): OLD}
+        cases = [("the same", {}, True),
+                 ("a shared object rebuilt", dict(new_files={**self.FILES, "/lib/libc.so.6": "c2"}),
+                  False),
+                 ("a shared object only one saw", dict(new_files={**self.FILES, "/lib/m": "m1"}),
+                  False),
+                 ("a digest not taken", dict(new_files={**self.FILES, "/b/simd": None}), False),
+                 ("a digest taken in neither", dict(old_files={**self.FILES, "/b/simd": None},
+                                                    new_files={**self.FILES, "/b/simd": None}),
+                  False),
+                 ("objects not witnessed", dict(objects=False), False),
+                 ("a run not witnessed whole", dict(whole=False), False),
+                 ("another environment", dict(env={"OMP_NUM_THREADS": "2"}), False)]
+        for name, change, wanted in cases:
+            with self.subTest(name):
+                old = witnessed(runs(times), change.get("old_files", self.FILES))
+                new = witnessed(runs(times), change.get("new_files", self.FILES),
+                                change.get("env"), change.get("whole", True),
+                                change.get("objects", True))
+                self.assertIs(c.same_code(old, new, "simd"), wanted)
+
+    def test_what_moved_is_the_machines_and_no_gate_fails_on_it(self):
+        # simd 1.5 times as slow at both lengths, dotprod as before.
+        old = {("dotprod", 1000): OLD, ("simd", 1000): OLD, ("dotprod", 10**6): OLD,
+               ("simd", 10**6): OLD}
+        new = {("dotprod", 1000): NEW, ("simd", 1000): scaled(NEW, 1.5),
+               ("dotprod", 10**6): NEW, ("simd", 10**6): scaled(NEW, 1.5)}
+        rebuilt = {**self.FILES, "/b/simd": "s2"}
+        for files, call, status in ((self.FILES, c.MACHINE, 0), (rebuilt, c.SLOWER, 3)):
+            with self.subTest(call):
+                before, after = witnessed(runs(old), self.FILES), witnessed(runs(new), files)
+                result = c.compare(before, after)
+                simd = [r for r in result.rows if r.program == "simd"]
+                self.assertEqual({r.called.call for r in simd}, {call})
+                mean, = [m for m in result.means if m.program == "simd"]
+                self.assertEqual(mean.called.call, call)
+                said, got = view.compare_runs(before, after, 0.05, 0.2)
+                self.assertEqual(got, status)
+                if call == c.MACHINE:
+                    self.assertIn("| machine: 1.5× slower |", said.decode())
+                    self.assertIn("gate passed: every candidate ran the same code",
+                                  said.decode())
 
 if __name__ == "__main__":
     unittest.main()

@@ -49,6 +49,7 @@ def sweep():
                   Run("dotprod", 5, 1, PROBE, 1.0, 2**20, "process", "0.100000", "0.1"),
                   Run(OMP, 5, 1, PROBE, 0.0, failure="was killed by signal 9")]
     made.ceilings.append(Ceiling(100, 2, 1e-6, 0.1, None, 2e-6, 1.6e-6, 1))
+    made.ran_objects = True
     return made
 
 
@@ -228,6 +229,7 @@ class Refused(unittest.TestCase):
              lambda d: d["ceiling_runs"][0].update(second_seconds=0)),
             ("machine.caches[0].bytes", lambda d: d["machine"]["caches"][0].update(bytes="32")),
             ("machine.candidate_dirty", lambda d: d["machine"].update(candidate_dirty=1)),
+            ("sweep.ran_objects", lambda d: d["sweep"].update(ran_objects=1)),
             # Two labels that clean to one would merge two programs' rows.
             ("sweep.programs[2]", lambda d: d["sweep"].update(programs=["dotprod", "a|b", "a/b"])),
         ]

@@ -45,6 +45,23 @@ class Lines(unittest.TestCase):
         self.assertEqual(said.started, {7, 8})
         self.assertEqual(witness.allowed_cpus(said), 4)
         self.assertEqual(witness.thread_seconds(said), (0.5, 0.002))
+        self.assertFalse(said.objects)
+
+    def test_shared_objects_are_the_runs_but_for_what_is_left_out(self):
+        # GNU time's libc and the witness library itself are not the run's;
+        # the program's libc, said as it began and again as it ended, is once.
+        text = ("start 7 1 2 3 4 /usr/bin/time\n"
+                "object 7 1 9 9 9 /lib/libc.so.6\n"
+                "start 8 1 5 6 7 /prog\n"
+                "object 8 1 8 8 8 /lib/witness.so\n"
+                "object 8 1 9 9 9 /lib/libc.so.6\n"
+                "object 8 1 9 9 9 /lib/libc.so.6\n")
+        said = witness.parse(text, ("/usr/bin/time", "/lib/witness.so"))
+        self.assertEqual([i.path for i in said.images], ["/prog", "/lib/libc.so.6"])
+        self.assertEqual(said.started, {7, 8})
+        self.assertTrue(said.objects)
+        self.assertEqual([i.path for i in witness.parse(text, ()).images],
+                         ["/usr/bin/time", "/lib/libc.so.6", "/prog", "/lib/witness.so"])
 
     def test_it_holds_where_every_process_ended_and_their_time_adds_up(self):
         ended = "start 8 1 2 3 4 /p\nend 8 {} 2\n"
@@ -274,7 +291,7 @@ class RealProcesses(unittest.TestCase):
         with open(script, "w") as f:
             f.write(f'#!/bin/sh\n"{binary}" x\n:\n')
         os.chmod(script, 0o755)
-        seen = preloaded.Witness(LIBRARY, os.path.join(folder, "witness"))
+        seen = preloaded.Witness(os.path.abspath(LIBRARY), os.path.join(folder, "witness"))
         def ran(program):
             shutil.copy(program, binary)
             ended = runner.timed_run([script], dict(os.environ), os.path.join(folder, "out"),
@@ -286,6 +303,11 @@ class RealProcesses(unittest.TestCase):
         self.assertIn(os.path.realpath("/bin/sh"), first)
         self.assertNotEqual(first[binary], rebuilt[binary])
         self.assertNotIn(runner.GNU_TIME, first)
+        # The shared objects the binary ran with, but not the witness itself.
+        libc = next(p for p in first if os.path.basename(p).startswith("libc.so"))
+        self.assertEqual(first[libc], rebuilt[libc])
+        self.assertNotIn(os.path.abspath(LIBRARY), first)
+        self.assertTrue(seen.objects)
         # A Python with a busy thread and one that sleeps through to the end.
         threaded = ("import threading, time\n"
                     "def spin():\n end = time.thread_time() + 0.2\n"

@@ -101,6 +101,7 @@ class Runs:
     shown: dict = field(default_factory=dict)     # label -> its command as the user wrote it
     launches: dict = field(default_factory=dict)  # label -> launchers.Launch
     ran: dict = field(default_factory=dict)  # label -> {path: SHA-256 or None} the witness saw
+    ran_objects: bool = False  # ran holds the shared objects the processes loaded too
     setup: dict = field(default_factory=dict)     # the arguments and commands, for the record
     stopped: str | None = None  # what ended the sweep before all was run
     seed: int | None = None     # what shuffled the turns in each round

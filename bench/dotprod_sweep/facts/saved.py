@@ -30,7 +30,7 @@ SCHEMA_HISTORY = {
        "second_seconds (1.3.0) and repeat, runs' cpu, sweep's budget, spent and short (1.5.0), "
        "machine's busy_start (1.6.1), runs' threads (1.7.0), programs' files (1.8.0), runs' "
        "thread_cpu and cpus_allowed, sweep's ran, and machine's candidate_commit and "
-       "candidate_dirty (1.9.0)",
+       "candidate_dirty (1.9.0), sweep's ran_objects (1.10.0)",
 }
 # show and compare read SCHEMA and the schema before it, which its entry here
 # brings up to SCHEMA: with 4, {3: a schema 3 document to the same run in 4}.
@@ -70,7 +70,8 @@ def facts(runs):
                   "spent": runs.spent, "short": [{"length": n, "rounds": r}
                                                  for n, r in runs.short.items()],
                   "launches": {k: dataclasses.asdict(v) for k, v in runs.launches.items()},
-                  "ran": {k: dict(v) for k, v in runs.ran.items()}},
+                  "ran": {k: dict(v) for k, v in runs.ran.items()},
+                  "ran_objects": runs.ran_objects},
         "exact": [{"length": n, "value": v} for n, v in runs.exact.items()],
         "orders": [{"length": n, "low": low, "high": high}
                    for n, (low, high) in runs.orders.items()],
@@ -232,6 +233,14 @@ def launch_from(value, where):
                             whole(field(d, "threads", where), where, "threads", 1, MOST, "a count"))
 
 
+def get_flag(sweep, key):
+    """A yes or no of the sweep section's, no where a file from before it has none."""
+    value = sweep.get(key, False)
+    if type(value) is not bool:
+        raise wrong("sweep", key, "true or false", value)
+    return value
+
+
 def sweep_from(sweep):
     """Runs' fields from the sweep section, and {label as saved: cleaned}."""
     labels = labels_of(field(sweep, "programs", "sweep"))
@@ -254,6 +263,7 @@ def sweep_from(sweep):
         seed=get("seed", lambda v, at: maybe(whole, v, at, None, 0, math.inf, "a seed")),
         launches=get("launches", keyed, labels, launch_from),
         ran=keyed(sweep.get("ran", {}), "sweep.ran", labels, executables),  # from 1.9.0
+        ran_objects=get_flag(sweep, "ran_objects"),  # from 1.10.0
         # Runs saved before 1.5.0 have no budget, time spent or short lengths.
         budget=maybe(real, sweep.get("budget"), "sweep", "budget"),
         spent=maybe(real, sweep.get("spent"), "sweep", "spent"),

@@ -1,8 +1,8 @@
 # SPDX-License-Identifier: MIT
 """What a run's processes said of themselves through the witness library
-(examples/witness.c, preloaded): each program image that started, each
-thread's processor time, and each process's own time and the CPUs it
-may run on as it ended. Pure: reading the lines, and whether they
+(examples/witness.c, preloaded): each program image that started and
+each shared object it loaded, each thread's processor time, and each
+process's own time and the CPUs it may run on as it ended. Pure: reading the lines, and whether they
 account for the whole run."""
 
 import urllib.parse
@@ -27,23 +27,26 @@ class Said:
     threads: dict    # (pid, tid) -> processor seconds
     ended: dict      # pid -> (processor seconds, CPUs it may run on)
     started: frozenset  # the pids that said they started
-    images: tuple    # Image, in the order first seen
+    images: tuple    # Image, executables and shared objects, in the order first seen
+    objects: bool = False  # the library reported shared objects: all of them are in images
 
 
 def parse(text, leave_out=()):
-    """The witness's lines, text; images at the paths in leave_out (the
-    sweep's own GNU time) are not the run's. A line that is not the
-    library's, or is cut short, is passed over: a process may die mid-write."""
-    threads, ended, started, images, theirs = {}, {}, set(), {}, {}
+    """The witness's lines, text; files at the paths in leave_out (the
+    sweep's own GNU time, the witness library) are not the run's, nor the
+    shared objects of a process that ran only those. A line that is not
+    the library's, or is cut short, is passed over: a process may die
+    mid-write."""
+    threads, ended, started, files, theirs = {}, {}, set(), [], {}
     for line in text.split("\n")[:-1]:  # the last, if not empty, was cut short
         words = line.split(" ")
         try:
-            if words[0] == "start" and len(words) == 7:
-                started.add(int(words[1]))
-                path = urllib.parse.unquote(words[6], errors="replace")
-                theirs.setdefault(int(words[1]), set()).add(path in leave_out)
-                if path not in leave_out:
-                    images.setdefault(Image(path, tuple(map(int, words[2:6]))), None)
+            if words[0] in ("start", "object") and len(words) == 7:
+                pid, path = int(words[1]), urllib.parse.unquote(words[6], errors="replace")
+                if words[0] == "start":
+                    started.add(pid)
+                    theirs.setdefault(pid, set()).add(path in leave_out)
+                files.append((pid, Image(path, tuple(map(int, words[2:6])))))
             elif words[0] == "thread" and len(words) == 4:
                 key = (int(words[1]), int(words[2]))
                 threads[key] = max(threads.get(key, 0.0), int(words[3]) / 1e9)
@@ -51,9 +54,12 @@ def parse(text, leave_out=()):
                 ended[int(words[1])] = (int(words[2]) / 1e9, int(words[3]))
         except ValueError:
             continue
-    # The threads of a process that ran only what is left out are not the run's.
+    # What a process that ran only what is left out did is not the run's.
     threads = {k: v for k, v in threads.items() if theirs.get(k[0]) != {True}}
-    return Said(threads, ended, frozenset(started), tuple(images))
+    images = dict.fromkeys(image for pid, image in files
+                           if image.path not in leave_out and theirs.get(pid) != {True})
+    return Said(threads, ended, frozenset(started), tuple(images),
+                any(line.startswith("object ") for line in text.split("\n")))
 
 
 def holds(said, cpu):

@@ -25,12 +25,14 @@ differences, always inside its interval), and the interval at
 every length's differences into one rank test would weigh a length by
 its pairs of runs, and could put the mean outside its own interval."""
 
+import dataclasses
 import math
 import statistics
 from dataclasses import dataclass
 
 from . import model, stats
-from .differences import commits, differences, program_differences
+from .differences import commits, differences, program_differences, same_code
+from .soundness import FAILED, IMPOSSIBLE, WRONG, Unsound, Verdict, soundness, unsound_at  # noqa: F401
 from .flags import coarse
 from .shift_interval import Interval, interval, shift
 from ..facts.runs import TIMED
@@ -41,13 +43,12 @@ THRESHOLD = 0.05      # a change smaller than this fraction is not called one
 # A change beyond the threshold either way, the same within it, or an
 # interval that reaches both within and beyond it: then it cannot tell.
 FASTER, SLOWER, SAME, CANNOT_TELL = "faster", "slower", "the same", "cannot tell"
+# A program that ran the very same code in both (differences.same_code):
+# its change beyond the threshold is the machine's, not a change of it.
+MACHINE = "the machine's"
 # What the gate finds of a row or a mean.
 PASSED, FAILED_GATE = "passed", "failed"
 PAIRED, ABSOLUTE = "paired", "absolute"   # what a call and the gate rest on
-# A version's standing in its own sweep that leaves its times without a
-# call: a wrong result's speed means nothing, nor does an impossible time.
-WRONG, IMPOSSIBLE, FAILED = "wrong", "impossible", "failed"
-
 @dataclass(frozen=True)
 class Change:
     """new / old of one figure: 2 is twice as slow."""
@@ -81,6 +82,7 @@ class Row:
     control: bool = False  # the control's own row: a yardstick, never gated
     unsound: tuple = ()  # (WRONG or IMPOSSIBLE, "old" or "new"): no call, no gate
     reference: bool = False  # dotprod's: the other yardstick, never gated
+    same_code: bool = False  # the same files ran in both: no change of its own, never gated
 
     @property
     def old_median(self):
@@ -100,8 +102,9 @@ class Row:
         """The change the gate rests on: none for the yardsticks, the
         control and dotprod, whose moves are the machine's unless they
         changed (as in a sweep's own gate, only candidates are gated), nor
-        for a failed or an unsound row."""
-        if self.control or self.reference or self.unsound or self.failure:
+        for a failed or an unsound row, nor for one that ran the same code
+        in both, which the gate passes (Comparison.unchanged)."""
+        if self.control or self.reference or self.unsound or self.failure or self.same_code:
             return None
         return self.called
 
@@ -125,6 +128,7 @@ class Mean:
     paired: Change | None  # where every one of those lengths has a paired change
     control: bool = False
     reference: bool = False
+    same_code: bool = False
 
     @property
     def called(self):
@@ -132,27 +136,11 @@ class Mean:
 
     @property
     def gated(self):
-        return None if self.control or self.reference else self.called
+        return None if self.control or self.reference or self.same_code else self.called
 
     @property
     def basis(self):
         return PAIRED if self.paired else ABSOLUTE
-
-
-@dataclass(frozen=True)
-class Verdict:
-    """A candidate's verdict in each sweep, as its answer line said it."""
-    program: str
-    old: str
-    new: str
-
-
-@dataclass(frozen=True)
-class Unsound:
-    """A program that made its sweep exit 1."""
-    side: str            # "old" or "new"
-    program: str
-    standing: str        # WRONG, IMPOSSIBLE or FAILED
 
 
 @dataclass(frozen=True)
@@ -183,6 +171,13 @@ class Comparison:
         """The new sweep holds a wrong version or an impossible time: no
         gate passes it."""
         return [u for u in self.unsound if u.side == "new" and u.standing != FAILED]
+
+    @property
+    def unchanged(self):
+        """The candidates' rows that ran the same code in both sweeps, and
+        none that did not: what moved is the machine's, and a gate passes."""
+        rows = [r for r in self.rows if not (r.control or r.reference)]
+        return rows if rows and all(r.same_code and not r.failure for r in rows) else []
 
     def gated(self, limit, outcome):
         """The rows and means whose gated change has outcome at limit; a
@@ -267,18 +262,28 @@ def relative(rounds, program, control, n):
     return tuple(mine / theirs for mine, theirs in pairs)
 
 
+def own(found, same):
+    """found, a Change, as the program's own: where it ran the same code in
+    both (same), a move beyond the threshold is the machine's."""
+    if same and found is not None and found.call in (FASTER, SLOWER):
+        return dataclasses.replace(found, call=MACHINE)
+    return found
+
+
 def row(program, params, n, sides, threshold, paired=((), ()), control=False, unsound=(),
-        reference=False):
-    """sides: (old, new) side(); paired: (old, new) relative times."""
+        reference=False, same=False):
+    """sides: (old, new) side(); paired: (old, new) relative times; same:
+    the program ran the same code in both (differences.same_code)."""
     (old_times, old_failed, old_coarse), (new_times, new_failed, new_coarse) = sides
     failure = {(True, True): "both", (True, False): "old",
                (False, True): "new"}.get((old_failed, new_failed))
     if failure:
         return Row(program, params, n, old_times, new_times, failure, None, unsound=unsound,
-                   reference=reference)
+                   reference=reference, same_code=same)
     return Row(program, params, n, old_times, new_times, None,
-               change(old_times, new_times, threshold), old_coarse or new_coarse, *paired,
-               None if control else change(*paired, threshold), control, unsound, reference)
+               own(change(old_times, new_times, threshold), same), old_coarse or new_coarse,
+               *paired, None if control else own(change(*paired, threshold), same), control,
+               unsound, reference, same)
 
 
 def geometric(values):
@@ -300,38 +305,10 @@ def mean(rows, threshold):
         return None
     paired = mean_change([(r.old_paired, r.new_paired) for r in rows], threshold) \
         if all(r.paired for r in rows) else None
+    same = all(r.same_code for r in rows)
     return Mean(rows[0].program, rows[0].params, tuple(r.length for r in rows),
-                mean_change([(r.old, r.new) for r in rows], threshold), paired, rows[0].control,
-                rows[0].reference)
-
-
-def standing(made, program):
-    """WRONG, IMPOSSIBLE, FAILED or None: why program made its sweep exit 1.
-    dotprod, the reference, has no verdict, but may fail."""
-    word = made.standing.get(program)
-    if word is None and any(r.failure and r.program == program for r in made.runs.runs):
-        word = FAILED
-    return word if word in (WRONG, IMPOSSIBLE, FAILED) else None
-
-
-def unsound_at(made, program, n, which):
-    """((WRONG or IMPOSSIBLE, which),) where program's times at n in made,
-    the "old" or "new" sweep's model, are not to be compared: it is wrong
-    there, or its time at n is impossible."""
-    if made.standing.get(program) == WRONG:
-        return ((WRONG, which),)
-    if any(s.impossible for s in made.at(n) if s.program == program):
-        return ((IMPOSSIBLE, which),)
-    return ()
-
-
-def soundness(made):
-    """Unsound, per program that made either sweep exit 1; and Verdict,
-    per candidate both ran. made: the two sweeps' models."""
-    flawed = tuple(Unsound(which, p, word) for which, m in zip(("old", "new"), made)
-                   for p in m.programs for word in [standing(m, p)] if word)
-    old, new = ({a.program: a.verdict for a in m.answers} for m in made)
-    return flawed, tuple(Verdict(p, old[p], new[p]) for p in made[1].candidates if p in old)
+                own(mean_change([(r.old, r.new) for r in rows], threshold), same),
+                own(paired, same), rows[0].control, rows[0].reference, same)
 
 
 def chosen(old, new, timed, given):
@@ -342,15 +319,16 @@ def chosen(old, new, timed, given):
     return next((p for p in (new.baseline, old.baseline, new.reference) if p in timed), None)
 
 
-def matched(found, runs, sides, made, control, threshold):
+def matched(found, runs, sides, made, control, threshold, same):
     """The Row of found, (program, params key, length), timed in both runs;
-    sides: each run's (measured(), rounds())."""
+    sides: each run's (measured(), rounds()); same: {program: whether it ran
+    the same code in both}."""
     p, params, n = found
     paired = tuple(relative(r, p, control, n) for _, r in sides) \
         if control is not None and p != control else ((), ())
     flawed = tuple(x for m, which in zip(made, ("old", "new")) for x in unsound_at(m, p, n, which))
     return row(p, params, n, (sides[0][0][found], sides[1][0][found]), threshold, paired,
-               p == control, flawed, p == runs[1].reference)
+               p == control, flawed, p == runs[1].reference, same[p])
 
 
 def compare(old, new, threshold=THRESHOLD, control=None, models=None):
@@ -364,7 +342,8 @@ def compare(old, new, threshold=THRESHOLD, control=None, models=None):
     turn = {p: i for i, p in enumerate(dict.fromkeys((*new.programs, *old.programs)))}
     both = sorted(set(before) & set(after), key=lambda k: (k[2], turn.get(k[0], len(turn)), k))
     sides = ((before, rounds(old)), (after, rounds(new)))
-    rows = tuple(matched(k, (old, new), sides, made, yardstick, threshold)
+    same = {p: same_code(old, new, p) for p in {k[0] for k in both}}
+    rows = tuple(matched(k, (old, new), sides, made, yardstick, threshold, same)
                  for k in both)
     programs = dict.fromkeys((r.program, r.params) for r in rows)
     means = tuple(m for m in (mean([r for r in rows if (r.program, r.params) == p], threshold)
@@ -396,4 +375,6 @@ def status(comparison, fail_above):
     if comparison.slower_than(fail_above):
         return 3
     gated = [x for x in (*comparison.rows, *comparison.means) if x.gated is not None]
-    return 4 if not gated or comparison.gated(fail_above, CANNOT_TELL) else 0
+    if not gated:
+        return 0 if comparison.unchanged else 4
+    return 4 if comparison.gated(fail_above, CANNOT_TELL) else 0

@@ -6,6 +6,8 @@ alone."""
 import os
 from dataclasses import dataclass
 
+from ..facts.runs import TIMED
+
 # What tells two machines or builds apart; load and date do not.
 MACHINE_KEYS = ("candidate_commit", "candidate_dirty", "version", "commit", "cpu", "cores", "affinity", "online_cpus", "kernel", "libc",
                 "governor", "caches", "environment")
@@ -84,6 +86,35 @@ def files_of(recorded):
             all(isinstance(v, str) for v in recorded.values())):
         return None
     return tuple(sorted(recorded.items()))
+
+
+def command_of(runs, label):
+    """The command label ran, its words and environment, as runs recorded it."""
+    recorded = runs.setup.get("programs", {})
+    found = [c for c in [recorded.get("reference"), *(recorded.get("candidates") or [])]
+             if isinstance(c, dict) and c.get("label") == label]
+    return (found[0].get("argv"), found[0].get("env")) if found else None
+
+
+def witnessed_whole(runs, label):
+    """Whether the witness saw every process of each timed run of label
+    (its threads' time then accounts for the run's), shared objects
+    included: label's files are then all the code it ran."""
+    timed = [r for r in runs.runs if r.program == label and r.kind == TIMED and not r.failure]
+    return runs.ran_objects and bool(timed) and all(r.thread_cpu is not None for r in timed) \
+        and all(runs.ran.get(label, {}).values())
+
+
+def same_code(old, new, label):
+    """Whether label ran the very same code in runs old and new: both
+    witnessed it whole and recorded the same command and the same files,
+    byte for byte: its command's, and every executable and shared object
+    its processes ran. What its times then did is the machine's."""
+    if not (witnessed_whole(old, label) and witnessed_whole(new, label)):
+        return False
+    files = recorded_files(old).get(label), recorded_files(new).get(label)
+    return command_of(old, label) is not None and command_of(old, label) == \
+        command_of(new, label) and files[0] is not None and files[0] == files[1]
 
 
 def program_differences(old, new, programs):

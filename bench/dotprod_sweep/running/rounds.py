@@ -335,6 +335,7 @@ class Rounds:
             self.runs.stopped = f"unexpected {type(error).__name__}: {error}"
         # The load at the end belongs to the record the runs are stored with.
         self.runs.machine = {**self.runs.machine, "load_end": machine.load()}
+        self.runs.ran_objects = bool(self.witness and self.witness.objects)
         self.runs.spent = time.monotonic() - self.started
         return self.runs
 

@@ -2,7 +2,8 @@
 """The witness library preloaded into every process of a run, and what
 it left: a fresh file for each run, named to its processes in the
 environment (which launchers pass on to their ranks), read once the run
-has ended. Each executable is hashed once per file as it was."""
+has ended. Each executable and shared object is hashed once per file as
+it was."""
 
 import os
 from dataclasses import dataclass, field
@@ -29,6 +30,8 @@ class Witness:
     library: str   # the library's absolute path
     path: str      # the file its processes write to
     hashed: dict = field(default_factory=dict)  # (path, identity) -> SHA-256, or None
+    objects: bool = False  # a run's processes reported their shared objects: this
+                           # library reports them all, where an older one reported none
 
     def environment(self, env):
         """env's additions for a run: the library first among what it
@@ -45,10 +48,11 @@ class Witness:
         account for the whole run."""
         try:
             with open(self.path, errors="replace") as f:
-                said = witness.parse(f.read(), leave_out)
+                said = witness.parse(f.read(), (*leave_out, self.library))
         except OSError:
             return None, None, ()
         ran = tuple((i.path, self.sha256(i)) for i in said.images)
+        self.objects = self.objects or said.objects
         if not witness.holds(said, cpu):
             return None, None, ran
         return witness.thread_seconds(said), witness.allowed_cpus(said), ran

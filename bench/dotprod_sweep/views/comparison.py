@@ -35,16 +35,20 @@ def ratio(change):
 
 
 def called(change):
-    """The call with its size: a factor from 1.5 on, a share below."""
+    """The call with its size: a factor from 1.5 on, a share below; the
+    machine's, with which way it moved."""
     if change.call in (c.SAME, c.CANNOT_TELL):
         return change.call
-    factor = change.ratio if change.call == c.SLOWER else \
-        1 / change.ratio if change.ratio > 0 else math.inf
+    slower = change.call == c.SLOWER or change.call == c.MACHINE and change.ratio > 1
+    factor = change.ratio if slower else 1 / change.ratio if change.ratio > 0 else math.inf
     if not math.isfinite(factor):  # a ratio that overflowed, or underflowed to 0
         return change.call
+    way = c.SLOWER if slower else c.FASTER
+    if change.call == c.MACHINE:
+        return f"machine: {factor:.2g}× {way}"  # as wide as the widest other call
     if factor >= 1.5:
-        return f"{change.call}, about {factor:.2g}×"
-    return f"{change.call} by about {(factor - 1) * 100:.0f} %"
+        return f"{way}, about {factor:.2g}×"
+    return f"{way} by about {(factor - 1) * 100:.0f} %"
 
 
 def joined(items):
@@ -87,9 +91,14 @@ def key_line(result):
     if result.control is None:
         return wrapped(said + "; no program ran in both sweeps to pair the times with, and a "
                        "machine that ran at another speed in one of them moves every call.")
-    return wrapped(said + f"; paired: new/old of each round's time over {result.control}'s, the "
-                   "control, in which the machine's drift cancels. The call rests on the paired "
-                   "ratio where there is one.")
+    said = wrapped(said + f"; paired: new/old of each round's time over {result.control}'s, "
+                   "the control, in which the machine's drift cancels. The call rests on the "
+                   "paired ratio where there is one.")
+    if any(r.same_code for r in result.rows):
+        said += "\n" + wrapped("machine: the program ran the same code in both, its command, "
+                               "executables and shared objects byte for byte: what moved is "
+                               "the machine's, not the program's, and no gate fails on it.")
+    return said
 
 
 def unsound_lines(result, names):
@@ -236,6 +245,9 @@ def gate_line(result, fail_above):
                 + (f" (and {more} more)" if more else "")
                 + "; rerun both with more budget or on a quieter machine")
     gated = [x for x in (*result.rows, *result.means) if x.gated is not None]
+    if not gated and result.unchanged:
+        return ("gate passed: every candidate ran the same code in both runs; what moved is "
+                "the machine's")
     if not gated:
         return "gate cannot tell: no candidate was timed in both runs"
     x = max(gated, key=lambda g: g.gated.interval.high)
