@@ -11,7 +11,7 @@ from unittest import mock
 from dotprod_sweep.figures.differences import Difference
 from dotprod_sweep.figures import comparison as c
 from dotprod_sweep.views import comparison as view
-from dotprod_sweep.figures import shift_interval
+from dotprod_sweep.figures import shift_interval, soundness
 from dotprod_sweep.facts.runs import Run, Runs, TIMED
 
 # Two draws of one distribution: both medians are 1.005.
@@ -224,7 +224,7 @@ class Soundness(unittest.TestCase):
                 self.assertEqual("simd (wrong): status 1" in " ".join(lines.decode().split()),
                                  "wrong" in after)
         verdicts = c.compare(runs({("simd", 5): OLD}), runs({("simd", 5): OLD}, wrong=["simd"]))
-        self.assertEqual(verdicts.verdicts, (c.Verdict("simd", "accurate", "wrong"),))
+        self.assertEqual(verdicts.verdicts, (soundness.Verdict("simd", "accurate", "wrong"),))
 
 
 class Compare(unittest.TestCase):

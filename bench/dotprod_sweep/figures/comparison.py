@@ -32,7 +32,7 @@ from dataclasses import dataclass
 
 from . import model, stats
 from .differences import commits, differences, program_differences, same_code
-from .soundness import FAILED, IMPOSSIBLE, WRONG, Unsound, Verdict, soundness, unsound_at  # noqa: F401
+from .soundness import FAILED, soundness, unsound_at
 from .flags import coarse
 from .shift_interval import Interval, interval, shift
 from ..facts.runs import TIMED

@@ -9,12 +9,12 @@ at lengths up to 10^7 with labels of 20, or, beside a paired column, of
 
 import math
 
-from ..figures import comparison as c
+from ..figures import comparison as c, soundness as s
 from ..messages import one_line
 from .table import markdown
 from .formats import decimals, length_text, plain, wrapped
 
-STANDINGS = {c.WRONG: "is wrong", c.IMPOSSIBLE: "claims an impossible time", c.FAILED: "failed"}
+STANDINGS = {s.WRONG: "is wrong", s.IMPOSSIBLE: "claims an impossible time", s.FAILED: "failed"}
 
 
 def as_typed(fraction):
