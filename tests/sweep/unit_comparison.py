@@ -327,6 +327,7 @@ def witnessed(made, files, env=None, whole=True, objects=True, label="simd"):
     whole: every timed run witnessed to its end."""
     made.ran_objects = objects
     made.ran = {label: dict(files)}
+    made.machine["environment_sha256"] = "e1"
     made.setup = {"programs": {"reference": {"label": "dotprod", "argv": ["dotprod"], "env": {}},
                                "candidates": [{"label": label, "argv": ["./" + label],
                                                "env": env or {}, "files": {}}]}}
@@ -351,13 +352,20 @@ class SameCode(unittest.TestCase):
                   False),
                  ("objects not witnessed", dict(objects=False), False),
                  ("a run not witnessed whole", dict(whole=False), False),
-                 ("another environment", dict(env={"OMP_NUM_THREADS": "2"}), False)]
+                 ("another command environment", dict(env={"OMP_NUM_THREADS": "2"}), False),
+                 ("another sweep environment", dict(digest="e2"), False),
+                 ("an environment recorded in neither", dict(digest=None, old_digest=None),
+                  False)]
         for name, change, wanted in cases:
             with self.subTest(name):
                 old = witnessed(runs(times), change.get("old_files", self.FILES))
                 new = witnessed(runs(times), change.get("new_files", self.FILES),
                                 change.get("env"), change.get("whole", True),
                                 change.get("objects", True))
+                if "digest" in change:
+                    new.machine["environment_sha256"] = change["digest"]
+                if "old_digest" in change:
+                    old.machine["environment_sha256"] = change["old_digest"]
                 self.assertIs(c.same_code(old, new, "simd"), wanted)
 
     def test_what_moved_is_the_machines_and_no_gate_fails_on_it(self):

@@ -30,7 +30,8 @@ SCHEMA_HISTORY = {
        "second_seconds (1.3.0) and repeat, runs' cpu, sweep's budget, spent and short (1.5.0), "
        "machine's busy_start (1.6.1), runs' threads (1.7.0), programs' files (1.8.0), runs' "
        "thread_cpu and cpus_allowed, sweep's ran, and machine's candidate_commit and "
-       "candidate_dirty (1.9.0), sweep's ran_objects (1.10.0)",
+       "candidate_dirty (1.9.0), sweep's ran_objects and machine's environment_sha256 "
+       "(1.10.0)",
 }
 # show and compare read SCHEMA and the schema before it, which its entry here
 # brings up to SCHEMA: with 4, {3: a schema 3 document to the same run in 4}.
@@ -287,7 +288,8 @@ def machine_from(value):
     host = record(of_type(value, "", "machine", dict), "machine")
     host.setdefault("candidate_commit", host.get("commit"))  # to 1.8.1, the sweep's stood for it
     for key, v in host.items():
-        if key in ("cpu", "kernel", "libc", "governor", "version", "date") or key.endswith("commit"):
+        if key in ("cpu", "kernel", "libc", "governor", "version", "date",
+                   "environment_sha256") or key.endswith("commit"):
             host[key] = maybe(text, v, "machine", key)
         elif key in ("cores", "online_cpus"):
             maybe(whole, v, "machine", key, 1, MOST, "a number of CPUs, or null")

@@ -109,8 +109,13 @@ def same_code(old, new, label):
     """Whether label ran the very same code in runs old and new: both
     witnessed it whole and recorded the same command and the same files,
     byte for byte: its command's, and every executable and shared object
-    its processes ran. What its times then did is the machine's."""
+    its processes ran; both were started from the same environment, any
+    variable of which it may read. What its times then did is the
+    machine's."""
     if not (witnessed_whole(old, label) and witnessed_whole(new, label)):
+        return False
+    environments = [runs.machine.get("environment_sha256") for runs in (old, new)]
+    if None in environments or environments[0] != environments[1]:
         return False
     files = recorded_files(old).get(label), recorded_files(new).get(label)
     return command_of(old, label) is not None and command_of(old, label) == \

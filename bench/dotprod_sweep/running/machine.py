@@ -3,6 +3,7 @@
 the table's footer and the plot's title."""
 
 import datetime
+import hashlib
 import os
 import platform
 import subprocess
@@ -116,6 +117,13 @@ def candidate_tree(given=None, folder="."):
 RUNTIME_VARIABLES = ("OMP_", "GOMP_", "KMP_", "OMPI_", "MKL_", "OPENBLAS_")
 
 
+def environment_digest(environ):
+    """The SHA-256 of every variable in environ: any a program may read.
+    Kept as a digest, which tells two environments apart and shows none."""
+    text = "\0".join(f"{k}={v}" for k, v in sorted(environ.items()))
+    return hashlib.sha256(text.encode(errors="surrogateescape")).hexdigest()
+
+
 def machine(given_commit=None):
     try:
         libc = os.confstr("CS_GNU_LIBC_VERSION")
@@ -131,6 +139,7 @@ def machine(given_commit=None):
             "load_start": start, "busy_start": busy(start), "load_end": None,
             "environment": {k: v for k, v in sorted(os.environ.items())
                             if k.startswith(RUNTIME_VARIABLES)},
+            "environment_sha256": environment_digest(os.environ),
             "version": __version__, "commit": commit(),
             "date": datetime.datetime.now(datetime.timezone.utc).isoformat(timespec="seconds"),
             **candidate_tree(given_commit)}
