@@ -326,7 +326,7 @@ def witnessed(made, files, env=None, whole=True, objects=True, label="simd"):
     """made, with label's command and the files the witness saw it run;
     whole: every timed run witnessed to its end."""
     made.ran_objects = objects
-    made.ran = {label: dict(files)}
+    made.ran = {label: dict(files), "dotprod": {"/b/dotprod": "d1"}}
     made.machine["environment_sha256"] = "e1"
     made.setup = {"programs": {"reference": {"label": "dotprod", "argv": ["dotprod"], "env": {}},
                                "candidates": [{"label": label, "argv": ["./" + label],
@@ -381,6 +381,8 @@ class SameCode(unittest.TestCase):
                 result = c.compare(before, after)
                 simd = [r for r in result.rows if r.program == "simd"]
                 self.assertEqual({r.called.call for r in simd}, {call})
+                # dotprod, the control, a yardstick, is called on its own times.
+                self.assertFalse(any(r.same_code for r in result.rows if r.control))
                 mean, = [m for m in result.means if m.program == "simd"]
                 self.assertEqual(mean.called.call, call)
                 said, got = view.compare_runs(before, after, 0.05, 0.2)
