@@ -3,7 +3,6 @@
 intervals, the summaries. Expected values are worked out here by hand,
 not by calling the code under test."""
 import math
-import random
 import tempfile
 from dataclasses import replace
 import unittest
@@ -394,27 +393,6 @@ class Plan(unittest.TestCase):
                                   run("c", 10, k, f"{1 / v:.12f}", "0.5")]
                 self.assertAlmostEqual(plan.wideness(made, 10, "c"), weight, places=2)
 
-
-    def test_a_row_that_stopped_narrowing_stops(self):
-        # Against a baseline of 1.0 every round: c's times hop between two
-        # clusters, 1.0 and 1.5, at random (seeded): its median's interval
-        # spans both at any count, and after 60 rounds its rounds stop; not
-        # after 59. Times of one spread (a lognormal of sigma 0.4, seeded)
-        # narrow about as the square root of the rounds: no stop at 60 or
-        # 120, while still wide.
-        draws = random.Random(7)
-        spread = [math.exp(draws.gauss(0, 0.4)) for _ in range(200)]
-        hops = random.Random(1)
-        hopping = [hops.choice([1.0, 1.5]) for _ in range(200)]
-        for times, rounds, wanted in ((hopping, 60, True), (hopping, 59, False),
-                                      (spread, 60, False), (spread, 120, False)):
-            with self.subTest(hopping=times is hopping, rounds=rounds):
-                runs = Runs(("dotprod", "c"), "dotprod", "dotprod", (10,), ())
-                for k, t in enumerate(times[:rounds], start=1):
-                    runs.runs += [run("dotprod", 10, k, "1.000000", "0.5"),
-                                  run("c", 10, k, f"{t:.6f}", "0.5")]
-                self.assertIs(speedups.stalled(runs, "c", 10), wanted)
-                self.assertEqual(plan.unsettled(runs, 10), () if wanted else ("c",))
 
     def test_a_plan_is_made_again_once_its_length_has_a_new_run(self):
         # Five rounds at N=10 leave c wide; a plan kept from then is given

@@ -150,43 +150,12 @@ def twice(rule, runs, program, n):
                                     [r for r in own if r.repeat < last])
 
 
-# A row whose interval has stopped narrowing: from a quarter of its rounds
-# to all of them, runs drawn alike halve how far it reaches; one that
-# still reaches STALLED as far moves with something more rounds do not
-# average out (two clusters its median hops between, a machine that
-# drifts), and more of its rounds buy nothing within a budget. After
-# STALL_ROUNDS, so that a quarter holds enough runs to tell.
-STALL_ROUNDS = 60
-STALLED = 0.8
-
-
-def reach(base, own):
-    """How far the row's speedup interval, as the table shows it, reaches
-    from its middle, as a logarithm; None where it has none."""
-    found = estimate(base, own)
-    return found and max(stats.log_reach(found[0][1], found[0][0], found[0][2]))
-
-
-def stalled(runs, program, n):
-    """Whether the row at n has run STALL_ROUNDS rounds or more and its
-    interval reaches STALLED as far as over its first quarter."""
-    found = row_times(runs, program, n)
-    if not found or len(found[1]) < STALL_ROUNDS:
-        return False
-    base, own = found
-    quarter = sorted(r.repeat for r in own)[len(own) // 4 - 1]
-    now = reach(base, own)
-    then = reach([r for r in base if r.repeat <= quarter], [r for r in own if r.repeat <= quarter])
-    return bool(now and then) and now >= STALLED * then
-
-
 def settled(runs, program, n):
     """Whether more rounds for the row at n may stop: the interval the
     table shows (drift included) is narrow twice running, or it is wide
     for a drift that more rounds cannot narrow (drift_bound) twice
-    running, or it has stopped narrowing (stalled)."""
-    return twice(narrow, runs, program, n) or twice(drift_bound, runs, program, n) or \
-        stalled(runs, program, n)
+    running."""
+    return twice(narrow, runs, program, n) or twice(drift_bound, runs, program, n)
 
 
 def interval(ratios):
