@@ -4,6 +4,7 @@ what each saved of its machine: the times of the two may differ for that
 alone."""
 
 import os
+import re
 from dataclasses import dataclass
 
 from ..facts.runs import TIMED
@@ -96,6 +97,19 @@ def command_of(runs, label):
     return (found[0].get("argv"), found[0].get("env")) if found else None
 
 
+# Programs that run code from files they read rather than execute: a
+# module, a sourced script or a class the witness does not see. A program
+# that ran one is not known to have run the same code from its files.
+INTERPRETER = re.compile(r"(python|pypy|perl|ruby|node|nodejs|java|sh|bash|dash|zsh|ksh|mksh|"
+                         r"csh|tcsh|fish|busybox|R|Rscript|julia|lua|luajit|tclsh|wish|php|"
+                         r"pwsh|octave|matlab|guile|racket|sbcl|ocaml|dotnet|mono)[0-9.]*")
+
+
+def interpreted(files):
+    """Whether any of files, ((path, SHA-256), ...), is an interpreter."""
+    return any(INTERPRETER.fullmatch(os.path.basename(path)) for path, _ in files)
+
+
 def witnessed_whole(runs, label):
     """Whether the witness saw every process of each timed run of label
     (its threads' time then accounts for the run's), shared objects
@@ -109,9 +123,9 @@ def same_code(old, new, label):
     """Whether label ran the very same code in runs old and new: both
     witnessed it whole and recorded the same command and the same files,
     byte for byte: its command's, and every executable and shared object
-    its processes ran; both were started from the same environment, any
-    variable of which it may read. What its times then did is the
-    machine's."""
+    its processes ran, none of them an interpreter; both were started
+    from the same environment, any variable of which it may read. What
+    its times then did is the machine's."""
     if not (witnessed_whole(old, label) and witnessed_whole(new, label)):
         return False
     environments = [runs.machine.get("environment_sha256") for runs in (old, new)]
@@ -119,7 +133,8 @@ def same_code(old, new, label):
         return False
     files = recorded_files(old).get(label), recorded_files(new).get(label)
     return command_of(old, label) is not None and command_of(old, label) == \
-        command_of(new, label) and files[0] is not None and files[0] == files[1]
+        command_of(new, label) and files[0] is not None and files[0] == files[1] and \
+        not interpreted(files[0])
 
 
 def program_differences(old, new, programs):
