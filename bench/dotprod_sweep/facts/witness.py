@@ -2,8 +2,8 @@
 """What a run's processes said of themselves through the witness library
 (examples/witness.c, preloaded): each program image that started and
 each shared object it loaded, each thread's processor time, and each
-process's own time and the CPUs it may run on as it ended. Pure: reading the lines, and whether they
-account for the whole run."""
+process's own time and the CPUs it may run on as it ended. Pure: reading
+the lines, and whether they account for the whole run."""
 
 import urllib.parse
 from dataclasses import dataclass
@@ -46,7 +46,7 @@ def parse(text, leave_out=()):
                 if words[0] == "start":
                     started.add(pid)
                     theirs.setdefault(pid, set()).add(path in leave_out)
-                files.append((pid, Image(path, tuple(map(int, words[2:6])))))
+                files.append((pid, words[0], Image(path, tuple(map(int, words[2:6])))))
             elif words[0] == "thread" and len(words) == 4:
                 key = (int(words[1]), int(words[2]))
                 threads[key] = max(threads.get(key, 0.0), int(words[3]) / 1e9)
@@ -56,10 +56,10 @@ def parse(text, leave_out=()):
             continue
     # What a process that ran only what is left out did is not the run's.
     threads = {k: v for k, v in threads.items() if theirs.get(k[0]) != {True}}
-    images = dict.fromkeys(image for pid, image in files
+    images = dict.fromkeys(image for pid, _, image in files
                            if image.path not in leave_out and theirs.get(pid) != {True})
     return Said(threads, ended, frozenset(started), tuple(images),
-                any(line.startswith("object ") for line in text.split("\n")))
+                any(kind == "object" for _, kind, _ in files))
 
 
 def holds(said, cpu):

@@ -49,6 +49,8 @@ MACHINE = "the machine's"
 # What the gate finds of a row or a mean.
 PASSED, FAILED_GATE = "passed", "failed"
 PAIRED, ABSOLUTE = "paired", "absolute"   # what a call and the gate rest on
+
+
 @dataclass(frozen=True)
 class Change:
     """new / old of one figure: 2 is twice as slow."""
@@ -174,10 +176,10 @@ class Comparison:
 
     @property
     def unchanged(self):
-        """The candidates' rows that ran the same code in both sweeps, and
-        none that did not: what moved is the machine's, and a gate passes."""
+        """Whether every candidate's row ran the same code in both sweeps:
+        what moved is the machine's, and a gate passes."""
         rows = [r for r in self.rows if not (r.control or r.reference)]
-        return rows if rows and all(r.same_code and not r.failure for r in rows) else []
+        return bool(rows) and all(r.same_code and not r.failure for r in rows)
 
     def gated(self, limit, outcome):
         """The rows and means whose gated change has outcome at limit; a

@@ -131,10 +131,9 @@ def same_code(old, new, label):
     environments = [runs.machine.get("environment_sha256") for runs in (old, new)]
     if None in environments or environments[0] != environments[1]:
         return False
-    files = recorded_files(old).get(label), recorded_files(new).get(label)
-    return command_of(old, label) is not None and command_of(old, label) == \
-        command_of(new, label) and files[0] is not None and files[0] == files[1] and \
-        not interpreted(files[0])
+    command, files = command_of(old, label), recorded_files(old).get(label)
+    return command is not None and command == command_of(new, label) and \
+        files is not None and files == recorded_files(new).get(label) and not interpreted(files)
 
 
 def program_differences(old, new, programs):
