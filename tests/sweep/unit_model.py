@@ -5,6 +5,7 @@ not by calling the code under test."""
 import math
 import tempfile
 from dataclasses import replace
+from types import SimpleNamespace
 import unittest
 
 from dotprod_sweep.facts import printed
@@ -302,6 +303,10 @@ class Summaries(unittest.TestCase):
                  ((0.8334, 0.9, 1.1), {}, "passed"), ((1 / 1.2, 0.9, 1.1), {}, "passed"),
                  ((0.9, 0.9, 0.9), {"ratios": (0.9,)}, gate.ONE_ROUND),
                  ((0.9, 1.0, 1.1), {"clusters": True}, gate.CLUSTERS),
+                 # Beyond, but not against the clusters that favour it most.
+                 ((0.7, 0.75, 0.8), {"clusters": True, "fast_speedup": 0.84}, gate.CLUSTERS),
+                 ((0.7, 0.75, 0.8), {"fast_speedup": 0.84}, gate.BASE_CLUSTERS),
+                 ((0.7, 0.75, 0.8), {"clusters": True, "fast_speedup": 0.82}, "failed"),
                  ((None, None, None), {}, gate.NO_SPEEDUP)]
         for (low, middle, high), more, wanted in cases:
             with self.subTest(wanted=wanted, low=low):
@@ -312,6 +317,31 @@ class Summaries(unittest.TestCase):
         self.assertEqual(gate.outcome([replace(fast, baseline=True)], 0.2),
                          ((), ((None, gate.NOTHING),)))
         self.assertEqual(gate.outcome([fast], None), ((), ()))
+
+    def test_a_row_in_two_clusters_is_not_failed_for_where_its_median_sat(self):
+        # old 1 ms in the rounds it ran; new 1 and 1.5 ms in turn, 61 rounds.
+        # new's thirds hold 20, 20 and 21 runs, medians 1.25, 1.25 and 1:
+        # its interval lies beyond 20 % slower, yet a sweep whose median sits
+        # in its faster cluster finds it as fast as old.
+        runs = Runs(("old", "new"), "dotprod", "old", (1000,), ())
+        runs.runs += [run("old", 1000, k, "0.001", "0.5")
+                      for k in (1, 2, 3, 4, 5, 6, 9, 14, 21, 32, 48)]
+        runs.runs += [run("new", 1000, k, "0.0015" if k % 2 == 0 else "0.001", "0.5")
+                      for k in range(1, 62)]
+        new = next(s for s in model.model(runs).summaries if s.program == "new")
+        self.assertLess(new.speedup_high, 1 / 1.2)
+        self.assertEqual((new.clusters, new.fast_speedup), (True, 1.0))
+        self.assertEqual(gate.outcome([replace(new, role="candidate")], 0.2),
+                         ((), ((replace(new, role="candidate"), gate.CLUSTERS),)))
+        # The baseline's clusters count alike: its slower over new's median.
+        base = [run("old", 1000, k, "0.002" if k % 2 else "0.001", "0.5") for k in range(1, 9)]
+        own = [run("new", 1000, k, "0.0015", "0.5") for k in range(1, 9)]
+        self.assertEqual(speedups.fast_speedup(base, own), 0.002 / 0.0015)
+        self.assertIsNone(speedups.fast_speedup(own, own))
+        made = SimpleNamespace(fail_above=0.2, baseline="old", slower=(), summaries=(),
+                               unsure=((new, gate.BASE_CLUSTERS),))
+        self.assertIn("1.25× slower than old (1.25–1.88), within 20 % of the baseline's "
+                      "slower cluster; rerun", prose.gate_line(made))
 
     def test_a_time_of_zero_gives_no_speed(self):
         # 800 bytes against 1.5 x 0.8 GB/s: "0.000000" may stand for 0.5 us,

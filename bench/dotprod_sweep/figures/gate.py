@@ -12,6 +12,7 @@ NOT_STATED = "not the stated work"  # its memory or its times say it did not do 
 NO_SPEEDUP = "no speedup"    # a time printed as 0 gives none
 ONE_ROUND = "one round"      # no interval
 CLUSTERS = "two clusters"    # the median may sit in either from sweep to sweep
+BASE_CLUSTERS = "baseline in two clusters"  # so may the baseline's, within T
 REACHES = "reaches past"     # the interval reaches both within and beyond T
 NOTHING = "nothing to gate"  # no candidate but the baseline: no row, in place of one
 
@@ -29,7 +30,19 @@ def doubt(s, least):
         return ONE_ROUND
     if s.clusters:
         return CLUSTERS
+    if s.speedup_high * (1 + SLACK) < least:
+        return BASE_CLUSTERS  # beyond T, but not with the baseline's other cluster
     return REACHES if s.speedup_low * (1 + SLACK) < least else None
+
+
+def beyond(s, least):
+    """Whether row s is slower than T allows with its whole interval and,
+    where its or the baseline's times fall in two clusters, with the
+    clusters that favour it most: a right build is never failed for
+    where one sweep's median happened to sit."""
+    if s.speedup_high is None or s.speedup_high * (1 + SLACK) >= least:
+        return False
+    return s.fast_speedup is None or s.fast_speedup * (1 + SLACK) < least
 
 
 def gated_rows(summaries):
@@ -49,8 +62,7 @@ def outcome(summaries, fail_above):
     rows = gated_rows(summaries)
     if not rows:
         return (), ((None, NOTHING),)
-    slower = tuple(s for s in rows if s.speedup_high is not None and
-                   s.speedup_high * (1 + SLACK) < least)
+    slower = tuple(s for s in rows if beyond(s, least))
     unsure = tuple((s, why) for s in rows if s not in slower
                    for why in [doubt(s, least)] if why)
     return slower, unsure

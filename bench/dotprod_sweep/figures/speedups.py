@@ -94,6 +94,21 @@ def estimate(base, own, ratios=None):
     return (middle, *stats.rerun_interval(ratios, steady)), (middle, *steady)
 
 
+def fast_speedup(base, own):
+    """Where the row's or the baseline's times fall in two clusters, the
+    most their medians may give: the baseline's median in its slower
+    cluster over the row's in its faster, as another sweep may find them;
+    else None. An interval made of one sweep's rounds can miss a cluster
+    that as many runs fell in."""
+    theirs = stats.split_clusters([r.seconds for r in base])
+    mine = stats.split_clusters([r.seconds for r in own])
+    if not (theirs or mine):
+        return None
+    slow = theirs[1] if theirs else [r.seconds for r in base]
+    fast = mine[0] if mine else [r.seconds for r in own]
+    return statistics.median(slow) / statistics.median(fast)
+
+
 def row_speedup(base, own):
     """The speedup fields of a row from its and the baseline's runs
     (row_times): per-round ratios always, and estimate()'s speedup."""
@@ -104,7 +119,8 @@ def row_speedup(base, own):
     (middle, low, high, coverage), steady = found
     return {"ratios": ratios, "speedup": middle, "speedup_low": low, "speedup_high": high,
             "coverage": coverage, "drifted": stats.is_wide(low, middle, high) and
-            not stats.is_wide(steady[1], middle, steady[2])}
+            not stats.is_wide(steady[1], middle, steady[2]),
+            "fast_speedup": fast_speedup(base, own)}
 
 
 def narrow(base, own):

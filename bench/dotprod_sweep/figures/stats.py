@@ -150,21 +150,28 @@ def is_wide(low, middle, high):
     return high > (1 + WIDE) * middle or middle > (1 + WIDE) * low
 
 
-def two_clusters(values):
-    """Whether values fall into two groups, each of two or more and of
-    CLUSTER_SHARE of them or more, whose gap is large beside both the
-    groups' own spreads. A few runs far off are outliers, which the median
-    and its interval ignore; two groups of a size each can carry the
-    median from one to the other between sweeps."""
-    logs = sorted(math.log(v) for v in values if v > 0)
-    if len(logs) < 4:
-        return False
+def split_clusters(values):
+    """The two groups values fall into, (lower, upper), each of two or more
+    and of CLUSTER_SHARE of them or more, whose gap is large beside both
+    the groups' own spreads; None where they do not. A few runs far off
+    are outliers, which the median and its interval ignore; two groups of
+    a size each can carry the median from one to the other between
+    sweeps."""
+    ordered = sorted(v for v in values if v > 0)
+    if len(ordered) < 4:
+        return None
+    logs = [math.log(v) for v in ordered]
     gap, at = max((logs[i + 1] - logs[i], i + 1) for i in range(len(logs) - 1))
-    lower, upper = logs[:at], logs[at:]
-    if min(len(lower), len(upper)) < max(2, CLUSTER_SHARE * len(logs)):
-        return False
-    spread = max(lower[-1] - lower[0], upper[-1] - upper[0])
-    return gap > math.log1p(CLUSTER_GAP) and gap > CLUSTER_RATIO * spread
+    if min(at, len(logs) - at) < max(2, CLUSTER_SHARE * len(logs)):
+        return None
+    spread = max(logs[at - 1] - logs[0], logs[-1] - logs[at])
+    if gap > math.log1p(CLUSTER_GAP) and gap > CLUSTER_RATIO * spread:
+        return ordered[:at], ordered[at:]
+    return None
+
+
+def two_clusters(values):
+    return split_clusters(values) is not None
 
 
 def noise_floor(times):

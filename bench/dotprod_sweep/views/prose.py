@@ -1,8 +1,7 @@
 # SPDX-License-Identifier: MIT
 """The lines a person reads, made from the model's figures: why a
 version is wrong or impossibly fast, what failed, what a flag advises,
-the machine, and each candidate's answer. Nothing here computes a
-figure."""
+the machine, and each candidate's answer. It computes no figure."""
 
 import math
 
@@ -260,6 +259,7 @@ DOUBTS = {gate.FAILED: lambda s, limit: f"it failed: {s.failure}",
           gate.ONE_ROUND: lambda s, limit: "one round, no interval",
           gate.CLUSTERS: lambda s, limit: "its times fall in two clusters, and its median "
                                            "may sit in either",
+          gate.BASE_CLUSTERS: lambda s, limit: f"within {limit} of the baseline's slower cluster",
           gate.REACHES: lambda s, limit: f"its interval reaches past {limit} slower"}
 
 
