@@ -11,8 +11,7 @@ FAILED = "failed"            # a run failed there
 NOT_STATED = "not the stated work"  # its memory or its times say it did not do the work
 NO_SPEEDUP = "no speedup"    # a time printed as 0 gives none
 ONE_ROUND = "one round"      # no interval
-CLUSTERS = "two clusters"    # the median may sit in either from sweep to sweep
-BASE_CLUSTERS = "baseline in two clusters"  # so may the baseline's, within T
+CLUSTERS = "two clusters"    # its or the baseline's median may sit in either from sweep to sweep
 REACHES = "reaches past"     # the interval reaches both within and beyond T
 NOTHING = "nothing to gate"  # no candidate but the baseline: no row, in place of one
 
@@ -28,11 +27,23 @@ def doubt(s, least):
         return NO_SPEEDUP
     if len(s.ratios) < 2:
         return ONE_ROUND
-    if s.clusters:
+    if s.clusters or cluster_doubt(s, least):
         return CLUSTERS
-    if s.speedup_high * (1 + SLACK) < least:
-        return BASE_CLUSTERS  # beyond T, but not with the baseline's other cluster
-    return REACHES if s.speedup_low * (1 + SLACK) < least else None
+    return REACHES if below(s.speedup_low, least) else None
+
+
+def below(speedup, least):
+    return speedup * (1 + SLACK) < least
+
+
+def cluster_doubt(s, least):
+    """Whether the clusters of row s's times, or of the baseline's, may put
+    its median on the other side of the limit from its interval."""
+    if s.cluster_speedups is None:
+        return False
+    slowest, fastest = s.cluster_speedups
+    return below(s.speedup_high, least) != below(fastest, least) or \
+        below(s.speedup_low, least) != below(slowest, least)
 
 
 def beyond(s, least):
@@ -40,9 +51,9 @@ def beyond(s, least):
     where its or the baseline's times fall in two clusters, with the
     clusters that favour it most: a right build is never failed for
     where one sweep's median happened to sit."""
-    if s.speedup_high is None or s.speedup_high * (1 + SLACK) >= least:
+    if s.speedup_high is None or not below(s.speedup_high, least):
         return False
-    return s.fast_speedup is None or s.fast_speedup * (1 + SLACK) < least
+    return s.cluster_speedups is None or below(s.cluster_speedups[1], least)
 
 
 def gated_rows(summaries):

@@ -94,19 +94,21 @@ def estimate(base, own, ratios=None):
     return (middle, *stats.rerun_interval(ratios, steady)), (middle, *steady)
 
 
-def fast_speedup(base, own):
+def cluster_speedups(base, own):
     """Where the row's or the baseline's times fall in two clusters, the
-    most their medians may give: the baseline's median in its slower
-    cluster over the row's in its faster, as another sweep may find them;
+    least and the most speedup their medians may give, as another sweep
+    may find them: the baseline's median in its faster cluster over the
+    row's in its slower, and the baseline's slower over the row's faster;
     else None. An interval made of one sweep's rounds can miss a cluster
     that as many runs fell in."""
     theirs = stats.split_clusters([r.seconds for r in base])
     mine = stats.split_clusters([r.seconds for r in own])
     if not (theirs or mine):
         return None
-    slow = theirs[1] if theirs else [r.seconds for r in base]
-    fast = mine[0] if mine else [r.seconds for r in own]
-    return statistics.median(slow) / statistics.median(fast)
+    base_fast, base_slow = theirs or ([r.seconds for r in base],) * 2
+    own_fast, own_slow = mine or ([r.seconds for r in own],) * 2
+    median = statistics.median
+    return median(base_fast) / median(own_slow), median(base_slow) / median(own_fast)
 
 
 def row_speedup(base, own):
@@ -120,7 +122,7 @@ def row_speedup(base, own):
     return {"ratios": ratios, "speedup": middle, "speedup_low": low, "speedup_high": high,
             "coverage": coverage, "drifted": stats.is_wide(low, middle, high) and
             not stats.is_wide(steady[1], middle, steady[2]),
-            "fast_speedup": fast_speedup(base, own)}
+            "cluster_speedups": cluster_speedups(base, own)}
 
 
 def narrow(base, own):

@@ -85,7 +85,7 @@ class Summary:
     threads_from: str | None = None  # where the threads its share is held to come from
     counted: bool = False  # held to more threads than its command declares
     drifted: bool = False   # its interval is wide for the drift alone, not its rounds' noise
-    fast_speedup: float | None = None  # in two clusters, the most they may give (speedups)
+    cluster_speedups: tuple | None = None  # in two clusters: (least, most) they may give
 
     @property
     def zero_time(self):

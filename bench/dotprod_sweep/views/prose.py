@@ -257,9 +257,8 @@ DOUBTS = {gate.FAILED: lambda s, limit: f"it failed: {s.failure}",
               SUSPECT[f.kind] for f in s.flags if f.kind in flags.NOT_STATED) + ")",
           gate.NO_SPEEDUP: lambda s, limit: "it has no speedup (a time printed as 0)",
           gate.ONE_ROUND: lambda s, limit: "one round, no interval",
-          gate.CLUSTERS: lambda s, limit: "its times fall in two clusters, and its median "
-                                           "may sit in either",
-          gate.BASE_CLUSTERS: lambda s, limit: f"within {limit} of the baseline's slower cluster",
+          gate.CLUSTERS: lambda s, limit: ("its" if s.clusters else "the baseline's") +
+          " times fall in two clusters, and its median may sit in either",
           gate.REACHES: lambda s, limit: f"its interval reaches past {limit} slower"}
 
 
