@@ -135,8 +135,9 @@ def row_flags(s, own, floor, base, runs, steady=(None, None)):
         found.append(flag("clusters", CLUSTERS))
     noise, floor = s.own_noise or 0.0, floor or 0.0
     if s.wide and not s.coarse:
-        cause = WIDE_FAR_OFF if max(noise, floor) < STEADY else WIDE_OWN if floor < noise \
-            else WIDE_PRINTING if runs.baseline == runs.reference else WIDE_BASELINE
+        cause = WIDE_FAR_OFF if max(noise, floor) < STEADY else \
+            WIDE_OWN if median_reach(own) > median_reach(base) else \
+            WIDE_PRINTING if runs.baseline == runs.reference else WIDE_BASELINE
         if not s.drifted:  # drift alone is said once, under the table
             found.append(flag("wide", cause, noise=noise, floor=floor,
                               quiet_ran=QUIET in runs.programs))
@@ -146,6 +147,18 @@ def row_flags(s, own, floor, base, runs, steady=(None, None)):
         found.append(flag("erratic", ERRATIC_RUNS, noise=noise, floor=steady[0],
                           peer=steady[1]))
     return tuple(found)
+
+
+def median_reach(made):
+    """How far the 95 % interval of the median of runs made reaches, its
+    larger side, as a logarithm: what the median adds to a speedup's
+    interval. A dear baseline run fewer times than the rows beside it can
+    widen their intervals more than their own noisier runs do."""
+    times = [r.seconds for r in made if r.seconds and r.seconds > 0]
+    if len(times) < 2:
+        return math.inf
+    low, high, _ = stats.median_interval(times)
+    return max(stats.log_reach(low, statistics.median(times), high))
 
 
 def without_vectors(s):

@@ -50,17 +50,17 @@ ADVICE = {
         f"clock changed speed: " + (f"pin it ({pinning(f)}) and " if pinning(f) else "")
         + "stop other work"),
     flags.WIDE_PRINTING: lambda f: (
-        f"{f.baseline}'s own times vary more than the candidates' (its printing), and widen "
-        f"every interval over it: " + (f"--baseline {flags.QUIET}" if f.quiet_ran else
-                                       f"add {flags.QUIET} as a candidate, with --baseline "
-                                       f"{flags.QUIET}")),
+        f"{f.baseline}'s median time, mostly its printing, is known less well than "
+        f"{f.program}'s and widens every interval over it: "
+        + (f"--baseline {flags.QUIET}" if f.quiet_ran else
+           f"add {flags.QUIET} as a candidate, with --baseline {flags.QUIET}")),
     flags.WIDE_BASELINE: lambda f: (
-        f"{f.baseline}'s own times vary more than the candidates': "
+        f"{f.baseline}'s median time is known less well than {f.program}'s: "
         + ("pin it (taskset -c), or run " if f.spare else "run ")
         + "more repeats (--repeats R, or a larger --budget)"),
     flags.WIDE_OWN: lambda f: (
-        f"{f.program}'s own times vary ±{f.noise * 100:.0f} % from run to run, more than "
-        f"{f.baseline}'s ±{f.floor * 100:.0f} %: {pin_threads(f)}give it more repeats (a "
+        f"{f.program}'s own times vary ±{f.noise * 100:.0f} % from run to run, and its median "
+        f"is known less well than {f.baseline}'s: {pin_threads(f)}give it more repeats (a "
         f"larger --budget), or use a quieter machine"),
     flags.WIDE_FAR_OFF: lambda f: (
         f"{f.program}'s and {f.baseline}'s runs differ by under ±{flags.STEADY * 100:.0f} % "
