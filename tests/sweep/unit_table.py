@@ -339,7 +339,7 @@ class Flags(unittest.TestCase):
         wide, = model.model(made).of("mine")[0].flags
         self.assertEqual((wide.kind, wide.cause), ("wide", flags.WIDE_PRINTING))
         self.assertIn("dotprod's median time, mostly its printing, is known less well than "
-                      "mine's", prose.advice(wide))
+                      "the candidates'", prose.advice(wide))
         # An interval's reach is its farther end's: of 9 runs, the 2nd and 8th.
         lopsided = timed("mine", n, [0.98, 1.0, 1.0, 1.0, 1.0, 1.0, 1.0, 1.12, 1.2])
         self.assertAlmostEqual(flags.median_reach(lopsided), math.log(1.12))
@@ -448,7 +448,7 @@ class Flags(unittest.TestCase):
                  (flags.CLUSTERS, 1, False, "clock changed speed: stop other work"),
                  (flags.CLUSTERS, 2, False, "pin it (OMP_PROC_BIND=true) and"),
                  (flags.WIDE_BASELINE, 1, True, "pin it (taskset -c), or run more"),
-                 (flags.WIDE_BASELINE, 1, False, "than mine's: run more"),
+                 (flags.WIDE_BASELINE, 1, False, "candidates': run more"),
                  (flags.WIDE_OWN, 2, True, "(OMP_PROC_BIND=true, taskset -c)"),
                  (flags.WIDE_OWN, 2, False, "(OMP_PROC_BIND=true), give")]
         for cause, count, spare, wanted in cases:

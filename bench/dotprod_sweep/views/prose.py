@@ -50,12 +50,12 @@ ADVICE = {
         f"clock changed speed: " + (f"pin it ({pinning(f)}) and " if pinning(f) else "")
         + "stop other work"),
     flags.WIDE_PRINTING: lambda f: (
-        f"{f.baseline}'s median time, mostly its printing, is known less well than "
-        f"{f.program}'s and widens every interval over it: "
+        f"{f.baseline}'s median time, mostly its printing, is known less well than the "
+        f"candidates' and widens every interval over it: "
         + (f"--baseline {flags.QUIET}" if f.quiet_ran else
            f"add {flags.QUIET} as a candidate, with --baseline {flags.QUIET}")),
     flags.WIDE_BASELINE: lambda f: (
-        f"{f.baseline}'s median time is known less well than {f.program}'s: "
+        f"{f.baseline}'s median time is known less well than the candidates': "
         + ("pin it (taskset -c), or run " if f.spare else "run ")
         + "more repeats (--repeats R, or a larger --budget)"),
     flags.WIDE_OWN: lambda f: (
