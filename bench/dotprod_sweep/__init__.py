@@ -14,6 +14,6 @@ subpackage's own docstring says what it holds (docs/contributing.md maps
 them)."""
 
 # The project's version; the build checks that it matches.
-__version__ = "1.10.0"
+__version__ = "1.10.1"
 # The layers, lowest first.
 LAYERS = ("facts", "figures", "views", "report", "running", "cli")
