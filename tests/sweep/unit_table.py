@@ -343,6 +343,8 @@ class Flags(unittest.TestCase):
         # An interval's reach is its farther end's: of 9 runs, the 2nd and 8th.
         lopsided = timed("mine", n, [0.98, 1.0, 1.0, 1.0, 1.0, 1.0, 1.0, 1.12, 1.2])
         self.assertAlmostEqual(flags.median_reach(lopsided), math.log(1.12))
+        # One time gives no interval: not known at all, it reaches farthest.
+        self.assertEqual(flags.median_reach(lopsided[:1]), math.inf)
 
     def test_work_not_done_is_flagged(self):
         # 8·N bytes at N = 10^5: 800,000. Below, a process could not hold
