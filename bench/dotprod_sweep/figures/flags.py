@@ -155,10 +155,7 @@ def median_reach(made):
     interval. A dear baseline run fewer times than the rows beside it can
     widen their intervals more than their own noisier runs do."""
     times = [r.seconds for r in made if r.seconds and r.seconds > 0]
-    if len(times) < 2:
-        return math.inf
-    low, high, _ = stats.median_interval(times)
-    return max(stats.log_reach(low, statistics.median(times), high))
+    return stats.median_reach(times) if len(times) > 1 else math.inf
 
 
 def without_vectors(s):

@@ -129,6 +129,13 @@ def log_reach(low, middle, high):
     return math.log(middle / low), math.log(high / middle)
 
 
+def median_reach(values):
+    """How far the median_interval() of two or more positive values
+    reaches from their median, its farther end, as a logarithm."""
+    low, high, _ = median_interval(values)
+    return max(log_reach(low, statistics.median(values), high))
+
+
 def local_interval(ratios, bottom, drifting=True):
     """The median of ratios, each a baseline's run over the row's median
     in its part of the sweep, with an interval: the ratios' own

@@ -86,8 +86,7 @@ def narrowing(times):
     times = [t for t in times if t > 0]
     if len(times) < 2:
         return math.log(2) ** 2
-    low, high, _ = stats.median_interval(times)
-    return max(stats.log_reach(low, statistics.median(times), high)) ** 2 / len(times)
+    return stats.median_reach(times) ** 2 / len(times)
 
 
 def next_length(worth):
